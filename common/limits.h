@@ -1,0 +1,40 @@
+// Every fixed size and bound of the program that more than one subsystem relies on, with its
+// reason.
+//
+// Owns constants only. A module that enforces one of these does so in one place and names it here;
+// limits private to one module live at the top of that module's header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// An options text (server, port, trace file, CGI URL): 64 characters and a terminator.
+inline constexpr size_t kOptionTextSize = 65;
+// The administrator id and password as stored and handed around: 63 characters and a terminator;
+// the enciphered password block is the same 64 bytes.
+inline constexpr size_t kCredentialSize = 64;
+// Product name and version texts read at start-up: 255 characters and a terminator.
+inline constexpr size_t kProductTextSize = 256;
+// The request text that a command-line replay hands to the request handlers.
+inline constexpr size_t kReplayRequestSize = 5000;
+// Pieces of one request argument list; beyond this the request is refused, not truncated.
+inline constexpr size_t kMaxArgPieces = 10000;
+// A POST body larger than this is refused before any of it is read.
+inline constexpr size_t kMaxPostBody = 1024 * 1024;
+// An announced page larger than this is treated as an allocation that failed.
+inline constexpr uint64_t kMaxPageBytes = 256ull * 1024 * 1024;
+// A verb longer than this ends the session instead of being allocated for.
+inline constexpr uint32_t kMaxVerbLength = 1024 * 1024;
+// The response line kept from the server; the rest of an over-long line is read and dropped...
+inline constexpr size_t kResponseLineMax = 255;
+// ...but no more than this much of it, after which the receive fails.
+inline constexpr size_t kResponseLineDropMax = 64 * 1024;
+// The transport's send buffer.
+inline constexpr size_t kTcpSendBufferSize = 4096;
+// A connect that has not completed in this time fails as a timed-out connection.
+inline constexpr int kConnectTimeoutSeconds = 30;
+// Every later send or receive that makes no progress for this long fails like a socket error.
+inline constexpr int kIoTimeoutSeconds = 120;
+
+static_assert(kCredentialSize % 8 == 0, "the enciphered password block is whole DES blocks");
+static_assert(kResponseLineDropMax > kResponseLineMax);

@@ -1,0 +1,54 @@
+// see trace.h
+#include "common/trace.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <string>
+
+FILE* traceFp = nullptr;
+
+namespace {
+
+// Most lines fit here; longer ones (a dumped page, a long query) take a heap buffer instead.
+constexpr int kStackLine = 1024;
+
+void writeWhole(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return;  // a trace that cannot be written is given up silently
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+}
+
+}  // namespace
+
+void traceLine(const char* format, ...) {
+    if (traceFp == nullptr) return;
+    char stackLine[kStackLine];
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    int need = vsnprintf(stackLine, sizeof stackLine, format, args);
+    va_end(args);
+    if (need < 0) {
+        va_end(again);
+        return;
+    }
+    std::string heapLine;
+    const char* line = stackLine;
+    if (need >= kStackLine) {
+        heapLine.resize(static_cast<size_t>(need) + 1);
+        vsnprintf(heapLine.data(), heapLine.size(), format, again);
+        line = heapLine.data();
+    }
+    va_end(again);
+    fflush(traceFp);
+    writeWhole(fileno(traceFp), line, static_cast<size_t>(need));
+}

@@ -1,0 +1,43 @@
+#include "common/textcopy.h"
+
+#include <gtest/gtest.h>
+
+#include "common/byteorder.h"
+
+TEST(TextCopy, FitsAtTheLimitAndRefusesOnePast) {
+    char dst[5] = "abcd";
+    EXPECT_TRUE(copyTextFits(dst, "wxyz"));
+    EXPECT_STREQ(dst, "wxyz");
+    EXPECT_FALSE(copyTextFits(dst, "12345"));
+    EXPECT_STREQ(dst, "wxyz") << "a refused copy leaves the buffer as it was";
+}
+
+TEST(TextCopy, CutKeepsTheTerminator) {
+    char dst[4];
+    EXPECT_EQ(copyTextCut(dst, "abcdef"), 3u);
+    EXPECT_STREQ(dst, "abc");
+    EXPECT_EQ(copyTextCut(dst, ""), 0u);
+    EXPECT_STREQ(dst, "");
+}
+
+TEST(TextCopy, AppendRefusesWholeWhenItWouldOverflow) {
+    char dst[6] = "ab";
+    EXPECT_TRUE(appendTextFits(dst, sizeof dst, "cde"));
+    EXPECT_STREQ(dst, "abcde");
+    EXPECT_FALSE(appendTextFits(dst, sizeof dst, "f"));
+    EXPECT_STREQ(dst, "abcde");
+    char unterminated[3] = {'x', 'y', 'z'};
+    EXPECT_FALSE(appendTextFits(unterminated, sizeof unterminated, ""));
+}
+
+TEST(ByteOrder, RoundTripsBigEndian) {
+    unsigned char b[4];
+    putU32BE(b, 0x0A0B0C0Du);
+    EXPECT_EQ(b[0], 0x0A);
+    EXPECT_EQ(b[3], 0x0D);
+    EXPECT_EQ(getU32BE(b), 0x0A0B0C0Du);
+    putU16BE(b, 0xFFA5);
+    EXPECT_EQ(b[0], 0xFF);
+    EXPECT_EQ(b[1], 0xA5);
+    EXPECT_EQ(getU16BE(b), 0xFFA5);
+}
