@@ -1,15 +1,13 @@
-// The cipher's tables against the definitions they are generated from: the definitions checked for
-// their shape, then the generated S-box/P tables, key-bit routing and masked-exchange permutations
-// checked against a plain bit-by-bit DES written straight from those definitions.
+// The cipher's generated tables against the definitions they come from: the combined S-box/P
+// tables, the key-bit routing and the masked-exchange permutations, each checked against a plain
+// bit-by-bit DES written straight from the definitions. (The definitions themselves are checked by
+// the known answers and the libcrypto oracle.)
 #include "crypto/des_fips.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
-#include <numeric>
 #include <random>
-#include <set>
 
 #include "crypto/des.h"
 
@@ -78,45 +76,6 @@ uint64_t bytesToWord(const unsigned char* b) {
     uint64_t v = 0;
     for (int i = 0; i < 8; ++i) v = (v << 8) | b[i];
     return v;
-}
-
-template <size_t n>
-std::vector<int> sorted(const std::array<uint8_t, n>& table) {
-    std::vector<int> v(table.begin(), table.end());
-    std::sort(v.begin(), v.end());
-    return v;
-}
-
-std::vector<int> range(int from, int to) {
-    std::vector<int> v(static_cast<size_t>(to - from + 1));
-    std::iota(v.begin(), v.end(), from);
-    return v;
-}
-
-TEST(DesDefinitions, HaveTheirStandardShape) {
-    for (int k = 0; k < 8; ++k) {
-        for (int row = 0; row < 4; ++row) {
-            std::set<int> values(kSBoxes[k] + 16 * row, kSBoxes[k] + 16 * row + 16);
-            EXPECT_EQ(values.size(), 16u) << "S-box " << k + 1 << " row " << row;
-            EXPECT_EQ(*values.rbegin(), 15);
-        }
-    }
-    EXPECT_EQ(sorted(kPermutationP), range(1, 32));
-    EXPECT_EQ(sorted(kInitialPermutation), range(1, 64));
-    for (int j = 0; j < 8; ++j) {
-        for (int i = 0; i < 6; ++i) EXPECT_EQ(kExpansion[6 * j + i], (4 * j + i + 31) % 32 + 1);
-    }
-    std::vector<int> nonParity;
-    for (int b = 1; b <= 64; ++b) {
-        if (b % 8 != 0) nonParity.push_back(b);
-    }
-    EXPECT_EQ(sorted(kPermutedChoice1), nonParity);
-    std::vector<int> choice2 = sorted(kPermutedChoice2);
-    EXPECT_EQ(std::set<int>(choice2.begin(), choice2.end()).size(), 48u);
-    for (int dropped : {9, 18, 22, 25, 35, 38, 43, 54}) {
-        EXPECT_EQ(std::count(choice2.begin(), choice2.end(), dropped), 0) << dropped;
-    }
-    EXPECT_EQ(std::accumulate(kRotations.begin(), kRotations.end(), 0), 28);
 }
 
 TEST(DesTables, CombinedSBoxTablesGiveTheRoundFunction) {
