@@ -72,12 +72,15 @@ LONG makeFolders(const std::string& path) {
     if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ERROR_CANTOPEN;
     LONG rc = makeFolders(folder);
     if (rc != ERROR_SUCCESS) return rc;
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        TRACE("(%s, %d) settings store %s: cannot create the folder (errno %d).\n", TRACE_AT,
-              folder.c_str(), errno);
-        return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTOPEN;
+    if (mkdir(folder.c_str(), 0700) == 0) {
+        (void)chmod(folder.c_str(), 0700);  // whatever the umask took away
+        return ERROR_SUCCESS;
     }
-    return ERROR_SUCCESS;
+    int err = errno;
+    if (err == EEXIST) return ERROR_SUCCESS;  // another process was first
+    TRACE("(%s, %d) settings store %s: cannot create the folder (errno %d).\n", TRACE_AT,
+          folder.c_str(), err);
+    return err == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTOPEN;
 }
 
 // Creates an empty store file readable by its owner only.
@@ -86,10 +89,11 @@ LONG makeFile(const std::string& path) {
     if (rc != ERROR_SUCCESS) return rc;
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
-        if (errno == EEXIST) return ERROR_SUCCESS;  // another process was first
+        int err = errno;
+        if (err == EEXIST) return ERROR_SUCCESS;  // another process was first
         TRACE("(%s, %d) settings store %s: cannot create the file (errno %d).\n", TRACE_AT,
-              path.c_str(), errno);
-        return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTOPEN;
+              path.c_str(), err);
+        return err == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTOPEN;
     }
     (void)fchmod(fd, 0600);
     close(fd);

@@ -5,8 +5,10 @@
 
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <thread>
 
+#include "settings/psopts.h"
 #include "settings/pssec.h"
 #include "settings/registry.h"
 #include "store_fixture.h"
@@ -93,28 +95,63 @@ bool credentialsConsistent() {
     return strcmp(id, expectId) == 0 && strcmp(password, expectPassword) == 0;
 }
 
-[[noreturn]] void runWriter(int writer) {
-    alarm(kChildSeconds);
+int runWriter(int writer) {
     for (int round = 1; round <= kRounds; ++round) {
-        if (!writeSlot(writer, round)) _exit(10);
-        if (round % 3 == 0 && !replaceCredentials(writer, round)) _exit(11);
+        if (!writeSlot(writer, round)) return 10;
+        if (round % 3 == 0 && !replaceCredentials(writer, round)) return 11;
     }
-    _exit(0);
+    return 0;
 }
 
-[[noreturn]] void runReader() {
-    alarm(kChildSeconds);
+int runReader() {
     int seen[kWriters] = {};
     for (int pass = 0; pass < kReadPasses; ++pass) {
         for (int writer = 0; writer < kWriters; ++writer) {
             int round = readSlot(writer);
-            if (round < 0) _exit(20);             // a failed read or a torn value
-            if (round < seen[writer]) _exit(21);  // went back to an older value
+            if (round < 0) return 20;             // a failed read or a torn value
+            if (round < seen[writer]) return 21;  // went back to an older value
             seen[writer] = round;
         }
-        if (!credentialsConsistent()) _exit(22);
+        if (!credentialsConsistent()) return 22;
     }
-    _exit(0);
+    return 0;
+}
+
+// Runs body(0) ... body(count - 1) in processes of their own, released together, and gives their
+// exit codes; -1 for one that crashed or had to be killed.
+std::vector<int> runChildren(int count, const std::function<int(int)>& body) {
+    std::vector<int> codes(count, -1);
+    int gate[2];
+    if (regStoreShares() != 0 || pipe(gate) != 0) return codes;  // no connection crosses a fork
+    std::vector<pid_t> children;
+    for (int i = 0; i < count; ++i) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            alarm(kChildSeconds);
+            close(gate[1]);
+            char byte;
+            (void)!read(gate[0], &byte, 1);  // returns once the parent closes its end
+            _exit(body(i));
+        }
+        children.push_back(pid);
+    }
+    close(gate[0]);
+    close(gate[1]);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kChildSeconds + 10);
+    for (int i = 0; i < count; ++i) {
+        int status = 0;
+        while (children[i] > 0 && waitpid(children[i], &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(children[i], SIGKILL);
+                waitpid(children[i], nullptr, 0);
+                status = -1;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (children[i] > 0 && status != -1 && WIFEXITED(status)) codes[i] = WEXITSTATUS(status);
+    }
+    return codes;
 }
 
 }  // namespace
@@ -122,40 +159,12 @@ bool credentialsConsistent() {
 TEST_F(SharedStore, WritersAndReadersInSeveralProcessesNeverSeeAFailureOrATornValue) {
     for (int writer = 0; writer < kWriters; ++writer) ASSERT_TRUE(writeSlot(writer, 0));
     ASSERT_TRUE(replaceCredentials(0, 0));
-    ASSERT_EQ(regStoreShares(), 0) << "no connection may cross the fork";
-
-    std::vector<pid_t> children;
+    std::vector<int> codes = runChildren(
+        kWriters + kReaders, [](int i) { return i < kWriters ? runWriter(i) : runReader(); });
     for (int i = 0; i < kWriters + kReaders; ++i) {
-        pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            if (i < kWriters) runWriter(i);
-            runReader();
-        }
-        children.push_back(pid);
-    }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kChildSeconds + 10);
-    std::vector<int> statuses(children.size(), -1);
-    size_t done = 0;
-    while (done < children.size() && std::chrono::steady_clock::now() < deadline) {
-        for (size_t i = 0; i < children.size(); ++i) {
-            int status = 0;
-            if (statuses[i] == -1 && waitpid(children[i], &status, WNOHANG) == children[i]) {
-                statuses[i] = status;
-                ++done;
-            }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    for (size_t i = 0; i < children.size(); ++i) {
-        if (statuses[i] == -1) {
-            kill(children[i], SIGKILL);
-            waitpid(children[i], nullptr, 0);
-        }
-        SCOPED_TRACE(i < kWriters ? "writer " + std::to_string(i) : "reader");
-        ASSERT_TRUE(statuses[i] != -1 && WIFEXITED(statuses[i])) << "child hung or crashed";
-        EXPECT_EQ(WEXITSTATUS(statuses[i]), 0) << "10/11 failed write, 20 failed or torn read, "
-                                                  "21 older value, 22 mismatched credentials";
+        EXPECT_EQ(codes[i], 0) << (i < kWriters ? "writer " : "reader ") << i
+                               << ": -1 hung or crashed, 10/11 failed write, 20 failed or torn "
+                                  "read, 21 older value, 22 mismatched credentials";
     }
     for (int writer = 0; writer < kWriters; ++writer) {
         EXPECT_EQ(readSlot(writer), kRounds) << "no write is lost";
@@ -164,4 +173,17 @@ TEST_F(SharedStore, WritersAndReadersInSeveralProcessesNeverSeeAFailureOrATornVa
                   "1");
     }
     EXPECT_TRUE(credentialsConsistent());
+}
+
+// Several first requests at once on a machine with no store yet: one creates it, none fails.
+TEST_F(SharedStore, ProcessesCreatingTheStoreAtOnceAllSucceed) {
+    std::vector<int> codes = runChildren(kWriters + kReaders, [](int i) {
+        OptionsRecord opts{};
+        snprintf(opts.server, sizeof opts.server, "server%d", i);
+        if (psWriteDefaultFile(&opts) != 0) return 30;
+        OptionsRecord back{};
+        (void)psReadDefaultFile(&back);
+        return strncmp(back.server, "server", 6) == 0 ? 0 : 31;
+    });
+    for (int code : codes) EXPECT_EQ(code, 0) << "-1 hung or crashed, 30 failed write, 31 read";
 }

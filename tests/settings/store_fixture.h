@@ -9,7 +9,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -65,8 +64,11 @@ class StoreTest : public ::testing::Test {
         std::ifstream in(root_ + "/trace.txt");
         std::vector<std::string> lines;
         for (std::string line; std::getline(in, line);) {
-            lines.push_back(
-                std::regex_replace(line, std::regex("^\\((\\w+), \\d+\\)"), "($1, NNN)"));
+            size_t comma = line.find(", "), close = line.find(')');
+            if (line.rfind('(', 0) == 0 && comma < close && close != std::string::npos) {
+                line.replace(comma + 2, close - comma - 2, "NNN");
+            }
+            lines.push_back(line);
         }
         return lines;
     }
