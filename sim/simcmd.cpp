@@ -24,13 +24,19 @@ constexpr std::string_view kPostField = "\" POST=\"";
 
 bool commandComplete(std::string_view plain) {
     if (plain == "BYE") return true;
-    if (plain.substr(0, 4) != "HTML" || plain.empty() || plain.back() != '\n') return false;
-    return plain.find('\n') == plain.size() - 1 && plain.find('\0') == std::string_view::npos;
+    if (plain.substr(0, 4) != "HTML" || plain.back() != '\n') return false;
+    plain.remove_suffix(1);
+    for (char c : plain) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) return false;
+    }
+    return true;
 }
 
 CommandRead readCommand(int fd, const unsigned char key[kDesKeyBytes], std::string* text) {
     std::vector<unsigned char> cipher;
     unsigned char piece[4096];
+    int reads = 0;
     text->clear();
     for (;;) {
         if (!cipher.empty() && !wireReadable(fd, kCommandQuietMillis)) {
@@ -44,8 +50,14 @@ CommandRead readCommand(int fd, const unsigned char key[kDesKeyBytes], std::stri
         }
         if (got > kMaxCommandBytes - cipher.size()) return CommandRead::tooLong;
         cipher.insert(cipher.end(), piece, piece + got);
+        ++reads;
         if (!decipherCopy(cipher, key, text)) return CommandRead::failed;
-        if (commandComplete(*text)) return CommandRead::ok;
+        if (!commandComplete(*text)) continue;
+        // Whole blocks decipher the same whatever follows them, but a partial last block is
+        // deciphered as the end of the text; a command that came in pieces and only looks complete
+        // thanks to such a tail is trusted once no more bytes follow.
+        bool tail = cipher.size() % kDesBlockSize != 0;
+        if (!tail || reads == 1 || !wireReadable(fd, kCommandQuietMillis)) return CommandRead::ok;
     }
 }
 

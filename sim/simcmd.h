@@ -1,10 +1,12 @@
 // Commands after the session is secure: receiving one enciphered command and reading page requests.
 //
 // Owns the rule that tells where a command ends. Commands travel with no framing and no length, so
-// a command is complete when its deciphered text is "BYE" or one line that begins with "HTML" and
-// ends with a line feed; bytes that stop arriving for kCommandQuietMillis are taken as a whole
-// command too, so an unexpected text is still answered rather than waited on forever. Never
-// answers anything itself.
+// a command is complete when its deciphered text is "BYE" or one line of printable text that begins
+// with "HTML" and ends with a line feed. When it came in several pieces and its last DES block is
+// partial, it is taken only once kCommandQuietMillis pass without more bytes (a prefix can
+// decipher to such a line by chance). Bytes that stop arriving for kCommandQuietMillis are taken
+// as a whole command too, so an unexpected text is still answered rather than waited on forever.
+// Never answers anything itself.
 #pragma once
 
 #include <cstddef>
@@ -29,7 +31,8 @@ enum class CommandRead : int {
 [[nodiscard]] CommandRead readCommand(int fd, const unsigned char key[kDesKeyBytes],
                                       std::string* text);
 
-// True when a deciphered text is a whole command: "BYE", or "HTML..." ending in its one line feed.
+// True when a deciphered text looks like a whole command: "BYE", or "HTML..." without control
+// characters but its final line feed.
 [[nodiscard]] bool commandComplete(std::string_view plain);
 
 // One page request, as the proxy's GET and POST command texts carry it.

@@ -292,6 +292,25 @@ TEST(Simulator, AnswersPageCommands) {
     }
 }
 
+TEST(Simulator, CommandArrivingInPiecesIsReadWhole) {
+    SimProcess sim({});
+    ASSERT_TRUE(sim.running());
+    SimClient client(sim.port());
+    ASSERT_TRUE(client.open(kId, kPassword));
+    for (size_t piece : {1u, 3u, 8u}) {
+        SCOPED_TRACE(piece);
+        ASSERT_TRUE(client.sendCommand(getCommand("/size/5"), piece));
+        std::string line;
+        ASSERT_TRUE(client.recvResponse(&line));
+        EXPECT_EQ(line, "RC_OK " + std::to_string(kHeaderBytes + 5));
+        std::string page;
+        ASSERT_TRUE(client.recvPage(kHeaderBytes + 5, &page));
+    }
+    ASSERT_TRUE(client.sendCommand("BYE", 1));
+    Bytes rest;
+    EXPECT_TRUE(client.readUntilClosed(&rest));
+}
+
 TEST(Simulator, ChosenReturnCodeComesWithoutAPage) {
     SimProcess sim({"--rc", "RC_NOTFOUND"});
     ASSERT_TRUE(sim.running());

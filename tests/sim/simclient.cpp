@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -11,11 +12,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "common/byteorder.h"
 #include "crypto/des.h"
@@ -267,10 +271,21 @@ bool SimClient::open(const std::string& id, const std::string& password, bool eb
     return auth.message4.size() >= 12 && auth.message4[2] == 0x11 && auth.message4[11] == 1;
 }
 
-bool SimClient::sendCommand(const std::string& text) {
+bool SimClient::sendCommand(const std::string& text, size_t piece) {
     Bytes bytes(text.begin(), text.end());
     cbc(sessionKey_, DES_ENCIPHER, bytes.data(), bytes.size());
-    return sendBytes(bytes);
+    if (piece == 0) return sendBytes(bytes);
+    int on = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    for (size_t at = 0; at < bytes.size(); at += piece) {
+        size_t end = std::min(bytes.size(), at + piece);
+        if (!sendBytes(Bytes(bytes.begin() + static_cast<long>(at),
+                             bytes.begin() + static_cast<long>(end)))) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 bool SimClient::recvResponse(std::string* line) {

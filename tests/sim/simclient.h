@@ -66,8 +66,8 @@ class SimClient {
     // The whole opening: identify, proxy session, authentication. True when the server accepted.
     bool open(const std::string& id, const std::string& password, bool ebcdic = false);
 
-    // Sends a command enciphered under the session key.
-    bool sendCommand(const std::string& text);
+    // Sends a command enciphered under the session key, in pieces of `piece` bytes when given.
+    bool sendCommand(const std::string& text, size_t piece = 0);
     // Reads the response line up to its zero byte; false when the connection ended first.
     bool recvResponse(std::string* line);
     // Reads and deciphers exactly `amount` page bytes.
