@@ -1,0 +1,145 @@
+// see korproxy_args.h
+#include "front/korproxy_args.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/trace.h"
+#include "front/korproxy_errpage.h"
+
+static constexpr const char kTraceSource[] = "korproxy";
+
+namespace {
+
+size_t countPieces(const char* text) {
+    size_t pieces = 1;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p == '&') ++pieces;
+    }
+    return pieces;
+}
+
+// Frees the nodes of a list under construction; the text block stays with the caller.
+void freeNodesOnly(ArgNode* head) {
+    while (head != nullptr) {
+        ArgNode* next = head->next;
+        free(head);
+        head = next;
+    }
+}
+
+}  // namespace
+
+ArgNode* buildArgList(char* text, bool* pageWritten) {
+    if (pageWritten != nullptr) *pageWritten = false;
+    if (text == nullptr || text[0] == '\0') return nullptr;
+    TRACE("(%s, %i) args are (%s)\n", TRACE_AT, text);
+
+    // The count comes first, so that a refused request has not been cut up.
+    size_t pieces = countPieces(text);
+    if (pieces > kMaxArgPieces) {
+        TRACE("(%s, %i) Request refused: %zu arguments\n", TRACE_AT, pieces);
+        char message[160];
+        snprintf(message, sizeof message,
+                 "This request holds %zu arguments; no more than %zu are accepted.", pieces,
+                 kMaxArgPieces);
+        printErrorPage(message, 0);
+        if (pageWritten != nullptr) *pageWritten = true;
+        return nullptr;
+    }
+
+    ArgNode* head = nullptr;
+    ArgNode* tail = nullptr;
+    char* piece = text;
+    while (piece != nullptr) {
+        char* amp = strchr(piece, '&');
+        if (amp != nullptr) *amp = '\0';
+        auto* node = static_cast<ArgNode*>(calloc(1, sizeof(ArgNode)));
+        if (node == nullptr) {
+            freeNodesOnly(head);
+            printErrorPage("Out of Memory!!", 0);
+            if (pageWritten != nullptr) *pageWritten = true;
+            return nullptr;
+        }
+        node->name = piece;
+        char* eq = strchr(piece, '=');
+        if (eq != nullptr) {
+            *eq = '\0';
+            node->value = eq + 1;
+            TRACE("(%s, %i) name = (%s) value = (%s)\n", TRACE_AT, node->name, node->value);
+        }
+        upperCase(node->name);
+        if (tail == nullptr) {
+            head = node;
+        } else {
+            tail->next = node;
+        }
+        tail = node;
+        piece = amp != nullptr ? amp + 1 : nullptr;
+    }
+    return head;
+}
+
+void freeArgList(ArgNode** head) {
+    if (head == nullptr || *head == nullptr) return;
+    ArgNode* node = *head;
+    free(node->name);  // the text block starts with the first piece
+    while (node != nullptr) {
+        ArgNode* next = node->next;
+        if (node->ownsValue == 1) free(node->value);
+        free(node);
+        node = next;
+    }
+    *head = nullptr;
+}
+
+char* unescapeUrl(char* text) {
+    if (text == nullptr || text[0] == '\0') return text;
+    // One pass: `out` trails `in`, so the text only shrinks and a decoded byte is never re-read.
+    // "+" becomes a space after decoding, so an encoded plus becomes one as well.
+    char* out = text;
+    for (const char* in = text; *in != '\0'; ++out) {
+        char c = *in;
+        if (c == '%' && in[1] != '\0' && in[2] != '\0') {
+            c = static_cast<char>(16 * hexDigitValue(in[1]) + hexDigitValue(in[2]));
+            in += 3;
+            if (c == '\0') break;  // an escape such as %zz decodes to a zero byte: the text ends
+        } else {
+            ++in;  // includes a "%" too close to the end to be an escape: kept as it is
+        }
+        *out = c == '+' ? ' ' : c;
+    }
+    *out = '\0';
+    return text;
+}
+
+void upperCase(char* text) {
+    for (char* p = text; *p != '\0'; ++p) {
+        auto c = static_cast<unsigned char>(*p);
+        if (isalpha(c)) *p = static_cast<char>(toupper(c));
+    }
+}
+
+int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return 0;
+}
+
+ArgNode* findArgPrefix(ArgNode* head, const char* key) {
+    size_t keyLength = strlen(key);
+    for (ArgNode* node = head; node != nullptr; node = node->next) {
+        if (strncmp(node->name, key, keyLength) == 0) return node;
+    }
+    return nullptr;
+}
+
+ArgNode* findArgExact(ArgNode* head, const char* key) {
+    for (ArgNode* node = head; node != nullptr; node = node->next) {
+        if (strcmp(node->name, key) == 0) return node;
+    }
+    return nullptr;
+}

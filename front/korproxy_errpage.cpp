@@ -1,0 +1,135 @@
+// see korproxy_errpage.h
+#include "front/korproxy_errpage.h"
+
+#include "front/korproxy.h"
+#include "front/korproxy_prodname.h"
+
+namespace {
+
+// The report of a non-zero result code; the codes are the session layer's, -1 the front end's own.
+void writeCodeText(FILE* out, int32_t code, const char* message) {
+    const char* product = productName;
+    switch (code) {
+        case 1:
+            fputs("Access to the server denied\n", out);
+            break;
+        case 2:
+            fputs("An internal error occured in the session layer.<br>\n", out);
+            // The message carries the transport's sentence, with host and port from the request.
+            fprintf(out, "Last error message: %s\n",
+                    message[0] != '\0' ? htmlEscape(message).c_str() : "None.");
+            break;
+        case 3:
+            fprintf(out, "The %s ran out of memory while processing this request.\n", product);
+            break;
+        case 4:
+            fputs("Something did not match up.\n", out);
+            break;
+        case 5:
+        case 9:
+            fprintf(out,
+                    "Proxy password has expired.  Please update the password on the %s server and "
+                    "the Proxy.\n",
+                    product);
+            break;
+        case 6:
+            fprintf(out, "Proxy ID was unknown to the %s server.\n", product);
+            break;
+        case 7:
+            fputs("A soft error occured in the Session layer.\n", out);
+            break;
+        case 8:
+            fputs("A communication error occured.\n", out);
+            break;
+        case 10:
+            fprintf(out,
+                    "The %s server you were attempting to send this request to does not support "
+                    "the proxy protocol.\n",
+                    product);
+            break;
+        case 11:
+            fprintf(out, "The proxy id is locked on the this %s server\n", product);
+            break;
+        case 12:
+            fputs("Try request again.\n", out);
+            break;
+        default:
+            fputs("An internal error occured in korproxy!", out);
+            break;
+    }
+}
+
+// The button back to the default server's start page, inside a one-row table; the row stays empty
+// unless both the default server and its port are known.
+void writeReturnForm(FILE* out, const OptionsRecord& opts) {
+    fputs("<table>\n", out);
+    fputs("<tr>\n", out);
+    if (opts.server[0] != '\0' && opts.port[0] != '\0') {
+        fputs("<td>\n", out);
+        // The stored texts may have come from the setup form, so they are escaped like request
+        // data: a quote in them must not end the attribute.
+        fprintf(out, "<form action=\"%s/korproxy\" method=get>\n", htmlEscape(opts.cgiUrl).c_str());
+        fprintf(out, "<input type=hidden name=SERVER value=\"%s:%s\">\n",
+                htmlEscape(opts.server).c_str(), htmlEscape(opts.port).c_str());
+        fputs("<input type=hidden name=URL value=\"/\">\n", out);
+        fputs("<input type=submit value=\"Return to Default Server\">\n", out);
+        fputs("</form>", out);
+        fputs("</td>\n", out);
+    }
+    fputs("</tr>\n", out);
+    fputs("</table>\n", out);
+}
+
+}  // namespace
+
+std::string htmlEscape(std::string_view text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                escaped += "&amp;";
+                break;
+            case '<':
+                escaped += "&lt;";
+                break;
+            case '>':
+                escaped += "&gt;";
+                break;
+            case '"':
+                escaped += "&quot;";
+                break;
+            case '\'':
+                escaped += "&#39;";
+                break;
+            default:
+                escaped += c;
+                break;
+        }
+    }
+    return escaped;
+}
+
+void printErrorPageTo(FILE* out, const char* message, int32_t code) {
+    if (message == nullptr) message = "";
+    fputs("Content-type: text/html\n\r\n", out);
+    fputs("<HEAD><TITLE>Error!</TITLE></HEAD>", out);
+    fputs("<BODY BGCOLOR=white>", out);
+    fputs("<table><tr><td width=800 bgcolor=#6699CC>", out);
+    fprintf(out, "<FONT FACE=ARIAL SIZE=+3 COLOR=white>%s</font>", productName);
+    fputs("</td></tr></table><P><BR>", out);
+    fputs("<h2>Error!</h2>", out);
+    if (code == 0) {
+        fputs(message, out);
+    } else {
+        writeCodeText(out, code, message);
+    }
+    if (optsP != nullptr) writeReturnForm(out, *optsP);
+    fprintf(out, "<br>%s Version %s\n", productName, productVersion);
+    fprintf(out, "<br><i>%s</i>\n", kLegalNotice);
+    fflush(out);
+}
+
+void printErrorPage(const char* message, int32_t code) {
+    printErrorPageTo(stdout, message, code);
+}

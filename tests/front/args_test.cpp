@@ -1,0 +1,137 @@
+#include "front/korproxy_args.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// A heap copy of exactly the text and its terminator, as the list requires (and so that a read
+// past the terminator is caught under the address sanitizer).
+char* heapText(const std::string& text) {
+    auto* block = static_cast<char*>(malloc(text.size() + 1));
+    memcpy(block, text.c_str(), text.size() + 1);
+    return block;
+}
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+constexpr const char* kNoValue = "(null)";
+
+Pairs pairsOf(const ArgNode* head) {
+    Pairs pairs;
+    for (const ArgNode* n = head; n != nullptr; n = n->next) {
+        pairs.emplace_back(n->name, n->value != nullptr ? n->value : kNoValue);
+    }
+    return pairs;
+}
+
+TEST(ArgList, SplitsAtEveryAmpersandAndTheFirstEquals) {
+    const std::pair<const char*, Pairs> cases[] = {
+        {"server=h:1500&url=/x", {{"SERVER", "h:1500"}, {"URL", "/x"}}},
+        {"a=1&&b", {{"A", "1"}, {"", kNoValue}, {"B", kNoValue}}},
+        {"=x", {{"", "x"}}},
+        {"URL=/a=b", {{"URL", "/a=b"}}},
+        {"a=1&", {{"A", "1"}, {"", kNoValue}}},
+        {"&", {{"", kNoValue}, {"", kNoValue}}},
+        {"Mixed9_x=KeepCase", {{"MIXED9_X", "KeepCase"}}},
+        {"a=", {{"A", ""}}},
+    };
+    for (const auto& [text, expected] : cases) {
+        ArgList list(buildArgList(heapText(text)));
+        EXPECT_EQ(pairsOf(list.get()), expected) << text;
+    }
+}
+
+std::string piecesText(size_t pieces) {
+    std::string text = "a=1";
+    for (size_t i = 1; i < pieces; ++i) text += "&b";
+    return text;
+}
+
+TEST(ArgList, AcceptsTheLimitOfPiecesAndRefusesOneMoreWithAnErrorPage) {
+    ArgList list(buildArgList(heapText(piecesText(kMaxArgPieces))));
+    size_t count = 0;
+    for (const ArgNode* n = list.get(); n != nullptr; n = n->next) ++count;
+    EXPECT_EQ(count, kMaxArgPieces);
+
+    std::string text = piecesText(kMaxArgPieces + 1);
+    char* block = heapText(text);
+    bool pageWritten = false;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(buildArgList(block, &pageWritten), nullptr);
+    std::string page = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(pageWritten);
+    EXPECT_NE(page.find("<h2>Error!</h2>This request holds 10001 arguments; no more than 10000 are "
+                        "accepted."),
+              std::string::npos)
+        << page;
+    EXPECT_EQ(block, text) << "a refused text is handed back uncut";
+    free(block);
+}
+
+TEST(ArgList, FreeReleasesOwnedValuesAndClearsTheHolder) {
+    ArgNode* head = buildArgList(heapText("url=/x&b=2"));
+    ASSERT_NE(head, nullptr);
+    head->value = heapText("/converted");
+    head->ownsValue = 1;
+    freeArgList(&head);  // the sanitizer build reports the value if it leaks
+    EXPECT_EQ(head, nullptr);
+    freeArgList(&head);
+    freeArgList(nullptr);
+}
+
+TEST(ArgList, LookupsByPrefixAndExactly) {
+    ArgList list(buildArgList(heapText("urlx=1&serverx=a&server=b&url=c")));
+    ArgNode* server = findArgPrefix(list.get(), "SERVER");
+    ASSERT_NE(server, nullptr);
+    EXPECT_STREQ(server->value, "a") << "the first node whose name begins with the key wins";
+    ArgNode* url = findArgExact(list.get(), "URL");
+    ASSERT_NE(url, nullptr);
+    EXPECT_STREQ(url->value, "c");
+    EXPECT_EQ(findArgExact(list.get(), "SERVE"), nullptr);
+    EXPECT_EQ(findArgPrefix(list.get(), "JUMP"), nullptr);
+    EXPECT_EQ(findArgPrefix(nullptr, "URL"), nullptr);
+}
+
+TEST(UnescapeUrl, DecodesEscapesThenPluses) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"a+b%41", "a bA"},
+        {"%2B", " "},
+        {"100%25", "100%"},
+        {"%2541", "%41"},
+        {"ab%zzcd", "ab"},
+        {"%7e%7E%3a", "~~:"},
+        {"web%3A%2F%2Fh%3A1500", "web://h:1500"},
+        {"%e9", "\xe9"},
+        {"no escapes", "no escapes"},
+        // A "%" with fewer than two characters before the end stays as it is.
+        {"%", "%"},
+        {"%4", "%4"},
+        {"100%", "100%"},
+        {"a%4", "a%4"},
+        {"%41%", "A%"},
+        {"%41%4", "A%4"},
+        {"+%", " %"},
+    };
+    for (const auto& [in, out] : cases) {
+        char* text = heapText(in);
+        EXPECT_EQ(unescapeUrl(text), text);
+        EXPECT_EQ(std::string(text), out) << in;
+        free(text);
+    }
+    EXPECT_EQ(unescapeUrl(nullptr), nullptr);
+}
+
+TEST(HexDigitValue, DigitsAndBothLetterCasesElseZero) {
+    const std::pair<char, int> cases[] = {
+        {'0', 0}, {'9', 9}, {'a', 10}, {'f', 15}, {'A', 10}, {'F', 15}, {'g', 0},
+        {'G', 0}, {'/', 0}, {':', 0},  {'@', 0},  {'`', 0},  {' ', 0},  {'\xff', 0},
+    };
+    for (const auto& [c, value] : cases) EXPECT_EQ(hexDigitValue(c), value) << c;
+}
+
+}  // namespace
