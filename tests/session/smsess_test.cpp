@@ -195,9 +195,9 @@ TEST(Open, FailedConnectReturnsTwoWithTheSentence) {
 }
 
 TEST(ResultCodes, EveryCodeHasItsText) {
-    for (SmResult r : {kSmOk, kSmFailed, kSmSessionFailure, kSmOutOfMemory, kSmValidationMismatch,
-                       kSmNoSuchAdmin, kSmNotReady, kSmPasswordExpired, kSmNoProxySupport,
-                       kSmAdminLocked}) {
+    for (SmResult r :
+         {kSmOk, kSmFailed, kSmSessionFailure, kSmOutOfMemory, kSmValidationMismatch,
+          kSmNoSuchAdmin, kSmNotReady, kSmPasswordExpired, kSmNoProxySupport, kSmAdminLocked}) {
         EXPECT_STRNE(to_text(r), "unknown session result") << r;
     }
     EXPECT_STREQ(to_text(static_cast<SmResult>(4)), "unknown session result");
