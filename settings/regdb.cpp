@@ -100,28 +100,23 @@ LONG makeFile(const std::string& path) {
     return ERROR_SUCCESS;
 }
 
-int queryInt(sqlite3* db, const char* sql, int* value) {
-    RegStmt stmt(db, sql);
-    if (stmt.prepared() != SQLITE_OK) return stmt.prepared();
-    int rc = stmt.step();
-    if (rc != SQLITE_ROW) return rc;
-    *value = sqlite3_column_int(stmt.get(), 0);
-    return SQLITE_OK;
-}
-
 // Tells a settings store from an empty database and from anything else. Returns 0 with *laidOut
-// set, or ERROR_BADDB for a file this program must not touch.
+// set, or ERROR_BADDB for a file this program must not touch. One statement reads all three marks,
+// so a process laying the store out meanwhile is seen either before or after, never halfway.
 LONG checkLayout(sqlite3* db, bool* laidOut) {
-    int appId = 0, version = 0, objects = 0;
-    int rc = queryInt(db, "PRAGMA application_id", &appId);
-    if (rc == SQLITE_OK) rc = queryInt(db, "PRAGMA user_version", &version);
-    if (rc != SQLITE_OK) return regFail(db, rc);
+    RegStmt marks(db,
+                  "SELECT a.application_id, v.user_version, (SELECT count(*) FROM sqlite_master)"
+                  " FROM pragma_application_id a, pragma_user_version v");
+    if (marks.prepared() != SQLITE_OK) return regFail(db, marks.prepared());
+    int rc = marks.step();
+    if (rc != SQLITE_ROW) return regFail(db, rc);
+    int appId = sqlite3_column_int(marks.get(), 0);
+    int version = sqlite3_column_int(marks.get(), 1);
+    int objects = sqlite3_column_int(marks.get(), 2);
     if (appId == kApplicationId && version == kLayoutVersion) {
         *laidOut = true;
         return ERROR_SUCCESS;
     }
-    rc = queryInt(db, "SELECT count(*) FROM sqlite_master", &objects);
-    if (rc != SQLITE_OK) return regFail(db, rc);
     if (appId == 0 && version == 0 && objects == 0) {
         *laidOut = false;
         return ERROR_SUCCESS;

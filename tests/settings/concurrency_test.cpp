@@ -186,4 +186,7 @@ TEST_F(SharedStore, ProcessesCreatingTheStoreAtOnceAllSucceed) {
         return strncmp(back.server, "server", 6) == 0 ? 0 : 31;
     });
     for (int code : codes) EXPECT_EQ(code, 0) << "-1 hung or crashed, 30 failed write, 31 read";
+    if (HasFailure()) {
+        for (const auto& line : traceShapes()) ADD_FAILURE() << line;
+    }
 }
