@@ -1,0 +1,131 @@
+#include "settings/psopts.h"
+
+#include <cstring>
+
+#include "settings/settingskeys.h"
+#include "store_fixture.h"
+
+namespace {
+
+using DefaultOptions = StoreTest;
+
+void storeValues(std::initializer_list<std::pair<const char*, std::string>> values) {
+    HKEY key = nullptr;
+    LONG rc = 0;
+    ASSERT_EQ(RegCreatePathEx(HKEY_LOCAL_MACHINE, kDefaultsKeyPath, &key, &rc), 1);
+    for (const auto& [name, text] : values) {
+        ASSERT_EQ(setRegValue(key, name, text.data(), REG_BINARY, text.size(), &rc), 1);
+    }
+    (void)RegCloseKey(key);
+}
+
+OptionsRecord record(const char* server, const char* port, const char* trace, const char* url) {
+    OptionsRecord opts{};
+    snprintf(opts.server, sizeof opts.server, "%s", server);
+    snprintf(opts.port, sizeof opts.port, "%s", port);
+    snprintf(opts.traceFile, sizeof opts.traceFile, "%s", trace);
+    snprintf(opts.cgiUrl, sizeof opts.cgiUrl, "%s", url);
+    return opts;
+}
+
+bool keyExists(const char* path) {
+    HKEY key = nullptr;
+    LONG rc = 0;
+    if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, path, &key, &rc)) return false;
+    (void)RegCloseKey(key);
+    return true;
+}
+
+const char* failingValue = nullptr;
+LONG failThatValue(const char* function, const char* name) {
+    bool hit = strcmp(function, "RegSetValueExA") == 0 && strcmp(name, failingValue) == 0;
+    return hit ? ERROR_DISK_FULL : ERROR_SUCCESS;
+}
+
+}  // namespace
+
+TEST_F(DefaultOptions, NoStoreLeavesTheRecordAlone) {
+    OptionsRecord opts = record("keep", "1", "t", "u");
+    EXPECT_EQ(psReadDefaultFile(&opts), 0);
+    EXPECT_STREQ(opts.server, "keep");
+    EXPECT_EQ(traceShapes(),
+              std::vector<std::string>{
+                  "(psopts, NNN) psReadDefaultFile(): RegOpenPathEx(): Win32 RC=2 ."});
+    EXPECT_FALSE(storeExists());
+}
+
+TEST_F(DefaultOptions, MissingValuesReadAsEmptyAndAreTraced) {
+    storeValues({{"DefaultServerAddress", std::string("velk.example\0", 13)}});
+    OptionsRecord opts = record("x", "x", "x", "x");
+    EXPECT_EQ(psReadDefaultFile(&opts), 0);
+    OptionsRecord expected = record("velk.example", "", "", "");
+    EXPECT_EQ(memcmp(&opts, &expected, sizeof opts), 0);
+    EXPECT_EQ(traceShapes().size(), 3u);
+    for (const char* name : {"DefaultServerPort", "CgiUrl", "TraceFile"}) {
+        EXPECT_EQ(traceCount(std::string("getRegValue(") + name + "): Win32 RC=2 ."), 1) << name;
+    }
+}
+
+// Up to 63 characters read back whole; 64 do not fit with the terminator. A value stored without
+// one still gives a terminated field with nothing of the old text behind it.
+TEST_F(DefaultOptions, TextsUpTo63CharactersReadBackWhole) {
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string("1500\0", 5), "1500"},
+        {std::string(63, 'a') + '\0', std::string(63, 'a')},
+        {std::string(64, 'b') + '\0', ""},
+        {std::string(64, 'c'), std::string(64, 'c')},
+        {"ab", "ab"},
+    };
+    for (const auto& [stored, read] : cases) {
+        SCOPED_TRACE(stored.size());
+        storeValues({{"DefaultServerPort", stored}});
+        OptionsRecord opts = record("", "the old text of the field", "", "");
+        EXPECT_EQ(psReadDefaultFile(&opts), 0);
+        EXPECT_EQ(std::string(opts.port), read);
+    }
+    EXPECT_EQ(traceCount("getRegValue(DefaultServerPort): Win32 RC=234 ."), 1);
+}
+
+TEST_F(DefaultOptions, WritesRoundTripAndOnlyTheLastDecidesTheResult) {
+    OptionsRecord written = record("10.1.2.3", "1500", "", "http://web/cgi-bin/velkproxy");
+    ASSERT_EQ(psWriteDefaultFile(&written), 0);
+    OptionsRecord opts{};
+    EXPECT_EQ(psReadDefaultFile(&opts), 0);
+    EXPECT_EQ(memcmp(&opts, &written, sizeof opts), 0);
+    EXPECT_EQ(storedValue(kDefaultsKeyPath, "TraceFile"), std::string(1, '\0'));
+    const std::pair<const char*, int> cases[] = {
+        {"CgiUrl", -1}, {"DefaultServerAddress", 0}, {"TraceFile", 0}};
+    for (const auto& [failing, result] : cases) {
+        SCOPED_TRACE(failing);
+        clearTrace();
+        failingValue = failing;
+        regSetFaultHook(failThatValue);
+        EXPECT_EQ(psWriteDefaultFile(&written), result);
+        regSetFaultHook(nullptr);
+        EXPECT_EQ(traceShapes(),
+                  std::vector<std::string>{
+                      std::string("(psopts, NNN) psWriteDefaultFile(): setRegValue(") + failing +
+                      "): Win32 RC = 112."});
+    }
+}
+
+TEST_F(DefaultOptions, DeleteTakesTheParentOnlyOnceItIsBare) {
+    OptionsRecord opts = record("s", "1", "t", "u");
+    ASSERT_EQ(psWriteDefaultFile(&opts), 0);
+    HKEY credentials = nullptr;
+    LONG rc = 0;
+    ASSERT_EQ(RegCreatePathEx(HKEY_LOCAL_MACHINE, kCredentialsKeyPath, &credentials, &rc), 1);
+    (void)RegCloseKey(credentials);
+    psDeleteDefaultFile(1);
+    EXPECT_FALSE(keyExists(kDefaultsKeyPath));
+    EXPECT_TRUE(keyExists(kProxyKeyPath)) << "the credentials key still holds it";
+
+    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, kCredentialsKeyPath), ERROR_SUCCESS);
+    ASSERT_EQ(psWriteDefaultFile(&opts), 0);
+    clearTrace();
+    psDeleteDefaultFile(1);
+    EXPECT_FALSE(keyExists(kProxyKeyPath));
+    EXPECT_TRUE(traceShapes().empty());
+    psDeleteDefaultFile(0);
+    EXPECT_EQ(traceCount("psDeleteDefaultFile(): RegOpenPathEx():  Win32 RC = 2."), 1);
+}

@@ -1,0 +1,179 @@
+#include "settings/regstore.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstring>
+#include <functional>
+
+#include "store_fixture.h"
+
+namespace {
+
+using RegStore = StoreTest;
+
+HKEY create(const char* path) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, "REG_SZ", 0, KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    return key;
+}
+
+LONG setText(HKEY key, const char* name, const char* text) {
+    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                          static_cast<DWORD>(strlen(text) + 1));
+}
+
+// Sets value `name` of `path` to `text` through a key of its own.
+LONG setAt(const char* path, const char* name, const char* text) {
+    HKEY key = nullptr;
+    LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr);
+    if (rc != ERROR_SUCCESS) return rc;
+    rc = setText(key, name, text);
+    (void)RegCloseKey(key);
+    return rc;
+}
+
+std::string text(const char* path, const char* name) {
+    std::string bytes = storedValue(path, name);
+    return bytes[0] == '<' ? bytes : std::string(bytes.c_str());
+}
+
+LONG failEveryChange(const char*, const char*) {
+    return ERROR_DISK_FULL;
+}
+
+}  // namespace
+
+TEST_F(RegStore, ReadingAMissingStoreFindsNothingAndCreatesNothing) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &key), 2);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExA(HKEY_LOCAL_MACHINE, "x", nullptr, nullptr, nullptr, &size), 2);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE"), 2);
+    EXPECT_EQ(RegDeleteValueA(HKEY_LOCAL_MACHINE, "x"), 2);
+    EXPECT_EQ(regBeginTransaction(RegTxMode::Read), ERROR_SUCCESS);
+    EXPECT_EQ(regCommitTransaction(), ERROR_SUCCESS);
+    EXPECT_FALSE(std::filesystem::exists(folder())) << "a read must not create the folder";
+
+    writeFile(storePath(), "");  // an empty file is an empty store, and becomes one on writing
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &key), 2);
+    EXPECT_EQ(setAt("SOFTWARE", "v", "1"), ERROR_SUCCESS);
+}
+
+TEST_F(RegStore, FirstWriteCreatesThePrivateFolderAndFile) {
+    EXPECT_EQ(setAt("SOFTWARE\\Test", "v", "1"), ERROR_SUCCESS);
+    struct stat st {};
+    ASSERT_EQ(stat(folder().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ASSERT_EQ(stat(storePath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(RegStore, NamesIgnoreCaseAndKeepTheirFirstSpelling) {
+    ASSERT_EQ(setAt("Software\\MixedCase", "DefaultServerPort", "1500"), ERROR_SUCCESS);
+    ASSERT_EQ(setAt("SOFTWARE\\MIXEDCASE", "DEFAULTSERVERPORT", "1501"), ERROR_SUCCESS);
+    EXPECT_EQ(text("software\\mixedcase", "defaultserverport"), "1501");
+    EXPECT_EQ(rawQuery("SELECT name FROM regkey WHERE id > 4 ORDER BY id"), "Software|MixedCase");
+    EXPECT_EQ(rawQuery("SELECT name FROM regvalue"), "DefaultServerPort");
+}
+
+TEST_F(RegStore, AHandleToADeletedKeyChangesNothing) {
+    HKEY key = create("SOFTWARE\\Doomed");
+    ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Doomed"), ERROR_SUCCESS);
+    EXPECT_EQ(setText(key, "v", "1"), ERROR_KEY_DELETED);
+    (void)RegCloseKey(key);
+    key = create("SOFTWARE\\Doomed");  // a new key of the same name is a new key
+    EXPECT_EQ(text("SOFTWARE\\Doomed", "v"), "<2>");
+    (void)RegCloseKey(key);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, nullptr), ERROR_ACCESS_DENIED) << "a root stays";
+}
+
+// A file that is not a settings store is reported and left exactly as it was, by reads and
+// writes alike.
+TEST_F(RegStore, DamagedOrForeignFilesAreNeverReplaced) {
+    const std::pair<const char*, std::function<void()>> cases[] = {
+        {"garbage", [&] { writeFile(storePath(), std::string(4096, 'g')); }},
+        {"foreign database",
+         [&] {
+             writeFile(storePath(), "");
+             rawQuery("CREATE TABLE accounts(name TEXT); INSERT INTO accounts VALUES ('x')");
+         }},
+        {"damaged page",
+         [&] {
+             ASSERT_EQ(setAt("SOFTWARE\\Soon\\Damaged", "v", "1"), ERROR_SUCCESS);
+             std::string bytes = fileBytes(storePath());
+             for (size_t i = 200; i < bytes.size(); ++i) bytes[i] = '\xff';
+             writeFile(storePath(), bytes);
+             std::filesystem::remove(storePath() + "-wal");
+         }},
+    };
+    for (const auto& [what, make] : cases) {
+        SCOPED_TRACE(what);
+        std::filesystem::remove_all(folder());
+        make();
+        std::string before = fileBytes(storePath());
+        HKEY key = nullptr;
+        LONG readRc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Soon", 0, KEY_READ, &key);
+        EXPECT_NE(readRc, ERROR_SUCCESS);
+        EXPECT_NE(readRc, ERROR_FILE_NOT_FOUND) << "damage must not look like an empty store";
+        EXPECT_NE(setAt("SOFTWARE\\New", "v", "1"), ERROR_SUCCESS);
+        if (regBeginTransaction() == ERROR_SUCCESS) {  // damage inside a page shows at first use
+            EXPECT_NE(setAt("SOFTWARE\\New", "v", "1"), ERROR_SUCCESS);
+            EXPECT_NE(regCommitTransaction(), ERROR_SUCCESS);
+        }
+        EXPECT_EQ(fileBytes(storePath()), before);
+        EXPECT_GE(traceCount("settings store"), 1);
+        clearTrace();
+    }
+}
+
+TEST_F(RegStore, AScopeCommitsAllOrNothing) {
+    ASSERT_EQ(setAt("SOFTWARE\\Tx", "a", "1"), ERROR_SUCCESS);
+    {
+        RegTransaction tx;
+        EXPECT_EQ(setAt("SOFTWARE\\Tx", "a", "2"), ERROR_SUCCESS);
+        EXPECT_EQ(setAt("SOFTWARE\\Tx", "b", "2"), ERROR_SUCCESS);
+        EXPECT_EQ(tx.commit(), ERROR_SUCCESS);
+    }
+    EXPECT_EQ(text("SOFTWARE\\Tx", "b"), "2");
+    {
+        RegTransaction tx;  // ends without a commit
+        EXPECT_EQ(setAt("SOFTWARE\\Tx\\Gone", "a", "3"), ERROR_SUCCESS);
+    }
+    EXPECT_EQ(text("SOFTWARE\\Tx\\Gone", "a"), "<2>");
+    {
+        RegTransaction tx;  // one failed write spoils the whole scope
+        EXPECT_EQ(setAt("SOFTWARE\\Tx", "a", "4"), ERROR_SUCCESS);
+        regSetFaultHook(failEveryChange);
+        EXPECT_EQ(setAt("SOFTWARE\\Tx", "b", "4"), ERROR_DISK_FULL);
+        regSetFaultHook(nullptr);
+        EXPECT_EQ(tx.commit(), ERROR_DISK_FULL);
+    }
+    EXPECT_EQ(text("SOFTWARE\\Tx", "a"), "2");
+    // An inner scope joins the outer one; rolling it back fails the outer commit.
+    ASSERT_EQ(regBeginTransaction(), ERROR_SUCCESS);
+    ASSERT_EQ(regBeginTransaction(RegTxMode::Read), ERROR_SUCCESS);
+    EXPECT_EQ(setAt("SOFTWARE\\Tx", "a", "5"), ERROR_SUCCESS);
+    regRollbackTransaction();
+    EXPECT_EQ(regCommitTransaction(), ERROR_CANCELLED);
+    EXPECT_EQ(text("SOFTWARE\\Tx", "a"), "2");
+    EXPECT_EQ(regCommitTransaction(), ERROR_INVALID_PARAMETER) << "no scope is open";
+}
+
+TEST_F(RegStore, AProcessDyingInTheMiddleOfAChangeLeavesTheOldValue) {
+    ASSERT_EQ(setAt("SOFTWARE\\Crash", "v", "old"), ERROR_SUCCESS);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (regBeginTransaction() != ERROR_SUCCESS) _exit(2);
+        _exit(setAt("SOFTWARE\\Crash", "v", "new") == ERROR_SUCCESS ? 0 : 3);  // never commits
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(text("SOFTWARE\\Crash", "v"), "old");
+}
