@@ -29,12 +29,12 @@ LONG setText(HKEY key, const char* name, const char* text) {
 std::string readText(const char* path, const char* name) {
     HKEY key = nullptr;
     LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key);
-    if (rc != ERROR_SUCCESS) return "<" + std::to_string(rc) + ">";
+    if (rc != ERROR_SUCCESS) return codeText(rc);
     char buffer[512] = {};
     DWORD size = sizeof buffer - 1;
     rc = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
     (void)RegCloseKey(key);
-    return rc == ERROR_SUCCESS ? std::string(buffer) : "<" + std::to_string(rc) + ">";
+    return rc == ERROR_SUCCESS ? std::string(buffer) : codeText(rc);
 }
 
 LONG failEveryChange(const char*, const char*) {

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,6 +18,13 @@
 #include "common/trace.h"
 #include "settings/regdb.h"
 #include "settings/regstore.h"
+
+// "<code>": how the helpers show a value that could not be read.
+inline std::string codeText(long rc) {
+    char text[24];
+    snprintf(text, sizeof text, "<%ld>", rc);
+    return text;
+}
 
 class StoreTest : public ::testing::Test {
   protected:
@@ -49,6 +57,13 @@ class StoreTest : public ::testing::Test {
         std::ifstream in(tracePath_);
         std::vector<std::string> lines;
         for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+    // Every trace line with its line number shown as NNN: "(psopts, NNN) text".
+    std::vector<std::string> traceShapes() const {
+        std::vector<std::string> lines = traceLines();
+        for (auto& line : lines)
+            line = std::regex_replace(line, std::regex("^\\((\\w+), \\d+\\)"), "($1, NNN)");
         return lines;
     }
     // The trace lines containing `text`.
