@@ -123,20 +123,4 @@ TEST(DesRandomBlock, SameSecondSameBytesOtherSecondOtherBytes) {
     EXPECT_EQ(randomBlock().size(), 8u);
 }
 
-TEST(DesRandomBlock, IsTheLastBlockOfTwelveGeneratorWords) {
-    ClockGuard guard(fixedSecond);
-    int32_t state = static_cast<int32_t>(fixedSecond());
-    int32_t r = randNext(&state);
-    const int skip = (r < 0 ? -r : r) % 1000 + 1;
-    for (int i = 0; i < skip; ++i) randNext(&state);
-    Bytes words(48);
-    for (int i = 0; i < 12; ++i) {
-        r = randNext(&state);
-        const uint32_t w = static_cast<uint32_t>(r < 0 ? -r : r);
-        for (int b = 0; b < 4; ++b) words[4 * i + b] = static_cast<unsigned char>(w >> (8 * b));
-    }
-    const Bytes sealed = testdes::oracleCbc(kFixedKey, false, kFixedIv, words);
-    EXPECT_EQ(randomBlock(), Bytes(sealed.end() - 8, sealed.end()));
-}
-
 }  // namespace

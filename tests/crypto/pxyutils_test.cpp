@@ -1,0 +1,75 @@
+// ASCII to EBCDIC conversion: sample characters, whole-table properties and an iconv cross-check.
+#include "crypto/pxyutils.h"
+
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <set>
+#include <string>
+
+namespace {
+
+unsigned char converted(unsigned char ascii) {
+    char c = static_cast<char>(ascii);
+    convertAsciiToEbcdic(&c, 1);
+    return static_cast<unsigned char>(c);
+}
+
+TEST(ConvertAsciiToEbcdic, SampleCharacters) {
+    const struct {
+        unsigned char ascii, ebcdic;
+    } samples[] = {
+        {'A', 0xC1},  {'I', 0xC9},  {'J', 0xD1},  {'Z', 0xE9},  {'a', 0x81},  {'i', 0x89},
+        {'z', 0xA9},  {'0', 0xF0},  {'9', 0xF9},  {' ', 0x40},  {'[', 0xAD},  {']', 0xBD},
+        {'^', 0x5F},  {'!', 0x5A},  {'|', 0x4F},  {'\n', 0x15}, {0xB4, 0x15}, {0x1C, 0x22},
+        {0x1E, 0x35}, {0x7F, 0x07}, {0x00, 0x00}, {0xFF, 0xFF},
+    };
+    for (const auto& s : samples) EXPECT_EQ(converted(s.ascii), s.ebcdic) << int{s.ascii};
+}
+
+TEST(ConvertAsciiToEbcdic, WordHtml) {
+    char text[] = "HTML";
+    convertAsciiToEbcdic(text, 4);
+    EXPECT_EQ(std::string(text), std::string("\xC8\xE3\xD4\xD3"));
+}
+
+TEST(ConvertAsciiToEbcdic, TableIsOneToOneButForNewLine) {
+    std::set<unsigned char> seen;
+    for (int b = 0; b < 256; ++b) {
+        const unsigned char e = converted(static_cast<unsigned char>(b));
+        EXPECT_EQ(e == 0x00, b == 0) << b;  // a NUL-terminated text keeps its length
+        EXPECT_NE(e, 0x25) << b;
+        seen.insert(e);
+    }
+    EXPECT_EQ(seen.size(), 255u);  // only 0A and B4 share a value, 15
+}
+
+TEST(ConvertAsciiToEbcdic, PrintableRangeMatchesIconv) {
+    iconv_t cd = iconv_open("IBM1047", "ISO-8859-1");
+    if (cd == reinterpret_cast<iconv_t>(-1)) GTEST_SKIP() << "iconv has no IBM1047 here";
+    for (int b = 0x20; b <= 0x7E; ++b) {
+        char in = static_cast<char>(b), out = 0;
+        char* inp = &in;
+        char* outp = &out;
+        size_t inLeft = 1, outLeft = 1;
+        ASSERT_NE(iconv(cd, &inp, &inLeft, &outp, &outLeft), static_cast<size_t>(-1));
+        EXPECT_EQ(converted(static_cast<unsigned char>(b)), static_cast<unsigned char>(out)) << b;
+    }
+    iconv_close(cd);
+}
+
+TEST(ConvertAsciiToEbcdic, TouchesOnlyTheCountedBytes) {
+    char text[] = "admin";
+    convertAsciiToEbcdic(text, 0);
+    EXPECT_STREQ(text, "admin");
+    convertAsciiToEbcdic(text, -3);
+    EXPECT_STREQ(text, "admin");
+    convertAsciiToEbcdic(text, 3);
+    EXPECT_EQ(std::string(text), std::string("\x81\x84\x94") + "in");
+    char line[] = "ID\n";
+    convertAsciiToEbcdic(line, 3);
+    EXPECT_EQ(std::string(line), "\xC9\xC4\x15");
+    EXPECT_EQ(line[3], '\0');
+}
+
+}  // namespace
