@@ -1,0 +1,125 @@
+# The demo's and the end-to-end tests' shared set-up: build, install the CGI folder, run the
+# simulator and lighttpd on 127.0.0.1, and stop exactly what was started.
+# shellcheck shell=bash
+#
+# Every wait is bounded; every process started is remembered by its id and stopped by stack_stop.
+
+STACK_PIDS=()
+
+stack_log() { printf '%s\n' "$*" >&2; }
+stack_die() { stack_log "error: $*"; exit 1; }
+
+# stack_build ROOT BUILD: a Release build of everything.
+stack_build() {
+  cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$2" -j"$(nproc)"
+}
+
+# stack_install BUILD PREFIX: installs the program and its pages; sets STACK_CGI_DIR.
+stack_install() {
+  local rel
+  cmake --install "$1" --prefix "$2" >/dev/null
+  rel=$(sed -n 's/^KORPROXY_CGI_DIR:[A-Z]*=//p' "$1/CMakeCache.txt")
+  STACK_CGI_DIR="$2/${rel:-lib/cgi-bin/velkproxy}"
+  [ -x "$STACK_CGI_DIR/korproxy" ] || stack_die "no program installed in $STACK_CGI_DIR"
+}
+
+# stack_free_port: a TCP port on 127.0.0.1 that nothing listens on right now.
+stack_free_port() {
+  local p i
+  for ((i = 0; i < 200; i++)); do
+    p=$((20000 + RANDOM % 40000))
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then
+      echo "$p"
+      return 0
+    fi
+  done
+  stack_die "no free port found"
+}
+
+# stack_wait_port PORT SECONDS PID: waits until PORT accepts connections, or fails when the time is
+# up or the process PID has ended.
+stack_wait_port() {
+  local i
+  for ((i = 0; i < $2 * 10; i++)); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+    kill -0 "$3" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+# stack_start_sim SIM LOG [ARGS...]: starts the simulator on a port of its own choice and sets
+# STACK_SIM_PID and STACK_SIM_PORT.
+stack_start_sim() {
+  local sim=$1 log=$2 i port=""
+  shift 2
+  "$sim" --listen 127.0.0.1:0 "$@" >"$log" 2>&1 &
+  STACK_SIM_PID=$!
+  STACK_PIDS+=("$STACK_SIM_PID")
+  for ((i = 0; i < 100; i++)); do
+    port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9][0-9]*\).*/\1/p' "$log" | head -n1)
+    [ -n "$port" ] && break
+    kill -0 "$STACK_SIM_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -n "$port" ] || { cat "$log" >&2; stack_die "velk-sim did not start"; }
+  STACK_SIM_PORT=$port
+}
+
+# stack_write_lighttpd DIR PORT CGI_DIR REGISTRY USERS: writes DIR/lighttpd.conf, a server of its
+# own on 127.0.0.1:PORT that includes the deployment's own lighttpd configuration.
+stack_write_lighttpd() {
+  local dir=$1 root
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+  mkdir -p "$dir/htdocs"
+  cat >"$dir/lighttpd.conf" <<CONF
+server.document-root = "$dir/htdocs"
+server.bind = "127.0.0.1"
+server.port = $2
+server.errorlog = "$dir/lighttpd-error.log"
+server.pid-file = "$dir/lighttpd.pid"
+server.modules = ( "mod_access", "mod_accesslog" )
+accesslog.filename = "$dir/lighttpd-access.log"
+var.korproxy_dir = "$3"
+var.korproxy_registry = "$4"
+var.korproxy_users = "$5"
+include "$root/deploy/lighttpd/korproxy.conf"
+CONF
+}
+
+# stack_start_lighttpd DIR PORT: starts lighttpd with DIR/lighttpd.conf and waits for it.
+stack_start_lighttpd() {
+  command -v lighttpd >/dev/null || stack_die "lighttpd is not installed"
+  lighttpd -tt -f "$1/lighttpd.conf" >/dev/null || stack_die "lighttpd refuses $1/lighttpd.conf"
+  lighttpd -D -f "$1/lighttpd.conf" >>"$1/lighttpd-console.log" 2>&1 &
+  STACK_HTTP_PID=$!
+  STACK_PIDS+=("$STACK_HTTP_PID")
+  stack_wait_port "$2" 10 "$STACK_HTTP_PID" || {
+    cat "$1/lighttpd-console.log" "$1/lighttpd-error.log" >&2 2>/dev/null
+    stack_die "lighttpd did not start"
+  }
+}
+
+# stack_admin CGI_DIR REGISTRY ARGS...: runs the program's own command line from its folder, as the
+# web server would find it, on the store REGISTRY.
+stack_admin() {
+  local dir=$1 reg=$2
+  shift 2
+  (cd "$dir" && env -u REQUEST_METHOD KORPROXY_REGISTRY="$reg" ./korproxy "$@")
+}
+
+# stack_stop: stops every process that stack_start_* started, and waits a bounded time for each.
+stack_stop() {
+  local pid i
+  for pid in "${STACK_PIDS[@]}"; do
+    kill "$pid" 2>/dev/null || continue
+    for ((i = 0; i < 50; i++)); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -9 "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  STACK_PIDS=()
+}

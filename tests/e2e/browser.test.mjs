@@ -1,0 +1,95 @@
+// The flow a new administrator follows, in Debian's chromium: the jump page on an empty store, the
+// setup form, the start page through the proxy, a link, and a POST form. Each step leaves a
+// screenshot in the shots folder.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { chromium } from 'playwright-core';
+import { env, folder } from './lib.mjs';
+
+const T = { timeout: 180000 };
+let context;
+let page;
+let profile;
+
+before(async () => {
+  for (const s of ['', '-wal', '-shm', '-journal']) rmSync(env.registry + s, { force: true });
+  mkdirSync(env.shots, { recursive: true });
+  profile = mkdtempSync(join(tmpdir(), 'korproxy-e2e-chromium-'));
+  context = await chromium.launchPersistentContext(profile, {
+    executablePath: process.env.E2E_CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    timeout: 60000,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    httpCredentials: { username: env.setupUser, password: env.setupPassword },
+  });
+  context.setDefaultTimeout(30000);
+  page = await context.newPage();
+});
+
+after(async () => {
+  await context?.close();
+  if (profile) rmSync(profile, { recursive: true, force: true });
+});
+
+const shot = (name) => page.screenshot({ path: join(env.shots, `${name}.png`), fullPage: true });
+
+async function assertNoErrorPage(what) {
+  assert.equal(await page.locator('h2', { hasText: 'Error!' }).count(), 0, `${what}: error page`);
+}
+
+test('a new administrator reaches the server site through the proxy', T, async () => {
+  const first = await page.goto(env.base + folder + '/');
+  assert.equal(first.status(), 200);
+  await assertNoErrorPage('jump page');
+  assert.ok(await page.locator('input[name=SERVER]').isVisible(), 'jump page asks for a server');
+  await shot('01-jump-page');
+
+  await page.click('#setup-link');
+  await page.waitForSelector('input[name=ID]');
+  assert.equal(await page.inputValue('input[name=PSWD]'), '');
+  await page.fill('input[name=ID]', env.adminId);
+  await page.fill('input[name=PSWD]', env.adminPassword);
+  await page.fill('input[name=CGIURL]', '/cgi-bin');
+  await page.fill('input[name=DADDRESS]', '127.0.0.1');
+  await page.fill('input[name=DPORT]', env.simPort);
+  await shot('02-setup-form');
+
+  const [start] = await Promise.all([page.waitForNavigation(), page.click('input[type=submit]')]);
+  assert.equal(start.status(), 200);
+  assert.equal(start.headers().proxy?.startsWith('KORPROXY/'), true, 'start page not relayed');
+  await assertNoErrorPage('start page');
+  await shot('03-start-page');
+
+  const link = page.locator(`a[href*="URL="]`).first();
+  assert.ok(await link.count(), 'start page has no link back through the proxy');
+  const [linked] = await Promise.all([page.waitForNavigation(), link.click()]);
+  assert.equal(linked.headers().proxy?.startsWith('KORPROXY/'), true, 'linked page not relayed');
+  await assertNoErrorPage('linked page');
+  await shot('04-linked-page');
+
+  // The POST form may sit on the start page or on a page it links to.
+  await page.goBack();
+  const candidates = [page.url(),
+    ...await page.$$eval('a[href*="URL="]', (as) => as.map((a) => a.href).slice(0, 15))];
+  let found = false;
+  for (const url of candidates) {
+    await page.goto(url);
+    if (await page.locator('form[method=post i]').count()) { found = true; break; }
+  }
+  assert.ok(found, 'no POST form on the simulator site');
+  const form = page.locator('form[method=post i]').first();
+  const texts = form.locator('input[type=text], input:not([type]), textarea');
+  const count = await texts.count();
+  for (let i = 0; i < count; i++) await texts.nth(i).fill('browser posted value');
+  const [posted] = await Promise.all([page.waitForNavigation(),
+    form.locator('input[type=submit], button[type=submit], button:not([type])').first().click()]);
+  assert.equal(posted.request().method(), 'POST');
+  assert.equal(posted.headers().proxy?.startsWith('KORPROXY/'), true, 'POST answer not relayed');
+  await assertNoErrorPage('POST answer');
+  assert.ok((await page.content()).includes('browser posted value'), 'posted value not shown');
+  await shot('05-post-answer');
+});

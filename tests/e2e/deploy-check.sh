@@ -1,0 +1,157 @@
+#!/usr/bin/env bash
+# Checks a deployment configuration of deploy/ with its real web server on 127.0.0.1: the program
+# runs for the folder URL with and without the trailing slash and as .../korproxy, with the query
+# kept, in its own folder, with KORPROXY_REGISTRY set; the setup form, storing settings and
+# FORCETRACE ask for the login; the folder's other files are not served.
+#
+#   tests/e2e/deploy-check.sh lighttpd|apache|nginx [CGI_DIR]
+# Without CGI_DIR a stand-in program that echoes its CGI environment is used, so the web server's
+# side can be checked on its own; with the installed folder the real program answers (the login
+# and the folder rules are still checked). Exit 77 when the web server is not installed.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+. "$root/scripts/lib/stack.sh"
+kind=${1:?usage: deploy-check.sh lighttpd|apache|nginx [CGI_DIR]}
+
+work=$(mktemp -d /tmp/korproxy-deploy-XXXXXX)
+chmod 755 "$work"
+trap 'stack_stop; rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM
+
+if [ -n "${2:-}" ]; then
+  cgi=$(cd "$2" && pwd)
+  fake=0
+else
+  cgi="$work/cgi"
+  fake=1
+  mkdir -p "$cgi"
+  cat >"$cgi/korproxy" <<'CGI'
+#!/bin/sh
+printf 'Content-type: text/plain\n\n'
+printf 'pwd=%s\nregistry=%s\nquery=%s\n' "$(pwd)" "$KORPROXY_REGISTRY" "$QUERY_STRING"
+CGI
+  chmod 755 "$cgi/korproxy"
+  echo '<html>template</html>' >"$cgi/pxyjump.html"
+fi
+registry="$work/store/registry.db"
+mkdir -p "$work/store" "$work/htdocs"
+port=$(stack_free_port)
+
+case $kind in
+lighttpd)
+  command -v lighttpd >/dev/null || { echo "skipped: lighttpd not installed"; exit 77; }
+  echo 'setup:check-login' >"$work/users"
+  stack_write_lighttpd "$work/srv" "$port" "$cgi" "$registry" "$work/users"
+  stack_start_lighttpd "$work/srv" "$port"
+  ;;
+apache)
+  command -v apache2 >/dev/null || { echo "skipped: apache2 not installed"; exit 77; }
+  htpasswd -bc "$work/users" setup check-login 2>/dev/null
+  m=/usr/lib/apache2/modules
+  {
+    echo "ServerName 127.0.0.1"
+    echo "Listen 127.0.0.1:$port"
+    echo "PidFile $work/apache.pid"
+    echo "ErrorLog $work/apache-error.log"
+    echo "DefaultRuntimeDir $work"
+    echo "Mutex file:$work default"
+    echo "DocumentRoot $work/htdocs"
+    for mod in mpm_prefork authz_core authz_user authn_core authn_file auth_basic alias cgi env; do
+      echo "LoadModule ${mod}_module $m/mod_$mod.so"
+    done
+    if [ "$(id -u)" -eq 0 ]; then echo "User www-data"; echo "Group www-data"; fi
+    echo "Define KORPROXY_DIR $cgi"
+    echo "Define KORPROXY_REGISTRY $registry"
+    echo "Define KORPROXY_USERS $work/users"
+    echo "Include $root/deploy/apache/korproxy.conf"
+  } >"$work/apache.conf"
+  [ "$(id -u)" -ne 0 ] || chown www-data "$work/store"
+  apache2 -t -f "$work/apache.conf" >/dev/null 2>&1 || { apache2 -t -f "$work/apache.conf"; exit 1; }
+  # A session of its own: Apache signals its whole process group when it stops.
+  setsid apache2 -f "$work/apache.conf" -DFOREGROUND >"$work/apache-console.log" 2>&1 &
+  STACK_PIDS+=($!)
+  stack_wait_port "$port" 10 $! || { cat "$work"/apache*.log; stack_die "apache did not start"; }
+  ;;
+nginx)
+  command -v nginx >/dev/null && command -v fcgiwrap >/dev/null ||
+    { echo "skipped: nginx or fcgiwrap not installed"; exit 77; }
+  htpasswd -bc "$work/users" setup check-login 2>/dev/null
+  mkdir -p "$work/tmp"
+  fcgiwrap -s "unix:$work/fcgiwrap.sock" >"$work/fcgiwrap.log" 2>&1 &
+  STACK_PIDS+=($!)
+  for ((i = 0; i < 50; i++)); do [ -S "$work/fcgiwrap.sock" ] && break; sleep 0.1; done
+  chmod 666 "$work/fcgiwrap.sock"
+  sed -e "s#/usr/local/lib/cgi-bin/velkproxy#$cgi#" -e "s#/var/lib/korproxy/registry.db#$registry#" \
+    -e "s#/etc/nginx/korproxy.users#$work/users#" -e "s#unix:/run/fcgiwrap.socket#unix:$work/fcgiwrap.sock#" \
+    -e "s#include fastcgi_params;#include /etc/nginx/fastcgi_params;#" \
+    "$root/deploy/nginx/korproxy.conf" >"$work/korproxy.conf"
+  cat >"$work/nginx.conf" <<CONF
+daemon off;
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/nginx-error.log;
+events { worker_connections 64; }
+http {
+  access_log off;
+  client_body_temp_path $work/tmp/body;
+  fastcgi_temp_path $work/tmp/fastcgi;
+  proxy_temp_path $work/tmp/proxy;
+  uwsgi_temp_path $work/tmp/uwsgi;
+  scgi_temp_path $work/tmp/scgi;
+  include $root/deploy/nginx/korproxy-http.conf;
+  server {
+    listen 127.0.0.1:$port;
+    root $work/htdocs;
+    include $work/korproxy.conf;
+  }
+}
+CONF
+  nginx -t -c "$work/nginx.conf" >/dev/null 2>&1 || { nginx -t -c "$work/nginx.conf"; exit 1; }
+  nginx -c "$work/nginx.conf" >"$work/nginx-console.log" 2>&1 &
+  STACK_PIDS+=($!)
+  stack_wait_port "$port" 10 $! || { cat "$work"/nginx*.log; stack_die "nginx did not start"; }
+  ;;
+*) stack_die "unknown web server $kind" ;;
+esac
+
+base="http://127.0.0.1:$port"
+fails=0
+# expect STATUS PATH [curl options]: the answer's status, and for the stand-in its environment.
+expect() {
+  local want=$1 path=$2 got body
+  shift 2
+  body=$(curl -s -m 30 -o - -w '\n%{http_code}' "$@" "$base$path") || true
+  got=${body##*$'\n'}
+  body=${body%$'\n'*}
+  body=${body%$'\n'}
+  if [ "$got" != "$want" ]; then
+    echo "FAIL $kind $path: status $got, expected $want"; fails=$((fails + 1)); return
+  fi
+  if [ "$want" = 200 ] && [ $fake = 1 ]; then
+    local q=${path#*\?}
+    [ "$q" = "$path" ] && q=
+    local env_want
+    env_want=$(printf 'pwd=%s\nregistry=%s\nquery=%s' "$cgi" "$registry" "$q")
+    if [ "$body" != "$env_want" ]; then
+      echo "FAIL $kind $path: program saw"; echo "$body"; fails=$((fails + 1)); return
+    fi
+  fi
+  echo "ok   $kind $path -> $got"
+}
+
+login=(-u setup:check-login)
+for p in /cgi-bin/velkproxy /cgi-bin/velkproxy/ /cgi-bin/velkproxy/korproxy; do
+  expect 200 "$p"
+  expect 200 "$p?SERVER=h%3A1500&URL=%2Fobject%2Fa.b"
+done
+expect 200 "/cgi-bin/velkproxy?JUMP=1"
+for q in CONFIG=1 config=1 'SETUP=SETUP&ID=a' 'FORCETRACE=1&JUMP=1' 'JUMP=1&%26CONFIG=1' \
+  'x=1&%43ONFIG=1' 'x=1&%66orcetrace=1'; do
+  expect 401 "/cgi-bin/velkproxy/?$q"
+done
+expect 200 "/cgi-bin/velkproxy/?CONFIG=1" "${login[@]}"
+expect 200 "/cgi-bin/velkproxy?SETUP=SETUP&DPORT=1500" "${login[@]}"
+expect 404 "/cgi-bin/velkproxy/pxyjump.html"
+[ $fails -eq 0 ] || { echo "$kind: $fails checks failed (logs in $work)"; trap - EXIT; stack_stop; exit 1; }
+echo "$kind: deployment checks passed"

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# End-to-end tests: installs the built program like the demo does, starts the simulator (three of
+# them: the site, one without the proxy capability, one with another administrator password) and
+# lighttpd with the deployment's own configuration on 127.0.0.1, on a store of their own, then runs
+# the HTTP, command-line and browser tests. Stops everything it started, whatever happens.
+#
+#   tests/e2e/run.sh [BUILD_DIR] [http|cli|browser ...]
+# Screenshots land in BUILD_DIR/e2e-shots/, logs and the store in BUILD_DIR/e2e/.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+build=$(cd "${1:-$root/build}" && pwd)
+shift || true
+suites=("$@")
+[ ${#suites[@]} -gt 0 ] || suites=(http cli browser)
+. "$root/scripts/lib/stack.sh"
+
+# A machine without the servers or the browser skips the tests (status 77) rather than failing.
+export E2E_CHROMIUM=${E2E_CHROMIUM:-/usr/bin/chromium}
+for tool in lighttpd node npm "$E2E_CHROMIUM"; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "e2e skipped: $tool is not installed (scripts/test installs lighttpd, chromium and npm as root)"
+    exit 77
+  fi
+done
+[ -x "$build/bin/korproxy" ] || stack_die "no $build/bin/korproxy: build first"
+[ -x "$build/bin/velk-sim" ] || stack_die "no $build/bin/velk-sim: build first"
+
+# The one npm package, from the lock file; never a browser download (playwright-core has none).
+if [ ! -d "$here/node_modules/playwright-core" ]; then
+  (cd "$here" && timeout 300 npm ci --no-audit --no-fund >/dev/null) ||
+    (cd "$here" && timeout 300 npm install --no-audit --no-fund >/dev/null) ||
+    stack_die "npm could not install playwright-core"
+fi
+
+work="$build/e2e"
+rm -rf "$work" "$build/e2e-shots"
+mkdir -p "$work"
+stack_install "$build" "$work/install"
+
+trap stack_stop EXIT
+trap 'exit 130' INT TERM
+
+admin_id=E2EADMIN
+admin_password=E2EPASS1
+sim="$build/bin/velk-sim"
+stack_start_sim "$sim" "$work/velk-sim.log" --admin-id "$admin_id" --admin-password "$admin_password"
+sim_port=$STACK_SIM_PORT
+stack_start_sim "$sim" "$work/velk-sim-noproxy.log" --admin-id "$admin_id" \
+  --admin-password "$admin_password" --no-proxy
+noproxy_port=$STACK_SIM_PORT
+stack_start_sim "$sim" "$work/velk-sim-otherpw.log" --admin-id "$admin_id" \
+  --admin-password OTHERPW9
+otherpw_port=$STACK_SIM_PORT
+
+web_port=$(stack_free_port)
+printf 'setup:e2e-login\n' >"$work/setup.users"
+stack_write_lighttpd "$work/lighttpd" "$web_port" "$STACK_CGI_DIR" "$work/registry.db" \
+  "$work/setup.users"
+stack_start_lighttpd "$work/lighttpd" "$web_port"
+
+export E2E_BASE="http://127.0.0.1:$web_port" E2E_CGI_DIR="$STACK_CGI_DIR"
+export E2E_REGISTRY="$work/registry.db" E2E_SIM="$sim" E2E_SIM_LOG="$work/velk-sim.log"
+export E2E_SIM_PORT=$sim_port E2E_NOPROXY_PORT=$noproxy_port E2E_OTHERPW_PORT=$otherpw_port
+export E2E_REFUSED_PORT=$(stack_free_port)
+export E2E_ADMIN_ID=$admin_id E2E_ADMIN_PASSWORD=$admin_password
+export E2E_SETUP_USER=setup E2E_SETUP_PASSWORD=e2e-login
+export E2E_SHOTS="$build/e2e-shots" E2E_WORK="$work"
+
+failed=()
+for s in "${suites[@]}"; do
+  echo "== e2e: $s"
+  timeout 600 node --test --test-reporter=spec "$here/$s.test.mjs" || failed+=("$s")
+done
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "e2e failed: ${failed[*]} (logs in $work)" >&2
+  exit 1
+fi
+echo "e2e passed"
