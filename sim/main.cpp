@@ -1,0 +1,158 @@
+// velk-sim: a storage-management server for the proxy to talk to, one thread per connection.
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "common/trace.h"
+#include "sim/simopts.h"
+#include "sim/simsess.h"
+
+static constexpr const char kTraceSource[] = "velk-sim";
+
+namespace {
+
+// Connections served at once; further clients wait in the listen backlog until one ends.
+constexpr int kMaxConnections = 64;
+constexpr int kListenBacklog = 128;
+// Pause after an accept that failed for want of descriptors, so the loop does not spin.
+constexpr std::chrono::milliseconds kBackoff{100};
+
+// Counts the connections being served, so the accept loop never runs more than the bound.
+class Slots {
+  public:
+    void take() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        freed_.wait(lock, [this] { return busy_ < kMaxConnections; });
+        ++busy_;
+    }
+    void give() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            --busy_;
+        }
+        freed_.notify_one();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable freed_;
+    int busy_ = 0;
+};
+
+Slots slots;
+
+[[nodiscard]] bool resolveHost(const std::string& host, in_addr* out) {
+    if (inet_pton(AF_INET, host.c_str(), out) == 1) return true;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return false;
+    *out = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+    freeaddrinfo(found);
+    return true;
+}
+
+// Opens the listening socket. Returns it, or -1 with the reason on standard error.
+int listenOn(const SimOptions& options, sockaddr_in* bound) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(options.port);
+    if (!resolveHost(options.host, &address.sin_addr)) {
+        fprintf(stderr, "velk-sim: cannot resolve %s\n", options.host.c_str());
+        return -1;
+    }
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    int on = 1;
+    if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd, kListenBacklog) != 0) {
+        fprintf(stderr, "velk-sim: cannot listen on %s:%u: %s\n", options.host.c_str(),
+                options.port, strerror(errno));
+        if (fd >= 0) ::close(fd);
+        return -1;
+    }
+    socklen_t size = sizeof *bound;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(bound), &size) != 0) *bound = address;
+    return fd;
+}
+
+void runConnection(int fd, unsigned id, const SimOptions* options) {
+    serveConnection(fd, id, *options);
+    slots.give();
+}
+
+[[noreturn]] void serve(int listener, const SimOptions& options) {
+    for (unsigned id = 1;; ++id) {
+        slots.take();
+        sockaddr_in peer{};
+        socklen_t size = sizeof peer;
+        int fd = ::accept(listener, reinterpret_cast<sockaddr*>(&peer), &size);
+        if (fd < 0) {
+            int error = errno;
+            slots.give();
+            if (error != EINTR) TRACE("(%s, %d) accept failed: %s\n", TRACE_AT, strerror(error));
+            if (error == EMFILE || error == ENFILE) std::this_thread::sleep_for(kBackoff);
+            continue;
+        }
+        char host[INET_ADDRSTRLEN] = "?";
+        (void)inet_ntop(AF_INET, &peer.sin_addr, host, sizeof host);
+        TRACE("(%s, %d) #%u connection from %s:%u\n", TRACE_AT, id, host, ntohs(peer.sin_port));
+        try {
+            std::thread(runConnection, fd, id, &options).detach();
+        } catch (const std::system_error& e) {
+            TRACE("(%s, %d) #%u no thread for the connection: %s\n", TRACE_AT, id, e.what());
+            ::close(fd);
+            slots.give();
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    static SimOptions options;
+    std::string message;
+    switch (simParseOptions(argc, argv, &options, &message)) {
+        case SimParse::help:
+            fputs(simHelpText(), stdout);
+            return 0;
+        case SimParse::error:
+            fprintf(stderr, "velk-sim: %s (see velk-sim --help)\n", message.c_str());
+            return 2;
+        case SimParse::run:
+            break;
+    }
+    traceFp = stderr;
+    if (!options.logFile.empty()) {
+        traceFp = fopen(options.logFile.c_str(), "a");
+        if (traceFp == nullptr) {
+            fprintf(stderr, "velk-sim: cannot open %s: %s\n", options.logFile.c_str(),
+                    strerror(errno));
+            return 1;
+        }
+    }
+    sockaddr_in bound{};
+    int listener = listenOn(options, &bound);
+    if (listener < 0) return 1;
+    char host[INET_ADDRSTRLEN] = "?";
+    (void)inet_ntop(AF_INET, &bound.sin_addr, host, sizeof host);
+    printf("listening on %s:%u\n", host, ntohs(bound.sin_port));
+    fflush(stdout);
+    TRACE("(%s, %d) listening on %s:%u as administrator %s\n", TRACE_AT, host,
+          ntohs(bound.sin_port), options.adminId.c_str());
+    serve(listener, options);
+}

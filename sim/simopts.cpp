@@ -1,0 +1,214 @@
+// see simopts.h
+#include "sim/simopts.h"
+
+#include <cstdlib>
+#include <string_view>
+
+#include "common/limits.h"
+
+namespace {
+
+constexpr char kHelp[] =
+    "velk-sim: a VELK storage-management server for korproxy to talk to.\n"
+    "\n"
+    "usage: velk-sim [options]\n"
+    "\n"
+    "It listens for TCP connections and plays the server's side of every session: the Identify\n"
+    "answer, the proxy session, the DES challenge exchange under the administrator password, then\n"
+    "enciphered page commands answered with a return-code line and an enciphered page. Each\n"
+    "connection is served by a thread of its own; what arrives is logged.\n"
+    "\n"
+    "Options:\n"
+    "  --listen HOST:PORT     address to listen on (default 127.0.0.1:1500). With port 0 a free\n"
+    "                         port is chosen. The first line on standard output is always\n"
+    "                         \"listening on HOST:PORT\" with the real port.\n"
+    "  --admin-id ID          the administrator id the server knows (default admin)\n"
+    "  --admin-password PW    its password (default secret); compared without regard to case\n"
+    "  --log FILE             append the log to FILE instead of standard error\n"
+    "  --help                 this text\n"
+    "\n"
+    "Fault switches (each changes one answer; they combine):\n"
+    "  --ebcdic               announce an EBCDIC server: the id and password arrive in EBCDIC\n"
+    "  --no-proxy             clear the proxy capability bit in the Identify answer\n"
+    "  --proxy-status N       answer the proxy-session request with status N (0-255) whatever\n"
+    "                         the id; 0 accepted, 2 password expired, 3 no such id, 11 id\n"
+    "                         locked, 13 out of memory. Without it: 0 for the known id, else 3\n"
+    "  --bad-challenge        return the client's challenge with one bit flipped\n"
+    "  --out-of-sequence      answer authentication message 1 with code 0x11 instead of 0x16\n"
+    "  --refuse-final         refuse the proxy in the final authentication answer (byte 11 = 2)\n"
+    "  --rc NAME              answer every page command with the line \"NAME 0\" and no page\n"
+    "                         (RC_OK keeps the normal answers). Names: RC_OK RC_UNKNOWN RC_SYNTAX\n"
+    "                         RC_ERROR RC_NOMEMORY RC_NOLOG RC_NODB RC_NOSTORAGE RC_NOAUTH\n"
+    "                         RC_EXISTS RC_NOTFOUND RC_INUSE RC_ISREFERENCED RC_NOTAVAILABLE\n"
+    "                         RC_IOERROR RC_NOTXN RC_NOLOCK RC_NOTHREAD RC_LICENSE RC_INVDEST\n"
+    "                         RC_IFILEOPEN RC_OFILEOPEN RC_OFILEWRITE RC_INVADMIN RC_SQLERROR\n"
+    "                         RC_BADOLDPSWD; any other word is sent as given\n"
+    "  --short-answer[=WHICH] send answer WHICH short (default identify). A verb answer\n"
+    "                         (identify, proxy, auth, final) goes out well framed at half its\n"
+    "                         length, too short for the fields read from it; the response line\n"
+    "                         (response) or the page (page) is cut at half and the connection\n"
+    "                         closed\n"
+    "  --silent[=WHICH]       send nothing for answer WHICH (default identify) and wait for the\n"
+    "                         client to give up\n"
+    "  --bad-magic[=WHICH]    send verb answer WHICH with magic 0x5A (default identify)\n"
+    "\n"
+    "Answers, in the order of a session: identify, proxy, auth, final, response, page.\n"
+    "\n"
+    "The site, reached through the proxy (URL= argument):\n"
+    "  /                                       start page with links back through the proxy\n"
+    "  /class/CLASS                            objects of a class (pools, nodes, schedules)\n"
+    "  /class/CLASS/object/NAME                one object; NAME is one path token, so its dots\n"
+    "                                          and slashes arrive as %2E and %2F\n"
+    "  /class/CLASS/object/NAME/task/ACTION    an action on an object (details, audit)\n"
+    "  /form                                   a form that posts through the proxy\n"
+    "  /posted                                 shows what the form posted\n"
+    "  /size/N                                 a page of exactly N bytes after its header lines\n"
+    "Every page starts with the lines \"HTTP/1.0 200 OK\", \"Server: VELK_HTTP\",\n"
+    "\"Content-type: text/html\" and an empty line. Unknown pages answer RC_NOTFOUND, commands\n"
+    "that are not page requests RC_SYNTAX.\n";
+
+// Largest status byte the proxy-session answer can carry.
+constexpr long kMaxStatus = 255;
+
+[[nodiscard]] bool parsePort(std::string_view text, uint16_t* out) {
+    if (text.empty() || text.size() > 5) return false;
+    long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value > 65535) return false;
+    *out = static_cast<uint16_t>(value);
+    return true;
+}
+
+[[nodiscard]] bool parseListen(std::string_view text, SimOptions* out) {
+    size_t colon = text.rfind(':');
+    if (colon == std::string_view::npos || colon == 0) return false;
+    if (!parsePort(text.substr(colon + 1), &out->port)) return false;
+    out->host = std::string(text.substr(0, colon));
+    return true;
+}
+
+[[nodiscard]] bool parseStatus(std::string_view text, int* out) {
+    if (text.empty() || text.size() > 3) return false;
+    long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value > kMaxStatus) return false;
+    *out = static_cast<int>(value);
+    return true;
+}
+
+// A credential the proxy can hold: 1 to 63 characters.
+[[nodiscard]] bool credentialFits(std::string_view text) {
+    return !text.empty() && text.size() < kCredentialSize;
+}
+
+// Splits "--name=value" into name and value; *hasValue tells whether "=" was there.
+void splitOption(std::string_view arg, std::string_view* name, std::string_view* value,
+                 bool* hasValue) {
+    size_t eq = arg.find('=');
+    *hasValue = eq != std::string_view::npos;
+    *name = *hasValue ? arg.substr(0, eq) : arg;
+    *value = *hasValue ? arg.substr(eq + 1) : std::string_view{};
+}
+
+// Applies a fault switch with an optional "=ANSWER" part.
+[[nodiscard]] bool applyShape(std::string_view name, std::string_view value, bool hasValue,
+                              SimOptions* out, std::string* message) {
+    Answer which = Answer::identify;
+    if (hasValue && !answerFromName(value, &which)) {
+        *message = std::string(name) + ": unknown answer '" + std::string(value) + "'";
+        return false;
+    }
+    AnswerShape& shape = out->faults.of(which);
+    if (name == "--short-answer") {
+        shape.shortened = true;
+    } else if (name == "--silent") {
+        shape.silent = true;
+    } else {
+        if (!answerIsVerb(which)) {
+            *message = "--bad-magic: only verb answers have a magic byte";
+            return false;
+        }
+        shape.badMagic = true;
+    }
+    return true;
+}
+
+}  // namespace
+
+const char* simHelpText() {
+    return kHelp;
+}
+
+SimParse simParseOptions(int argc, char** argv, SimOptions* out, std::string* message) {
+    for (int i = 1; i < argc; ++i) {
+        std::string_view name, value;
+        bool hasValue = false;
+        splitOption(argv[i], &name, &value, &hasValue);
+        auto flag = [&](bool* target) {
+            if (hasValue) {
+                *message = std::string(name) + " takes no value";
+                return false;
+            }
+            *target = true;
+            return true;
+        };
+        auto takeValue = [&]() {
+            if (hasValue) return true;
+            if (i + 1 >= argc) {
+                *message = std::string(name) + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+            return true;
+        };
+        bool ok = true;
+        if (name == "--help" || name == "-h") {
+            return SimParse::help;
+        } else if (name == "--listen") {
+            ok = takeValue() && parseListen(value, out);
+            if (!ok && message->empty()) *message = "--listen wants HOST:PORT";
+        } else if (name == "--admin-id") {
+            ok = takeValue() && credentialFits(value);
+            if (ok) out->adminId = std::string(value);
+            if (!ok && message->empty()) *message = "--admin-id wants 1 to 63 characters";
+        } else if (name == "--admin-password") {
+            ok = takeValue() && credentialFits(value);
+            if (ok) out->adminPassword = std::string(value);
+            if (!ok && message->empty()) *message = "--admin-password wants 1 to 63 characters";
+        } else if (name == "--log") {
+            ok = takeValue() && !value.empty();
+            if (ok) out->logFile = std::string(value);
+            if (!ok && message->empty()) *message = "--log wants a file name";
+        } else if (name == "--proxy-status") {
+            ok = takeValue() && parseStatus(value, &out->proxyStatus);
+            if (!ok && message->empty()) *message = "--proxy-status wants a number from 0 to 255";
+        } else if (name == "--rc") {
+            ok = takeValue() && !value.empty() && value.find(' ') == std::string_view::npos;
+            if (ok) out->rcName = std::string(value);
+            if (!ok && message->empty()) *message = "--rc wants one word, such as RC_NOTFOUND";
+        } else if (name == "--ebcdic") {
+            ok = flag(&out->ebcdic);
+        } else if (name == "--no-proxy") {
+            ok = flag(&out->noProxy);
+        } else if (name == "--bad-challenge") {
+            ok = flag(&out->badChallenge);
+        } else if (name == "--out-of-sequence") {
+            ok = flag(&out->outOfSequence);
+        } else if (name == "--refuse-final") {
+            ok = flag(&out->refuseFinal);
+        } else if (name == "--short-answer" || name == "--silent" || name == "--bad-magic") {
+            ok = applyShape(name, value, hasValue, out, message);
+        } else {
+            *message = "unknown option " + std::string(argv[i]);
+            ok = false;
+        }
+        if (!ok) return SimParse::error;
+    }
+    return SimParse::run;
+}
