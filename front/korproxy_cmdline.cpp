@@ -72,9 +72,10 @@ struct Scan {
 // Copies `value` into its field, or refuses it with a message naming the option.
 void takeValue(Scan& scan, const OptionRule& rule, char* field, size_t size, const char* value) {
     if (copyTextFits(field, size, value)) return;
-    printf("ERROR: The value given with %s is longer than %zu characters; nothing has been "
-           "stored.\n",
-           rule.name, size - 1);
+    printf(
+        "ERROR: The value given with %s is longer than %zu characters; nothing has been "
+        "stored.\n",
+        rule.name, size - 1);
     scan.refused = true;
 }
 
@@ -118,7 +119,8 @@ void applyOption(Scan& scan, const OptionRule& rule, const char* value) {
 // The argument as the trace shows it: the password option never with its value.
 const char* tracedArgument(const char* argument) {
     for (const OptionRule& rule : kOptionRules) {
-        if (rule.option == Option::Password && isOption(argument, rule)) return "-proxyPassword=*****";
+        if (rule.option == Option::Password && isOption(argument, rule))
+            return "-proxyPassword=*****";
     }
     return argument;
 }

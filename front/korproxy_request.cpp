@@ -109,8 +109,10 @@ const char* storedCgiUrl() {
 }
 
 int relayCommand(SessionDesc* session, const std::string& command) {
-    TRACE("We are open and ready to recieve data from the other side\nWith the following request (%s)",
-          command.c_str());
+    TRACE(
+        "We are open and ready to recieve data from the other side\nWith the following request "
+        "(%s)",
+        command.c_str());
     int rc = relayPage(session, command.c_str());
     if (rc != 0) printErrorPage("", rc);
     (void)closeConnection(session);

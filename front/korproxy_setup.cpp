@@ -98,7 +98,8 @@ void applyField(SetupState& state, Field field, const char* value) {
     OptionsRecord& opts = state.opts;
     switch (field) {
         case Field::Id:
-            if (value[0] != '\0') replaceText(state.id, sizeof state.id, value, &state.credentialsChanged);
+            if (value[0] != '\0')
+                replaceText(state.id, sizeof state.id, value, &state.credentialsChanged);
             break;
         case Field::Password:
             if (value[0] != '\0') {

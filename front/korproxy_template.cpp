@@ -103,8 +103,8 @@ void showFile(const char* name) {
     FILE* in = fopen(name, "r");
     if (in == nullptr) {
         int error = errno;
-        std::string message = "Unable to open file " + htmlEscape(name) +
-                              ".  Errno=" + std::to_string(error);
+        std::string message =
+            "Unable to open file " + htmlEscape(name) + ".  Errno=" + std::to_string(error);
         printErrorPage(message.c_str(), 0);
         return;
     }

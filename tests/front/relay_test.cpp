@@ -70,9 +70,18 @@ std::string reference(std::string page) {
 }
 
 TEST(RemoveServerHeaders, AgreesWithSearchingAgainFromTheStart) {
-    const char* pieces[] = {"Content-type", "HTTP/1.0 200", "Server: VELK_HTTP", "Content-",
-                            "HTTP/1.0 ",    "VELK_HTTP",    "\n",                "\r\n",
-                            " ",            "x",            "200",               "Server: "};
+    const char* pieces[] = {"Content-type",
+                            "HTTP/1.0 200",
+                            "Server: VELK_HTTP",
+                            "Content-",
+                            "HTTP/1.0 ",
+                            "VELK_HTTP",
+                            "\n",
+                            "\r\n",
+                            " ",
+                            "x",
+                            "200",
+                            "Server: "};
     std::mt19937 random(20240611);
     for (int round = 0; round < 2000; ++round) {
         std::string page;

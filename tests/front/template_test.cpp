@@ -21,23 +21,23 @@ std::string rendered(const std::string& templateText, bool setupForm,
     });
 }
 
-const TemplateValues kPlain{"/cgi-bin/velkproxy", "admin", "/cgi-bin/velkproxy", "velk01",
-                            "1500"};
+const TemplateValues kPlain{"/cgi-bin/velkproxy", "admin", "/cgi-bin/velkproxy", "velk01", "1500"};
 
 const std::string kFieldLines =
     "a <!--FORM--> b\n<!--ID-->\n<!--PSWD-->\n<!--CGIURL-->\n<!--DADDRESS-->\n<!--DPORT-->\n"
     "<!--COPYRIGHT-->";
 
 TEST(RenderTemplate, SetupFormFillsEveryMarker) {
-    EXPECT_EQ(rendered(kFieldLines, true, kPlain),
-              "<FORM METHOD=GET ACTION=/cgi-bin/velkproxy>\n"
-              "<INPUT TYPE=HIDDEN NAME=SETUP VALUE=SETUP>\n"
-              "<INPUT TYPE=TEXT SIZE=32 MAXLENGTH=64 NAME=\"ID\" VALUE=\"admin\">\n"
-              "<INPUT TYPE=PASSWORD SIZE=32 MAXLENGTH=64 NAME=\"PSWD\" VALUE=\"\">\n"
-              "<INPUT TYPE=TEXT SIZE=32 MAXLENGTH=64 NAME=\"CGIURL\" VALUE=\"/cgi-bin/velkproxy\">\n"
-              "<INPUT TYPE=TEXT SIZE=32 MAXLENGTH=64 NAME=\"DADDRESS\" VALUE=\"velk01\">\n"
-              "<INPUT TYPE=TEXT SIZE=32 MAXLENGTH=64 NAME=\"DPORT\" VALUE=\"1500\">\n" +
-                  std::string(kLegalNotice) + "\n");
+    EXPECT_EQ(
+        rendered(kFieldLines, true, kPlain),
+        "<FORM METHOD=GET ACTION=/cgi-bin/velkproxy>\n"
+        "<INPUT TYPE=HIDDEN NAME=SETUP VALUE=SETUP>\n"
+        "<INPUT TYPE=TEXT SIZE=32 MAXLENGTH=64 NAME=\"ID\" VALUE=\"admin\">\n"
+        "<INPUT TYPE=PASSWORD SIZE=32 MAXLENGTH=64 NAME=\"PSWD\" VALUE=\"\">\n"
+        "<INPUT TYPE=TEXT SIZE=32 MAXLENGTH=64 NAME=\"CGIURL\" VALUE=\"/cgi-bin/velkproxy\">\n"
+        "<INPUT TYPE=TEXT SIZE=32 MAXLENGTH=64 NAME=\"DADDRESS\" VALUE=\"velk01\">\n"
+        "<INPUT TYPE=TEXT SIZE=32 MAXLENGTH=64 NAME=\"DPORT\" VALUE=\"1500\">\n" +
+            std::string(kLegalNotice) + "\n");
 }
 
 TEST(RenderTemplate, JumpPageCopiesTheFieldMarkerLines) {
@@ -49,9 +49,10 @@ TEST(RenderTemplate, JumpPageCopiesTheFieldMarkerLines) {
 
 TEST(RenderTemplate, InsertedValuesAreEscaped) {
     const TemplateValues hostile{"/x y\"><script>", "a\"b", "/c&d", "<h>", "'1'"};
-    std::string page = rendered("<!--FORM-->\n<!--ID-->\n<!--CGIURL-->\n<!--DADDRESS-->\n"
-                                "<!--DPORT-->",
-                                true, hostile);
+    std::string page = rendered(
+        "<!--FORM-->\n<!--ID-->\n<!--CGIURL-->\n<!--DADDRESS-->\n"
+        "<!--DPORT-->",
+        true, hostile);
     EXPECT_EQ(page,
               "<FORM METHOD=GET ACTION=/x%20y&quot;&gt;&lt;script&gt;>\n"
               "<INPUT TYPE=HIDDEN NAME=SETUP VALUE=SETUP>\n"
