@@ -17,8 +17,8 @@ bool hasPrefix(const char* name, const char* key) {
 
 // One "name=value," piece of the query dump; a password never reaches the trace.
 void traceArgument(const ArgNode& node) {
-    if (hasPrefix(node.name, "PSWD")) {
-        TRACE("%s=%s,", node.name, "*****");
+    if (isPasswordName(node.name)) {
+        TRACE("%s=%s,", node.name, kMaskedValue);
         return;
     }
     TRACE("%s=%s,", node.name != nullptr ? node.name : "*NULL*",

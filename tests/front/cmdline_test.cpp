@@ -128,4 +128,21 @@ TEST(CommandLine, TraceNeverShowsThePassword) {
     EXPECT_EQ(trace.find("hunter"), std::string::npos) << trace;
 }
 
+// The replay runs after the scan, its trace on the console between the messages and the page.
+TEST(CommandLine, ReplaysARequestWithItsTraceOnTheConsole) {
+    TempDir dir;
+    fronttest::ProgramRun run = runCommand(dir, {"-request=SERVER=h:1500&URL=/"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out.rfind("Processing request (SERVER=h:1500&URL=/)\n(korproxy, ", 0), 0u)
+        << run.out;
+    EXPECT_NE(run.out.find(") In doGetRequest\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(") Unable to read password file rc = 1"), std::string::npos);
+    EXPECT_NE(run.out.find("Access to the server denied\n"), std::string::npos) << run.out;
+
+    run = runCommand(dir, {"-tcps=h", "-request=SERVER=h:1500&URL=/", "-post"});
+    EXPECT_EQ(run.out.rfind("Default options have been updated.\nIn doPostRequest\n", 0), 0u)
+        << run.out;
+    EXPECT_NE(run.out.find("Invalid Size for a post request"), std::string::npos);
+}
+
 }  // namespace

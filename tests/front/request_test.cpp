@@ -216,3 +216,19 @@ TEST(PostRequest, RefusedBodies) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SpecialRequest, StoredTraceNeverHoldsASubmittedPassword) {
+    Site site;
+    (void)fronttest::runCommand(site.dir, {"-trace=" + site.dir.file("trace.txt")});
+    (void)fronttest::runGet(site.dir, "SETUP=SETUP&pswd=hunter2&PSWDX=hunter3&ID=admin");
+    std::string trace = fronttest::readFile(site.dir.file("trace.txt"));
+    EXPECT_NE(trace.find("args are (SETUP=SETUP&pswd=*****&PSWDX=*****&ID=admin)\n"),
+              std::string::npos)
+        << trace;
+    EXPECT_NE(trace.find("name = (pswd) value = (*****)\n"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("hunter"), std::string::npos) << trace;
+}
+
+}  // namespace
