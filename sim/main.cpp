@@ -120,6 +120,26 @@ void runConnection(int fd, unsigned id, const SimOptions* options) {
     }
 }
 
+// Prints the page a command gets, as a session would encipher it, without listening.
+int printPage(const SimOptions& options) {
+    in_addr address{};
+    char host[INET_ADDRSTRLEN] = "?";
+    if (!resolveHost(options.host, &address) ||
+        inet_ntop(AF_INET, &address, host, sizeof host) == nullptr) {
+        fprintf(stderr, "velk-sim: cannot resolve %s\n", options.host.c_str());
+        return 2;
+    }
+    SiteContext site{std::string(host) + ":" + std::to_string(options.port), options.adminId,
+                     options.ebcdic};
+    SiteAnswer answer = answerCommandText(options.printPage, site, options);
+    fprintf(stderr, "%s %zu\n", answer.rc.c_str(), answer.page.size());
+    if (fwrite(answer.page.data(), 1, answer.page.size(), stdout) != answer.page.size() ||
+        fflush(stdout) != 0) {
+        return 2;
+    }
+    return answer.rc == "RC_OK" ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -136,6 +156,7 @@ int main(int argc, char** argv) {
         case SimParse::run:
             break;
     }
+    if (!options.printPage.empty()) return printPage(options);
     traceFp = stderr;
     if (!options.logFile.empty()) {
         traceFp = fopen(options.logFile.c_str(), "a");

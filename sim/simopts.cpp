@@ -25,6 +25,13 @@ constexpr char kHelp[] =
     "  --admin-id ID          the administrator id the server knows (default admin)\n"
     "  --admin-password PW    its password (default secret); compared without regard to case\n"
     "  --log FILE             append the log to FILE instead of standard error\n"
+    "  --print-page COMMAND   do not listen: print to standard output the page that COMMAND (a\n"
+    "                         deciphered command text such as 'HTML / "
+    "PROXYURL=/cgi-bin/velkproxy'\n"
+    "                         and its line feed) gets, exactly as it would be enciphered, with "
+    "the\n"
+    "                         --listen address in its links; the response line goes to standard\n"
+    "                         error; the status is 0 for RC_OK, 1 otherwise\n"
     "  --help                 this text\n"
     "\n"
     "Fault switches (each changes one answer; they combine):\n"
@@ -188,6 +195,10 @@ SimParse simParseOptions(int argc, char** argv, SimOptions* out, std::string* me
         } else if (name == "--proxy-status") {
             ok = takeValue() && parseStatus(value, &out->proxyStatus);
             if (!ok && message->empty()) *message = "--proxy-status wants a number from 0 to 255";
+        } else if (name == "--print-page") {
+            ok = takeValue() && !value.empty();
+            if (ok) out->printPage = std::string(value);
+            if (!ok && message->empty()) *message = "--print-page wants a command text";
         } else if (name == "--rc") {
             ok = takeValue() && !value.empty() && value.find(' ') == std::string_view::npos;
             if (ok) out->rcName = std::string(value);

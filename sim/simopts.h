@@ -29,6 +29,7 @@ struct SimOptions {
     bool refuseFinal = false;    // refuse the proxy in the final authentication answer
     std::string rcName;          // empty: answer page commands normally
     AnswerFaults faults;         // per-answer shapes: short, silent, bad magic
+    std::string printPage;       // a command text: print the page it gets and end
 };
 
 enum class SimParse : int {

@@ -302,15 +302,19 @@ Flow command(Dialogue& d) {
     }
     TRACE("(%s, %d) #%u command: %s\n", TRACE_AT, d.id, printable(text, kLoggedCommandMax).c_str());
     if (text == "BYE") return Flow::end;
-    PageRequest request;
-    if (!parsePageCommand(text, &request)) return answerCommand(d, "RC_SYNTAX", {});
-    const std::string& forced = d.options.rcName;
-    if (!forced.empty() && forced != "RC_OK") return answerCommand(d, forced, {});
-    SiteAnswer answer = sitePage(request, d.site);
+    SiteAnswer answer = answerCommandText(text, d.site, d.options);
     return answerCommand(d, answer.rc, std::move(answer.page));
 }
 
 }  // namespace
+
+SiteAnswer answerCommandText(std::string_view text, const SiteContext& site,
+                             const SimOptions& options) {
+    PageRequest request;
+    if (!parsePageCommand(text, &request)) return {"RC_SYNTAX", {}};
+    if (!options.rcName.empty() && options.rcName != "RC_OK") return {options.rcName, {}};
+    return sitePage(request, site);
+}
 
 void serveConnection(int fd, unsigned id, const SimOptions& options) {
     wireSetTimeouts(fd);

@@ -311,6 +311,29 @@ TEST(Simulator, CommandArrivingInPiecesIsReadWhole) {
     EXPECT_TRUE(client.readUntilClosed(&rest));
 }
 
+TEST(Simulator, PrintPageGivesTheBytesASessionGets) {
+    SimProcess sim({"--admin-id", "Op"});
+    ASSERT_TRUE(sim.running());
+    const std::string listen = "127.0.0.1:" + std::to_string(sim.port());
+    for (const char* url : {"/", "/class/pools/object/BACKUP%2EPOOL", "/size/3000"}) {
+        SCOPED_TRACE(url);
+        SimClient client(sim.port());
+        ASSERT_TRUE(client.open("Op", kPassword));
+        std::string live;
+        ASSERT_EQ(client.fetch(getCommand(url), &live).substr(0, 6), "RC_OK ");
+        std::string printed, err;
+        EXPECT_EQ(
+            runSimToEnd({"--listen", listen, "--admin-id", "Op", "--print-page", getCommand(url)},
+                        &printed, &err),
+            0);
+        EXPECT_TRUE(printed == live) << "printed " << printed.size() << ", served " << live.size();
+        EXPECT_EQ(err, "RC_OK " + std::to_string(live.size()) + "\n");
+    }
+    std::string printed, err;
+    EXPECT_EQ(runSimToEnd({"--print-page", getCommand("/nowhere")}, &printed, &err), 1);
+    EXPECT_EQ(err, "RC_NOTFOUND 0\n");
+}
+
 TEST(Simulator, ChosenReturnCodeComesWithoutAPage) {
     SimProcess sim({"--rc", "RC_NOTFOUND"});
     ASSERT_TRUE(sim.running());

@@ -70,6 +70,19 @@ std::string readLine(int fd) {
     return line;
 }
 
+// Reads `fd` to its end within kWaitSeconds of silence. Returns false when it timed out.
+bool readAll(int fd, std::string* into) {
+    into->clear();
+    char buffer[4096];
+    pollfd p{fd, POLLIN, 0};
+    for (;;) {
+        if (poll(&p, 1, kWaitSeconds * 1000) != 1) return false;
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) return true;
+        into->append(buffer, static_cast<size_t>(n));
+    }
+}
+
 }  // namespace
 
 SimProcess::SimProcess(const std::vector<std::string>& extraArgs) {
@@ -113,30 +126,31 @@ std::string SimProcess::log() const {
     return text.str();
 }
 
-int runSimToEnd(const std::vector<std::string>& args, std::string* out) {
+int runSimToEnd(const std::vector<std::string>& args, std::string* out, std::string* err) {
     std::vector<char*> argv = argvOf(args);
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return -1;
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe(outPipe) != 0) return -1;
+    if (pipe(errPipe) != 0) return -1;
     pid_t pid = fork();
     if (pid == 0) {
-        dup2(pipeFds[1], 1);
-        dup2(pipeFds[1], 2);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
+        dup2(outPipe[1], 1);
+        dup2(err != nullptr ? errPipe[1] : outPipe[1], 2);
+        close(outPipe[0]);
+        close(outPipe[1]);
+        close(errPipe[0]);
+        close(errPipe[1]);
         execv(kSimPath, argv.data());
         _exit(127);
     }
-    close(pipeFds[1]);
-    out->clear();
-    char buffer[4096];
-    pollfd p{pipeFds[0], POLLIN, 0};
-    ssize_t n = 0;
-    while (poll(&p, 1, kWaitSeconds * 1000) == 1 &&
-           (n = read(pipeFds[0], buffer, sizeof buffer)) > 0) {
-        out->append(buffer, static_cast<size_t>(n));
-    }
-    close(pipeFds[0]);
-    if (n != 0) kill(pid, SIGKILL);  // still running after the wait: a failure, but no hang
+    close(outPipe[1]);
+    close(errPipe[1]);
+    bool ended = readAll(outPipe[0], out);
+    std::string ignored;
+    ended = readAll(errPipe[0], err != nullptr ? err : &ignored) && ended;
+    close(outPipe[0]);
+    close(errPipe[0]);
+    if (!ended) kill(pid, SIGKILL);  // still running after the wait: a failure, but no hang
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -33,8 +33,9 @@ class SimProcess {
     std::string logPath_;
 };
 
-// Runs velk-sim with `args` to its end; returns its exit status and what it printed.
-int runSimToEnd(const std::vector<std::string>& args, std::string* out);
+// Runs velk-sim with `args` to its end; returns its exit status and what it printed (standard
+// error in *err when given, else mixed into *out).
+int runSimToEnd(const std::vector<std::string>& args, std::string* out, std::string* err = nullptr);
 
 // One connection to the simulator.
 class SimClient {
