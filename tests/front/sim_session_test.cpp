@@ -13,9 +13,6 @@
 #include "front/korproxy_prodname.h"
 #include "program_run.h"
 
-// Set while the session layer's command exchange is still stood in for (see front/).
-extern "C" __attribute__((weak)) const int korproxyPendingSessionExchange;
-
 namespace {
 
 using fronttest::runCommand;
@@ -83,10 +80,6 @@ struct Proxy {
     }
 };
 
-bool exchangeStandIn() {
-    return &korproxyPendingSessionExchange != nullptr && korproxyPendingSessionExchange != 0;
-}
-
 // The simulator's /size/N page: its header lines, then N bytes of numbered filler lines.
 std::string sizedBody(size_t bytes) {
     const char fill[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ-";
@@ -110,7 +103,6 @@ const std::string kBlankedHeader =
     std::string(15, ' ') + "\n" + std::string(17, ' ') + "\n" + std::string(23, ' ') + "\n\n";
 
 TEST(SimSession, PagesRelayByteForByte) {
-    if (exchangeStandIn()) GTEST_SKIP() << "the session command exchange is not built in yet";
     Simulator sim({});
     ASSERT_FALSE(sim.address().empty());
     Proxy proxy;
@@ -124,7 +116,6 @@ TEST(SimSession, PagesRelayByteForByte) {
 }
 
 TEST(SimSession, StartPageObjectLinkAndPostForm) {
-    if (exchangeStandIn()) GTEST_SKIP() << "the session command exchange is not built in yet";
     Simulator sim({});
     ASSERT_FALSE(sim.address().empty());
     Proxy proxy;
