@@ -91,3 +91,10 @@ struct SessionHolder {
     ~SessionHolder() { smFreeSession(s); }
     SessionDesc* operator->() { return s; }
 };
+
+// A fresh descriptor with a scripted transport in its slots.
+struct Scripted {
+    SessionHolder s;
+    ScriptTransport t;
+    Scripted() { t.install(s.s); }
+};
