@@ -17,7 +17,6 @@ struct Case {
 
 const Case kCases[] = {
     {"RC_OK 812", 0, 812},
-    {"RC_OK  812", 0, 812},
     {"RC_OK \t+812 bytes", 0, 812},
     {"RC_OK", 0, kUntouched},
     {"RC_OK ", 0, 0},
@@ -25,11 +24,9 @@ const Case kCases[] = {
     {"RC_OK 4294967295", 0, 4294967295u},
     {"RC_OK 99999999999", 0, UINT32_MAX},
     {"RC_OK -1", 0, UINT32_MAX},
-    {"RC_INUSE 3", -30, 3},
     {"RC_INUSEXYZ", -30, kUntouched},  // matching is by prefix
     {"RC_OKAY 1", 0, 1},
     {"", RC_UNRECOGNIZED, kUntouched},
-    {" 12", RC_UNRECOGNIZED, 12},
     {"rc_ok 812", RC_UNRECOGNIZED, 812},
     {"RC_NO", RC_UNRECOGNIZED, kUntouched},  // shorter than every name it begins
     {"not used", RC_UNRECOGNIZED, 0},        // the placeholder rows never match
