@@ -27,7 +27,6 @@ TEST(Identify, ReadsCapabilityAndCharacterSetOrRefuses) {
     } cases[] = {
         {"ebcdic", identifyAnswer(0x16, 0x02), -1, 0, 1, kSmNotEnded, identifyVerb},
         {"ascii", identifyAnswer(0x15, 0x02), -1, 0, 0, kSmNotEnded, identifyVerb},
-        {"every bit", identifyAnswer(0x16, 0xFF), -1, 0, 1, kSmNotEnded, identifyVerb},
         {"all but proxy", identifyAnswer(0, 0xFD), -1, 10, 0, kSmEndClosedByProxy,
          identifyVerb + endVerb},
         {"no answer", "", -1, 2, 0, kSmEndConnection, identifyVerb},
