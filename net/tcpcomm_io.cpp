@@ -1,0 +1,95 @@
+// see tcpcomm.h: the buffered send, receive, flush and close of an open connection
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "common/trace.h"
+#include "net/tcpcomm.h"
+
+static constexpr const char kTraceSource[] = "tcpcomm";
+
+namespace {
+
+// The socket time-outs report a call that made no progress in time as EAGAIN; it is a time-out.
+uint32_t socketError(int err) {
+    if (err == EAGAIN || err == EWOULDBLOCK) return kWsaEtimedout;
+    return tcpMapErrno(err);
+}
+
+// Sends every pending byte, repeating the send while the socket takes fewer than offered. On a
+// failure the bytes not yet taken stay pending at the start of the buffer.
+int sendPending(TcpConnection* conn) {
+    size_t pending = static_cast<size_t>(conn->fill - conn->buffer);
+    size_t sent = 0;
+    while (sent < pending) {
+        ssize_t n = ::send(conn->socket, conn->buffer + sent, pending - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            conn->lastError = socketError(errno);
+            memmove(conn->buffer, conn->buffer + sent, pending - sent);
+            conn->fill = conn->buffer + (pending - sent);
+            TRACE("(%s, %i) Tcp Recieve error.  WSAError=%i", TRACE_AT,
+                  static_cast<int>(conn->lastError));
+            return -1;
+        }
+        sent += static_cast<size_t>(n);
+    }
+    conn->fill = conn->buffer;
+    return 0;
+}
+
+}  // namespace
+
+int tcpSend(TcpConnection* conn, const unsigned char* bytes, int32_t count) {
+    unsigned char* const end = conn->buffer + sizeof conn->buffer;
+    while (count > 0) {
+        if (conn->closed) return -1;
+        if (conn->fill == end && sendPending(conn) != 0) return -1;
+        int32_t chunk = std::min<int32_t>(count, static_cast<int32_t>(end - conn->fill));
+        memcpy(conn->fill, bytes, static_cast<size_t>(chunk));
+        TRACE("(%s, %i) tcpSend: %d bytes moved into buffer\n", TRACE_AT, chunk);
+        conn->fill += chunk;
+        bytes += chunk;
+        count -= chunk;
+    }
+    return 0;
+}
+
+int tcpReceive(TcpConnection* conn, unsigned char* dest, int32_t capacity) {
+    if (conn->closed) return -1;
+    if (conn->fill != conn->buffer && sendPending(conn) != 0) return -1;
+    if (capacity <= 0) return -1;
+    for (;;) {
+        ssize_t n = ::recv(conn->socket, dest, static_cast<size_t>(capacity), 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            conn->lastError = socketError(errno);
+            TRACE("(%s, %i) Tcp Recieve error.  WSAError=%i\n", TRACE_AT,
+                  static_cast<int>(conn->lastError));
+            return -1;
+        }
+        if (n == 0) return -1;  // the server has closed its side
+        return static_cast<int>(n);
+    }
+}
+
+int tcpFlush(TcpConnection* conn) {
+    if (conn->closed) return -1;
+    if (conn->fill == conn->buffer) return 0;
+    return sendPending(conn);
+}
+
+void tcpClose(TcpConnection* conn) {
+    if (conn->closed) return;
+    ::close(conn->socket);
+    conn->closed = 1;
+}
+
+void tcpRelease(TcpConnection* conn) {
+    if (conn == nullptr) return;
+    if (conn->socket >= 0) tcpClose(conn);
+    delete conn;
+}

@@ -1,0 +1,377 @@
+#include "net/tcpcomm.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/trace.h"
+
+namespace {
+
+// Replaces the line number of every "(source, 123)" with N.
+std::string withoutLineNumbers(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        out += text[i];
+        if (text[i] != ',') continue;
+        size_t j = i + 1;
+        if (j < text.size() && text[j] == ' ') ++j;
+        size_t digits = j;
+        while (digits < text.size() && isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
+        if (digits > j && digits < text.size() && text[digits] == ')') {
+            out.append(text, i + 1, j - i - 1);
+            out += 'N';
+            i = digits - 1;
+        }
+    }
+    return out;
+}
+
+// Captures the trace lines written while it lives.
+class TraceCapture {
+  public:
+    TraceCapture() : file_(tmpfile()) { traceFp = file_; }
+    ~TraceCapture() {
+        traceFp = nullptr;
+        fclose(file_);
+    }
+    // The lines with their line numbers replaced by N.
+    std::string text() {
+        fflush(file_);
+        std::string all;
+        rewind(file_);
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, file_)) > 0) all.append(buf, n);
+        return withoutLineNumbers(all);
+    }
+
+  private:
+    FILE* file_;
+};
+
+// A connection record over one end of a socket pair; the test holds the other end.
+struct PairedConnection {
+    TcpConnection conn;
+    int peer = -1;
+    PairedConnection() {
+        int fds[2];
+        EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        conn.socket = fds[0];
+        peer = fds[1];
+    }
+    ~PairedConnection() {
+        tcpClose(&conn);
+        if (peer >= 0) close(peer);
+    }
+    size_t pending() const { return static_cast<size_t>(conn.fill - conn.buffer); }
+    // Everything the peer can read right now.
+    std::string drainPeer() {
+        std::string got;
+        char buf[8192];
+        ssize_t n;
+        while ((n = recv(peer, buf, sizeof buf, MSG_DONTWAIT)) > 0) got.append(buf, n);
+        return got;
+    }
+};
+
+// A listening socket on 127.0.0.1 with a port chosen by the system.
+struct Listener {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    std::string port;
+    explicit Listener(int backlog = 8) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        EXPECT_EQ(listen(fd, backlog), 0);
+        socklen_t len = sizeof a;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        port = std::to_string(ntohs(a.sin_port));
+    }
+    ~Listener() { close(fd); }
+};
+
+std::string dotted(uint32_t networkOrder) {
+    in_addr a{networkOrder};
+    return inet_ntoa(a);
+}
+
+TEST(TcpAddress, ParsesEveryDottedForm) {
+    struct Case {
+        const char* text;
+        const char* expected;  // null: not a dotted address
+    } cases[] = {
+        {"127.0.0.1", "127.0.0.1"},
+        {"10.1.2.3", "10.1.2.3"},
+        {"0x7f.1", "127.0.0.1"},
+        {"0177.0.0.01", "127.0.0.1"},
+        {"10.0x10203", "10.1.2.3"},
+        {"10.1.515", "10.1.2.3"},
+        {"167838211", "10.1.2.3"},
+        {"0xA010203", "10.1.2.3"},
+        {"1.16777215", "1.255.255.255"},
+        {"0", "0.0.0.0"},
+        {"1.16777216", nullptr},
+        {"1.2.65536", nullptr},
+        {"256.1.1.1", nullptr},
+        {"1.2.3.256", nullptr},
+        {"1.2.3.4.5", nullptr},
+        {"08", nullptr},
+        {"1..2", nullptr},
+        {"1.2.3.4.", nullptr},
+        {"", nullptr},
+        {"0x", nullptr},
+        {"backuphost", nullptr},
+        {"1.2.3.4 ", nullptr},
+        {"4294967296", nullptr},
+        {"255.255.255.255", nullptr},
+    };
+    for (const Case& c : cases) {
+        uint32_t ip = tcpParseDotted(c.text);
+        if (c.expected == nullptr) {
+            EXPECT_EQ(ip, 0xFFFFFFFFu) << c.text;
+        } else {
+            EXPECT_EQ(dotted(ip), c.expected) << c.text;
+        }
+    }
+}
+
+TEST(TcpAddress, LowerCasesOnlyNamesBeforeTheLookup) {
+    char name[] = "LocalHost";
+    uint32_t ip = 0;
+    ASSERT_EQ(tcpResolveAddress(name, &ip), 0);
+    EXPECT_STREQ(name, "localhost");
+    EXPECT_EQ(dotted(ip), "127.0.0.1");
+
+    char hex[] = "0X7F.0.0.1";
+    ASSERT_EQ(tcpResolveAddress(hex, &ip), 0);
+    EXPECT_STREQ(hex, "0X7F.0.0.1") << "a dotted address is used as written";
+
+    char unknown[] = "BackupHost.invalid";
+    EXPECT_EQ(tcpResolveAddress(unknown, &ip), -1);
+    EXPECT_STREQ(unknown, "backuphost.invalid");
+    char empty[] = "";
+    EXPECT_EQ(tcpResolveAddress(empty, &ip), -1);
+}
+
+TEST(TcpAddress, ReadsPortTextsAsAtoiDoes) {
+    struct {
+        const char* text;
+        uint16_t port;
+    } cases[] = {{"1500", 1500}, {"1500abc", 1500}, {"", 0},       {"abc", 0},
+                 {"65537", 1},   {"  +80", 80},     {"-1", 65535}, {"99999999999", 59391}};
+    for (const auto& c : cases) EXPECT_EQ(tcpPortFromText(c.text), c.port) << c.text;
+}
+
+TEST(TcpErrors, MapsErrnoOntoWindowsSocketsNumbers) {
+    struct {
+        int err;
+        uint32_t number;
+    } cases[] = {
+        {ECONNREFUSED, 10061}, {ETIMEDOUT, 10060},     {ENETUNREACH, 10051},
+        {EHOSTUNREACH, 10065}, {EADDRNOTAVAIL, 10049}, {ECONNRESET, 10054},
+        {EINTR, 10004},        {EAGAIN, 10035},        {EINPROGRESS, 10036},
+        {EISCONN, 10056},      {ENOBUFS, 10055},       {EPIPE, static_cast<uint32_t>(EPIPE)}};
+    for (const auto& c : cases) EXPECT_EQ(tcpMapErrno(c.err), c.number) << c.err;
+}
+
+TEST(TcpErrors, WordsEveryNumberAndFitsTheLongestSentence) {
+    char text[kTcpErrorTextSize];
+    EXPECT_EQ(tcpErrorText(10061, text, sizeof text), 0);
+    EXPECT_STREQ(text, "The attempt to connect was forcefully rejected.");
+    tcpErrorText(10054, text, sizeof text);
+    EXPECT_STREQ(text, "Unknown TCP/IP error. Unrecognized return code: 10054");
+    tcpErrorText(10035, text, sizeof text);
+    EXPECT_EQ(strlen(text), 87u) << "the longest sentence must fit whole";
+    tcpErrorText(4294967295u, text, sizeof text);
+    EXPECT_STREQ(text, "Unknown TCP/IP error. Unrecognized return code: 4294967295");
+}
+
+TEST(TcpSend, BuffersUntilFullAndSendsOnlyWhenMoreComes) {
+    TraceCapture trace;
+    PairedConnection p;
+    std::vector<unsigned char> block(4096, 'a');
+    ASSERT_EQ(tcpSend(&p.conn, block.data(), 4096), 0);
+    EXPECT_EQ(p.pending(), 4096u);
+    EXPECT_EQ(p.drainPeer(), "") << "a full buffer is not sent until more bytes come";
+    unsigned char b = 'b';
+    ASSERT_EQ(tcpSend(&p.conn, &b, 1), 0);
+    EXPECT_EQ(p.pending(), 1u);
+    EXPECT_EQ(p.drainPeer(), std::string(4096, 'a'));
+    ASSERT_EQ(tcpFlush(&p.conn), 0);
+    EXPECT_EQ(p.drainPeer(), "b");
+    EXPECT_EQ(trace.text(),
+              "(tcpcomm, N) tcpSend: 4096 bytes moved into buffer\n"
+              "(tcpcomm, N) tcpSend: 1 bytes moved into buffer\n");
+}
+
+TEST(TcpSend, SplitsLargeWritesIntoBufferLoads) {
+    TraceCapture trace;
+    PairedConnection p;
+    std::vector<unsigned char> data(10000);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 7);
+    ASSERT_EQ(tcpSend(&p.conn, data.data(), 10000), 0);
+    EXPECT_EQ(p.pending(), 1808u);
+    std::string got = p.drainPeer();
+    ASSERT_EQ(tcpFlush(&p.conn), 0);
+    got += p.drainPeer();
+    EXPECT_EQ(got, std::string(data.begin(), data.end()));
+    std::string t = trace.text();
+    EXPECT_NE(t.find("4096 bytes moved into buffer\n"), std::string::npos);
+    EXPECT_NE(t.find("1808 bytes moved into buffer\n"), std::string::npos);
+    EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), 3);
+}
+
+TEST(TcpSend, NothingToSendSucceedsEvenWhenClosed) {
+    TraceCapture trace;
+    PairedConnection p;
+    EXPECT_EQ(tcpFlush(&p.conn), 0);
+    tcpClose(&p.conn);
+    tcpClose(&p.conn);  // a second close does nothing
+    EXPECT_EQ(tcpSend(&p.conn, nullptr, 0), 0);
+    unsigned char b = 1;
+    EXPECT_EQ(tcpSend(&p.conn, &b, 1), -1);
+    EXPECT_EQ(tcpFlush(&p.conn), -1);
+    EXPECT_EQ(tcpReceive(&p.conn, &b, 1), -1);
+    EXPECT_EQ(trace.text(), "");
+}
+
+TEST(TcpReceive, FlushesPendingBytesFirstAndFailsAtEndOfStream) {
+    PairedConnection p;
+    const unsigned char req[] = "ping";
+    ASSERT_EQ(tcpSend(&p.conn, req, 4), 0);
+    ASSERT_EQ(send(p.peer, "pong", 4, 0), 4);
+    unsigned char buf[16];
+    EXPECT_EQ(tcpReceive(&p.conn, buf, sizeof buf), 4);
+    EXPECT_EQ(p.drainPeer(), "ping");
+    close(p.peer);
+    p.peer = -1;
+    EXPECT_EQ(tcpReceive(&p.conn, buf, sizeof buf), -1);
+}
+
+TEST(TcpReceive, FailedFlushKeepsPendingBytesAndReadsNothing) {
+    TraceCapture trace;
+    PairedConnection p;
+    ASSERT_EQ(send(p.peer, "x", 1, 0), 1);
+    close(p.peer);
+    p.peer = -1;
+    const unsigned char req[] = "lost?";
+    ASSERT_EQ(tcpSend(&p.conn, req, 5), 0);
+    unsigned char buf[4];
+    EXPECT_EQ(tcpReceive(&p.conn, buf, sizeof buf), -1) << "the byte waiting is not read";
+    EXPECT_EQ(p.pending(), 5u);
+    EXPECT_EQ(tcpFlush(&p.conn), -1);
+    EXPECT_EQ(p.pending(), 5u);
+    EXPECT_NE(trace.text().find("Tcp Recieve error.  WSAError=32"), std::string::npos);
+}
+
+TEST(TcpReceive, SilentPeerTimesOut) {
+    TraceCapture trace;
+    Listener server;
+    tcpSetTimeouts({1000, 300});
+    SessionDesc session;
+    char host[] = "127.0.0.1";
+    char error[kSmLastErrorSize] = "";
+    ASSERT_EQ(tcpOpen(host, server.port.c_str(), &session, error, sizeof error), 0) << error;
+    auto started = std::chrono::steady_clock::now();
+    unsigned char buf[4];
+    EXPECT_EQ(session.receive(session.conn, buf, sizeof buf), -1);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_NE(trace.text().find("Tcp Recieve error.  WSAError=10060\n"), std::string::npos);
+    session.release(session.conn);
+    tcpSetTimeouts({});
+}
+
+TEST(TcpOpen, ConnectsAndInstallsTheOperations) {
+    TraceCapture trace;
+    Listener server;
+    SessionDesc session;
+    char host[] = "LOCALHOST";
+    char error[kSmLastErrorSize] = "untouched";
+    ASSERT_EQ(tcpOpen(host, server.port.c_str(), &session, error, sizeof error), 0);
+    EXPECT_STREQ(error, "untouched");
+    int accepted = accept(server.fd, nullptr, nullptr);
+    ASSERT_GE(accepted, 0);
+    const unsigned char hello[] = "hello";
+    ASSERT_EQ(session.send(session.conn, hello, 5), 0);
+    ASSERT_EQ(session.flush(session.conn), 0);
+    char got[8] = {};
+    EXPECT_EQ(recv(accepted, got, 5, MSG_WAITALL), 5);
+    EXPECT_STREQ(got, "hello");
+    session.close(session.conn);
+    EXPECT_EQ(recv(accepted, got, sizeof got, 0), 0) << "close reaches the peer";
+    session.release(session.conn);
+    close(accepted);
+    EXPECT_NE(
+        trace.text().find("Connected to client at address localhost, port " + server.port + ".\n"),
+        std::string::npos);
+}
+
+TEST(TcpOpen, FailuresLeaveTheirSentence) {
+    std::string closedPort;
+    {
+        Listener gone;
+        closedPort = gone.port;
+    }
+    struct {
+        const char* host;
+        std::string port;
+        std::string message;
+    } cases[] = {
+        {"127.0.0.1", closedPort, "Connection to 127.0.0.1 port " + closedPort + " was refused.\n"},
+        {"BackupHost.invalid", "1500", "Unable to resolve hostname backuphost.invalid"},
+    };
+    for (auto& c : cases) {
+        SessionDesc session;
+        std::string host = c.host;
+        char error[kSmLastErrorSize] = "";
+        EXPECT_EQ(tcpOpen(host.data(), c.port.c_str(), &session, error, sizeof error), -1);
+        EXPECT_EQ(error, c.message);
+        EXPECT_EQ(session.conn, nullptr);
+    }
+}
+
+TEST(TcpOpen, LongHostTextIsCutToTheErrorBuffer) {
+    std::string host(2000, 'h');
+    SessionDesc session;
+    EXPECT_EQ(tcpOpen(host.data(), "1", &session, session.lastError, sizeof session.lastError), -1);
+    EXPECT_EQ(strlen(session.lastError), kSmLastErrorSize - 1);
+}
+
+TEST(TcpOpen, ConnectGivesUpAfterTheTimeout) {
+    // A listener whose accept queue is full leaves further connects unanswered.
+    Listener server(0);
+    std::vector<int> fillers;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(std::stoi(server.port)));
+    for (int i = 0; i < 4; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        (void)connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        fillers.push_back(fd);
+    }
+    usleep(100 * 1000);
+    tcpSetTimeouts({300, 300});
+    SessionDesc session;
+    char host[] = "127.0.0.1";
+    char error[kSmLastErrorSize] = "";
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(tcpOpen(host, server.port.c_str(), &session, error, sizeof error), -1);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_STREQ(error, "127.0.0.1 did not responsed in a resonable time.\n");
+    tcpSetTimeouts({});
+    for (int fd : fillers) close(fd);
+}
+
+}  // namespace

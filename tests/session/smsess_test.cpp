@@ -1,0 +1,206 @@
+// The descriptor's lifecycle and the command exchange of a ready session, over a scripted
+// transport with a known session key.
+#include "session/smsess.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "auth_peer.h"
+#include "common/limits.h"
+
+namespace {
+
+const unsigned char kKey[8] = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
+
+struct Ready {
+    SessionHolder s;
+    ScriptTransport t;
+    Ready() {
+        t.install(s.s);
+        s->state = kSmReady;
+        s->secure = 1;
+        memcpy(s->sessionKey, kKey, 8);
+    }
+};
+
+std::string enciphered(std::string text) {
+    AuthPeer::cbc(kKey, DES_ENCIPHER, reinterpret_cast<unsigned char*>(text.data()),
+                  static_cast<uint32_t>(text.size()));
+    return text;
+}
+
+TEST(Command, GoesOutEncipheredWithoutFraming) {
+    for (std::string text : {"BYE", "HTML /size/10 PROXYURL=http://w/cgi-bin/velkproxy\n"}) {
+        Ready r;
+        ASSERT_EQ(smSendCommand(r.s.s, text.data(), static_cast<int32_t>(text.size())), 0);
+        EXPECT_EQ(r.t.sent, enciphered(text));
+        EXPECT_EQ(r.t.flushes, 1);
+    }
+}
+
+TEST(Command, RefusedUnlessReadyAndSecure) {
+    Ready notReady;
+    notReady.s->state = kSmProxyStarted;
+    EXPECT_EQ(smSendCommand(notReady.s.s, "BYE", 3), kSmNotReady);
+    unsigned char page[8];
+    EXPECT_EQ(smRecvData(notReady.s.s, page, 4), kSmNotReady);
+    EXPECT_EQ(notReady.t.sends + notReady.t.receives, 0);
+
+    Ready insecure;
+    insecure.s->secure = 0;
+    EXPECT_EQ(smSendCommand(insecure.s.s, "BYE", 3), kSmSessionFailure);
+    EXPECT_EQ(insecure.t.sends, 0);
+
+    Ready dropping;
+    dropping.t.failSendAt = 0;
+    EXPECT_EQ(smSendCommand(dropping.s.s, "BYE", 3), kSmSessionFailure);
+    EXPECT_EQ(dropping.s->termReason, kSmEndConnection);
+    EXPECT_EQ(dropping.t.closes, 1);
+}
+
+TEST(Response, LineGivesCodeAndAmount) {
+    struct {
+        std::string line;
+        int code;
+        uint32_t amount;
+    } cases[] = {{"RC_OK 812", 0, 812}, {"RC_NOTFOUND 0", 1, 0}, {"RC_ERROR", -22, 77}};
+    for (const auto& c : cases) {
+        Ready r;
+        r.t.queue(c.line + '\0' + "page");
+        uint32_t amount = 77;
+        EXPECT_EQ(smRecvResponse(r.s.s, &amount), c.code) << c.line;
+        EXPECT_EQ(amount, c.amount) << c.line;
+        EXPECT_EQ(r.t.incoming.front(), "page") << "nothing past the zero byte is read";
+    }
+}
+
+TEST(Response, DropsThatFailEarlyLeaveTheSessionReady) {
+    Ready first;
+    uint32_t amount = 0;
+    EXPECT_EQ(smRecvResponse(first.s.s, &amount), -1);
+    EXPECT_EQ(first.s->state, kSmReady);
+    EXPECT_EQ(first.s->termReason, kSmNotEnded);
+
+    Ready later;
+    later.t.queue("RC_O");
+    EXPECT_EQ(smRecvResponse(later.s.s, &amount), -1);
+    EXPECT_EQ(later.s->state, kSmIdle);
+    EXPECT_EQ(later.s->termReason, kSmEndConnection);
+}
+
+TEST(Response, OverlongLineIsCutThenBounded) {
+    const std::string kept = "RC_OK 5" + std::string(248, ' ');  // 255 characters
+    {
+        TraceCapture trace;
+        Ready r;
+        r.t.queue(kept + std::string(kResponseLineDropMax, '9') + '\0');
+        uint32_t amount = 0;
+        EXPECT_EQ(smRecvResponse(r.s.s, &amount), 0);
+        EXPECT_EQ(amount, 5u) << "the dropped digits are not part of the number";
+        EXPECT_TRUE(trace.has("server response is (" + kept + ")\n"));
+    }
+    Ready r;
+    r.t.queue(kept + std::string(kResponseLineDropMax + 1, '9') + '\0');
+    uint32_t amount = 0;
+    EXPECT_EQ(smRecvResponse(r.s.s, &amount), -1);
+    EXPECT_EQ(r.s->termReason, kSmEndProtocol);
+    EXPECT_EQ(r.t.incoming.front(), std::string(1, '\0')) << "reading stops at the bound";
+}
+
+TEST(PageData, ReadsInPiecesAndDeciphers) {
+    Ready r;
+    std::string page(5000, '\0');
+    for (size_t i = 0; i < page.size(); ++i) page[i] = static_cast<char>('a' + i % 26);
+    r.t.queue(enciphered(page));
+    std::vector<unsigned char> buf(5001, 0xEE);
+    EXPECT_EQ(smRecvData(r.s.s, buf.data(), 5000), 5000);
+    EXPECT_EQ(std::string(buf.begin(), buf.begin() + 5000), page);
+    EXPECT_EQ(buf[5000], 0);
+    EXPECT_EQ(r.t.asked, (std::vector<int>{1024, 1024, 1024, 1024, 904}));
+
+    EXPECT_EQ(smRecvData(r.s.s, buf.data(), 0), 0);
+    EXPECT_EQ(smRecvData(r.s.s, buf.data(), -3), 0);
+    EXPECT_EQ(r.t.receives, 5);
+}
+
+TEST(PageData, StreamFailureEndsTheSession) {
+    TraceCapture trace;
+    Ready r;
+    r.t.queue(std::string(2000, 'x'));
+    std::vector<unsigned char> buf(3001);
+    EXPECT_EQ(smRecvData(r.s.s, buf.data(), 3000), -1);
+    EXPECT_EQ(r.s->termReason, kSmEndConnection);
+    EXPECT_TRUE(trace.has("(smsess, N) Problem with TCP/IP Stream\n"));
+}
+
+TEST(Lifecycle, EndsOnceAndReleasesEverything) {
+    SessionDesc* s = smNewSession();
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->verbBufSize, 512);
+    EXPECT_EQ(s->state, kSmIdle);
+    ScriptTransport t;
+    t.install(s);
+    s->state = kSmReady;
+    smTerminate(s, kSmEndProtocol);
+    smTerminate(s, kSmEndConnection);
+    smCloseSession(s);
+    EXPECT_EQ(s->termReason, kSmEndProtocol) << "the first reason stays";
+    EXPECT_EQ(s->state, kSmIdle);
+    smFreeSession(s);
+    EXPECT_EQ(t.closes, 1);
+    EXPECT_EQ(t.releases, 1);
+    EXPECT_EQ(smFreeSession(nullptr), 0);
+}
+
+int gAllocationsLeft = -1;
+void* failingAlloc(size_t size) {
+    if (gAllocationsLeft == 0) return nullptr;
+    if (gAllocationsLeft > 0) --gAllocationsLeft;
+    return malloc(size);
+}
+
+TEST(Lifecycle, AllocationFailuresAreTraced) {
+    struct {
+        int allocationsLeft;
+        const char* trace;
+    } cases[] = {{0, "(smsess,N) Unable to allocate memory for session desc!\n"},
+                 {1, "(smsess,N) Unable to allocate memory for verb buffer!\n"}};
+    for (const auto& c : cases) {
+        TraceCapture trace;
+        gAllocationsLeft = c.allocationsLeft;
+        smSetAllocator(failingAlloc);
+        EXPECT_EQ(smNewSession(), nullptr);
+        smSetAllocator(nullptr);
+        EXPECT_EQ(trace.text(), c.trace);
+    }
+    Ready r;
+    gAllocationsLeft = 0;
+    smSetAllocator(failingAlloc);
+    EXPECT_EQ(smSendCommand(r.s.s, "BYE", 3), kSmOutOfMemory);
+    smSetAllocator(nullptr);
+}
+
+TEST(Open, FailedConnectReturnsTwoWithTheSentence) {
+    TraceCapture trace;
+    SessionHolder s;
+    char host[] = "NoSuchHost.invalid";
+    char id[] = "admin";
+    char pw[] = "secret";
+    EXPECT_EQ(smOpenSession(s.s, host, "1500", id, pw), kSmSessionFailure);
+    EXPECT_STREQ(s->lastError, "Unable to resolve hostname nosuchhost.invalid");
+    EXPECT_TRUE(trace.has("(smsess, N)Tcp Session Error -> Unable to resolve hostname"));
+    EXPECT_EQ(smOpenSession(nullptr, host, "1500", id, pw), kSmSessionFailure);
+}
+
+TEST(ResultCodes, EveryCodeHasItsText) {
+    for (SmResult r :
+         {kSmOk, kSmFailed, kSmSessionFailure, kSmOutOfMemory, kSmValidationMismatch,
+          kSmNoSuchAdmin, kSmNotReady, kSmPasswordExpired, kSmNoProxySupport, kSmAdminLocked}) {
+        EXPECT_STRNE(to_text(r), "unknown session result") << r;
+    }
+    EXPECT_STREQ(to_text(static_cast<SmResult>(4)), "unknown session result");
+}
+
+}  // namespace
