@@ -5,6 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
+
+#include <strings.h>
 
 #include "common/trace.h"
 #include "front/korproxy_errpage.h"
@@ -30,12 +34,36 @@ void freeNodesOnly(ArgNode* head) {
     }
 }
 
+// The request text as the trace shows it: the value of every password field replaced.
+std::string maskedArgs(const char* text) {
+    std::string shown;
+    for (const char* piece = text; piece != nullptr;) {
+        const char* amp = strchr(piece, '&');
+        std::string_view whole = amp != nullptr ? std::string_view(piece, amp - piece) : piece;
+        size_t eq = whole.find('=');
+        if (eq != std::string_view::npos &&
+            isPasswordName(std::string(whole.substr(0, eq)).c_str())) {
+            shown.append(whole.substr(0, eq + 1)).append(kMaskedValue);
+        } else {
+            shown.append(whole);
+        }
+        if (amp != nullptr) shown += '&';
+        piece = amp != nullptr ? amp + 1 : nullptr;
+    }
+    return shown;
+}
+
 }  // namespace
+
+bool isPasswordName(const char* name) {
+    if (name == nullptr) return false;
+    return strncasecmp(name, kPasswordFieldName, strlen(kPasswordFieldName)) == 0;
+}
 
 ArgNode* buildArgList(char* text, bool* pageWritten) {
     if (pageWritten != nullptr) *pageWritten = false;
     if (text == nullptr || text[0] == '\0') return nullptr;
-    TRACE("(%s, %i) args are (%s)\n", TRACE_AT, text);
+    if (traceOn()) TRACE("(%s, %i) args are (%s)\n", TRACE_AT, maskedArgs(text).c_str());
 
     // The count comes first, so that a refused request has not been cut up.
     size_t pieces = countPieces(text);
@@ -68,7 +96,8 @@ ArgNode* buildArgList(char* text, bool* pageWritten) {
         if (eq != nullptr) {
             *eq = '\0';
             node->value = eq + 1;
-            TRACE("(%s, %i) name = (%s) value = (%s)\n", TRACE_AT, node->name, node->value);
+            TRACE("(%s, %i) name = (%s) value = (%s)\n", TRACE_AT, node->name,
+                  isPasswordName(node->name) ? kMaskedValue : node->value);
         }
         upperCase(node->name);
         if (tail == nullptr) {

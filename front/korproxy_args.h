@@ -43,6 +43,12 @@ void upperCase(char* text);
 // The value of `c` as a hexadecimal digit; 0 for any character that is not one.
 [[nodiscard]] int hexDigitValue(char c);
 
+// The setup form's password field: a name that begins with it (in any case) is one, and its value
+// never reaches the trace; kMaskedValue is written in its place.
+inline constexpr const char kPasswordFieldName[] = "PSWD";
+inline constexpr const char kMaskedValue[] = "*****";
+[[nodiscard]] bool isPasswordName(const char* name);
+
 // The first node whose name begins with `key` (SERVER matches SERVERX), or null.
 [[nodiscard]] ArgNode* findArgPrefix(ArgNode* head, const char* key);
 // The first node whose name is exactly `key`, or null.

@@ -1,12 +1,190 @@
 // see korproxy_request.h
-// Placeholders: the request road needs the session layer, and replaces these bodies when it
-// arrives. Until then a GET or POST request is answered with nothing and succeeds.
+// GET, the session around a request and the command texts; POST is in korproxy_post.cpp.
 #include "front/korproxy_request.h"
 
-int doGetRequest(const char*) {
-    return 0;
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "common/limits.h"
+#include "common/trace.h"
+#include "front/korproxy.h"
+#include "front/korproxy_args.h"
+#include "front/korproxy_errpage.h"
+#include "front/korproxy_relay.h"
+#include "front/korproxy_request_parts.h"
+#include "front/korproxy_special.h"
+#include "front/korproxy_template.h"
+#include "front/korproxy_urlconv.h"
+#include "settings/pssec.h"
+
+static constexpr const char kTraceSource[] = "korproxy";
+
+namespace {
+
+const char* orEmpty(const char* text) {
+    return text != nullptr ? text : "";
 }
 
-int doPostRequest(const char*) {
-    return 0;
+// The GET argument text, in a block of its own that the argument list may take over: the query
+// string decoded as a whole in CGI mode, the replayed text as it is otherwise.
+char* copyGetText(const char* request) {
+    bool fromQuery = request[0] == '\0';
+    const char* text = fromQuery ? orEmpty(getenv("QUERY_STRING")) : request;
+    size_t length = strlen(text);
+    char* copy = static_cast<char*>(calloc(length + 10, 1));
+    if (copy == nullptr) return nullptr;
+    memcpy(copy, text, length);
+    if (fromQuery) unescapeUrl(copy);
+    return copy;
+}
+
+bool defaultServerSet() {
+    return optsP != nullptr && optsP->server[0] != '\0' && optsP->port[0] != '\0';
+}
+
+bool noDefaultServer() {
+    return optsP == nullptr || (optsP->server[0] == '\0' && optsP->port[0] == '\0');
+}
+
+}  // namespace
+
+std::string buildGetCommand(const char* url, const char* cgiUrl) {
+    std::string command = "HTML ";
+    command += orEmpty(url);
+    command += " PROXYURL=";
+    command += orEmpty(cgiUrl);
+    command += '\n';
+    return command;
+}
+
+std::string buildPostCommand(const char* url, const char* payload, const char* cgiUrl) {
+    std::string command = "HTML \"";
+    command += orEmpty(url);
+    command += "\" POST=\"";
+    command += orEmpty(payload);
+    command += "\" PROXYURL=";
+    command += orEmpty(cgiUrl);
+    command += '\n';
+    return command;
+}
+
+int openConnection(SessionDesc* session, char* address) {
+    if (address == nullptr) {
+        TRACE("(%s, %i) URL is null!", TRACE_AT);
+        return -1;
+    }
+    // The deciphered password lives here only for the open, and is wiped when it is done.
+    Credentials credentials;
+    int rc = psReadPasswordFile(credentials.id, credentials.password);
+    if (rc != 0) {
+        TRACE("(%s, %i) Unable to read password file rc = %i", TRACE_AT, rc);
+        return rc;
+    }
+    unescapeUrl(address);
+    TRACE("(%s, %i) Server URL is (%s)\n", TRACE_AT, address);
+    char* host = address;
+    if (char* slashes = strstr(address, "//")) {
+        TRACE("(%s, %i) Dected // in url removing http://\n", TRACE_AT);
+        host = slashes + 2;
+    }
+    char* colon = strchr(host, ':');
+    if (colon == nullptr) {
+        TRACE("(%s, %i) Server ll address is null.\n", TRACE_AT);
+        return -1;
+    }
+    *colon = '\0';
+    char* port = colon + 1;
+    TRACE("(%s, %i) Opening a session with (%s):(%s)\n", TRACE_AT, host, port);
+    return smOpenSession(session, host, port, credentials.id, credentials.password);
+}
+
+int closeConnection(SessionDesc* session) {
+    (void)smSendCommand(session, "BYE", 3);
+    return smCloseSession(session);
+}
+
+const char* storedCgiUrl() {
+    return optsP != nullptr ? optsP->cgiUrl : "";
+}
+
+int relayCommand(SessionDesc* session, const std::string& command) {
+    TRACE(
+        "We are open and ready to recieve data from the other side\nWith the following request "
+        "(%s)",
+        command.c_str());
+    int rc = relayPage(session, command.c_str());
+    if (rc != 0) printErrorPage("", rc);
+    (void)closeConnection(session);
+    return rc;
+}
+
+int doGetRequest(const char* request) {
+    TRACE("(%s, %i) In doGetRequest\n", TRACE_AT);
+    request = orEmpty(request);
+    char* text = copyGetText(request);
+    if (text == nullptr) {
+        printErrorPage("Out of Memory!", 0);
+        return -1;
+    }
+    ArgList list;
+    if (text[0] == '\0') {
+        free(text);
+    } else {
+        bool pageWritten = false;
+        list.reset(buildArgList(text, &pageWritten));
+        if (!list) {
+            free(text);
+            if (!pageWritten) printErrorPage("Nothing was submitted for this request", 0);
+            return 0;
+        }
+        if (doSpecialRequest(list.get()) == 1) return 0;
+    }
+
+    ArgNode* server = findArgPrefix(list.get(), "SERVER");
+    if (server == nullptr && noDefaultServer()) {
+        list.reset();
+        showFile(kJumpPage);
+        return 0;
+    }
+    Session session(smNewSession());
+    if (!session) {
+        printErrorPage("Out of Memory!", 0);
+        return -1;
+    }
+    std::string defaultAddress;
+    char* address = nullptr;
+    if (server != nullptr) {
+        address = server->value;
+    } else if (!defaultServerSet()) {
+        printErrorPage(
+            "Errors with the default values for server and port were detected.  Please correct "
+            "the problem.",
+            0);
+        return -1;
+    } else {
+        defaultAddress = std::string(optsP->server) + ":" + optsP->port;
+        address = defaultAddress.data();
+    }
+    int rc = openConnection(session.get(), address);
+    TRACE("(%s, %i) openConnection return %i.\n", TRACE_AT, rc);
+    if (rc != 0) {
+        printErrorPage(session->lastError, rc);
+        return -1;
+    }
+
+    const char* url = "/";
+    if (server != nullptr) {
+        ArgNode* urlNode = findArgExact(list.get(), "URL");
+        if (urlNode == nullptr) {
+            TRACE("(%s, %i) No URL was specified!", TRACE_AT);
+            printErrorPage("No URL was specified.", 0);
+            (void)closeConnection(session.get());
+            return -1;
+        }
+        TRACE("(%s, %i) Converting url string", TRACE_AT);
+        ConvertUrlBack(urlNode);
+        url = urlNode->value;
+    }
+    return relayCommand(session.get(), buildGetCommand(url, storedCgiUrl()));
 }

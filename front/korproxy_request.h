@@ -1,8 +1,14 @@
-// The answer to one browser request: GET and POST.
+// The answer to one browser request: GET and POST, the session each opens to the server, and the
+// one command text each sends.
 //
-// Owns the road of one request from its argument list to the relayed page or an error page. Never
-// modifies the request text it is given.
+// Owns the road of one request from its argument list to the relayed page or an error page, and the
+// session for its length. Never modifies the request text it is given, and builds command texts of
+// any length (no fixed command buffer).
 #pragma once
+
+#include <string>
+
+#include "session/smsess.h"
 
 // Answers a GET request. `request` is empty in CGI mode (the query string comes from the
 // environment), or the text of a command-line replay. Returns 0, -1, or the page relay's result.
@@ -10,4 +16,19 @@
 
 // Answers a POST request; the body comes from standard input with the length in CONTENT_LENGTH,
 // and a non-empty `request` replaces the URL of the command. Returns 0, -1, or the relay's result.
+// A body longer than kMaxPostBody is refused before any of it is read.
 [[nodiscard]] int doPostRequest(const char* request);
+
+// Reads the stored credentials and opens an authenticated session on `session` to the server named
+// by `address` (host:port, optionally after a scheme and "//"; decoded and cut in place). Returns 0
+// when the session is ready, the credential store's code when it cannot be read, -1 for a missing
+// or port-less address, else the session open's result code.
+[[nodiscard]] int openConnection(SessionDesc* session, char* address);
+
+// Sends "BYE" and closes the session. Returns smCloseSession's result.
+int closeConnection(SessionDesc* session);
+
+// "HTML %s PROXYURL=%s\n" and "HTML \"%s\" POST=\"%s\" PROXYURL=%s\n", whatever their length.
+[[nodiscard]] std::string buildGetCommand(const char* url, const char* cgiUrl);
+[[nodiscard]] std::string buildPostCommand(const char* url, const char* payload,
+                                           const char* cgiUrl);

@@ -1,11 +1,86 @@
 // see psopts.h
-// Until the settings store exists, the defaults read as empty and cannot be written.
 #include "settings/psopts.h"
 
-int psReadDefaultFile(OptionsRecord*) {
+#include <cstring>
+
+#include "common/trace.h"
+#include "settings/registry.h"
+#include "settings/settingskeys.h"
+
+static constexpr const char kTraceSource[] = "psopts";
+
+namespace {
+
+// How much of a stored option is read: 64 bytes, so a text of 63 characters and its terminator.
+constexpr DWORD kOptionReadCapacity = 64;
+static_assert(kOptionReadCapacity < kOptionTextSize, "the field keeps a terminator after it");
+
+void readOption(HKEY key, const char* name, char* field) {
+    BYTE work[kOptionReadCapacity] = {};
+    DWORD size = kOptionReadCapacity;
+    LONG rc = RegQueryValueExA(key, name, nullptr, nullptr, work, &size);
+    if (rc != ERROR_SUCCESS) {
+        field[0] = '\0';
+        TRACE("(%s, %d) psReadDefaultFile(): getRegValue(%s): Win32 RC=%d .\n", TRACE_AT, name, rc);
+        return;
+    }
+    // The cleared work buffer goes over whole, so a value stored without a terminator still
+    // leaves a terminated field with nothing of the old text behind it.
+    memcpy(field, work, kOptionReadCapacity);
+    field[kOptionReadCapacity] = '\0';
+}
+
+void writeOption(HKEY key, const char* name, const char* field, LONG* rc) {
+    if (!setRegValue(key, name, field, REG_SZ, 0, rc)) {
+        TRACE("(%s, %i) psWriteDefaultFile(): setRegValue(%s): Win32 RC = %d.\n", TRACE_AT, name,
+              *rc);
+    }
+}
+
+void deleteKeyAt(const char* path) {
+    HKEY key = nullptr;
+    LONG rc = ERROR_SUCCESS;
+    if (RegOpenPathEx(HKEY_LOCAL_MACHINE, path, &key, &rc)) {
+        (void)deleteRegKey(key, nullptr, &rc);
+        (void)RegCloseKey(key);
+    } else {
+        TRACE("(%s, %i) psDeleteDefaultFile(): RegOpenPathEx():  Win32 RC = %d.\n", TRACE_AT, rc);
+    }
+}
+
+}  // namespace
+
+int psReadDefaultFile(OptionsRecord* opts) {
+    HKEY key = nullptr;
+    LONG rc = ERROR_SUCCESS;
+    if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, kDefaultsKeyPath, &key, &rc)) {
+        TRACE("(%s, %d) psReadDefaultFile(): RegOpenPathEx(): Win32 RC=%d .\n", TRACE_AT, rc);
+        return 0;
+    }
+    readOption(key, "DefaultServerAddress", opts->server);
+    readOption(key, "DefaultServerPort", opts->port);
+    readOption(key, "CgiUrl", opts->cgiUrl);
+    readOption(key, "TraceFile", opts->traceFile);
+    (void)RegCloseKey(key);
     return 0;
 }
-int psWriteDefaultFile(const OptionsRecord*) {
-    return -1;
+
+int psWriteDefaultFile(const OptionsRecord* opts) {
+    HKEY key = nullptr;
+    LONG rc = ERROR_SUCCESS;
+    if (!RegCreatePathEx(HKEY_LOCAL_MACHINE, kDefaultsKeyPath, &key, &rc)) {
+        TRACE("(%s, %i) psWriteDefaultFile():  RegCreatePathEx(): Win32 RC = %d.\n", TRACE_AT, rc);
+        return -1;
+    }
+    writeOption(key, "DefaultServerAddress", opts->server, &rc);
+    writeOption(key, "DefaultServerPort", opts->port, &rc);
+    writeOption(key, "TraceFile", opts->traceFile, &rc);
+    writeOption(key, "CgiUrl", opts->cgiUrl, &rc);
+    (void)RegCloseKey(key);
+    return rc == ERROR_SUCCESS ? 0 : -1;  // only the last write decides
 }
-void psDeleteDefaultFile(int) {}
+
+void psDeleteDefaultFile(int alsoParent) {
+    deleteKeyAt(kDefaultsKeyPath);
+    if (alsoParent) deleteKeyAt(kProxyKeyPath);
+}

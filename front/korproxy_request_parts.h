@@ -1,0 +1,39 @@
+// Pieces shared by the GET and POST handlers: the session holder, the credentials of one open and
+// the last leg of a request (relay, close).
+//
+// Owns nothing beyond one request. Never used outside the request handlers.
+#pragma once
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "common/limits.h"
+#include "session/smsess.h"
+
+// The descriptor of one request, released when the request is done.
+struct SessionFree {
+    void operator()(SessionDesc* session) const { (void)smFreeSession(session); }
+};
+using Session = std::unique_ptr<SessionDesc, SessionFree>;
+
+// The stored id and password as one open needs them; wiped when they go out of scope. Each holds
+// the store's 64 bytes and a little room.
+struct Credentials {
+    char id[kCredentialSize + 4] = {};
+    char password[kCredentialSize + 4] = {};
+    Credentials() = default;
+    Credentials(const Credentials&) = delete;
+    Credentials& operator=(const Credentials&) = delete;
+    ~Credentials() {
+        explicit_bzero(id, sizeof id);
+        explicit_bzero(password, sizeof password);
+    }
+};
+
+// The stored CGI URL, empty without an options record.
+[[nodiscard]] const char* storedCgiUrl();
+
+// Traces the command, relays the page (an error page for a non-zero relay result), sends "BYE" and
+// closes the session. Returns the relay's result.
+[[nodiscard]] int relayCommand(SessionDesc* session, const std::string& command);

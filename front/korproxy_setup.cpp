@@ -1,0 +1,196 @@
+// see korproxy_special.h
+// The setup form's storing step and the replacement of the stored credentials.
+#include <cstring>
+#include <string>
+
+#include "common/limits.h"
+#include "common/textcopy.h"
+#include "common/trace.h"
+#include "front/korproxy.h"
+#include "front/korproxy_errpage.h"
+#include "front/korproxy_request.h"
+#include "front/korproxy_special.h"
+#include "front/korproxy_template.h"
+#include "settings/psopts.h"
+#include "settings/pssec.h"
+#include "settings/regstore.h"
+
+static constexpr const char kTraceSource[] = "korproxy";
+
+namespace {
+
+// A stored CGI URL names the program's own folder; one that does not gets it appended.
+constexpr const char kProgramFolder[] = "velkproxy";
+constexpr const char kProgramFolderSuffix[] = "/velkproxy";
+
+enum class Field { None, Id, Password, CgiUrl, Server, Port };
+
+struct FieldRule {
+    const char* key;
+    Field field;
+    size_t maxLength;
+};
+
+// In the order they are tried; a name matches when it begins with the key.
+constexpr FieldRule kFieldRules[] = {
+    {"ID", Field::Id, kCredentialSize - 1},
+    {"PSWD", Field::Password, kCredentialSize - 1},
+    {"CGIURL", Field::CgiUrl, kOptionTextSize - 1},
+    {"DADDRESS", Field::Server, kOptionTextSize - 1},
+    {"DPORT", Field::Port, kOptionTextSize - 1},
+};
+
+const FieldRule* ruleFor(const char* name) {
+    if (name == nullptr) return nullptr;
+    for (const FieldRule& rule : kFieldRules) {
+        if (strncmp(name, rule.key, strlen(rule.key)) == 0) return &rule;
+    }
+    return nullptr;
+}
+
+const char* valueOf(const ArgNode& node) {
+    return node.value != nullptr ? node.value : "";
+}
+
+// The length a value takes in its field, the folder suffix of a CGI URL included.
+size_t storedLength(const FieldRule& rule, const char* value) {
+    size_t length = strlen(value);
+    if (rule.field == Field::CgiUrl && strstr(value, kProgramFolder) == nullptr) {
+        length += strlen(kProgramFolderSuffix);
+    }
+    return length;
+}
+
+// Decodes the CGI URL values (once, as they are compared decoded) and finds the first value that
+// does not fit its field. Empty id, password and CGI URL values keep what is stored, so they are
+// never too long.
+const FieldRule* firstValueTooLong(ArgNode* head) {
+    for (ArgNode* node = head; node != nullptr; node = node->next) {
+        const FieldRule* rule = ruleFor(node->name);
+        if (rule == nullptr) continue;
+        if (rule->field == Field::CgiUrl && node->value != nullptr) unescapeUrl(node->value);
+        if (storedLength(*rule, valueOf(*node)) > rule->maxLength) return rule;
+    }
+    return nullptr;
+}
+
+struct SetupState {
+    char id[kCredentialSize] = {};
+    char password[kCredentialSize] = {};
+    OptionsRecord opts = {};
+    bool optionsChanged = false;
+    bool credentialsChanged = false;
+
+    ~SetupState() {
+        explicit_bzero(id, sizeof id);
+        explicit_bzero(password, sizeof password);
+    }
+};
+
+// Every value fits (checked before), so the copies cannot fail.
+void replaceText(char* text, size_t size, const char* value, bool* changed) {
+    if (strcmp(text, value) == 0) return;
+    (void)copyTextFits(text, size, value);
+    *changed = true;
+}
+
+void applyField(SetupState& state, Field field, const char* value) {
+    OptionsRecord& opts = state.opts;
+    switch (field) {
+        case Field::Id:
+            if (value[0] != '\0')
+                replaceText(state.id, sizeof state.id, value, &state.credentialsChanged);
+            break;
+        case Field::Password:
+            if (value[0] != '\0') {
+                replaceText(state.password, sizeof state.password, value,
+                            &state.credentialsChanged);
+            }
+            break;
+        case Field::CgiUrl:
+            if (value[0] == '\0' || strcmp(opts.cgiUrl, value) == 0) break;
+            (void)copyTextFits(opts.cgiUrl, value);
+            state.optionsChanged = true;
+            if (strstr(opts.cgiUrl, kProgramFolder) == nullptr) {
+                (void)appendTextFits(opts.cgiUrl, sizeof opts.cgiUrl, kProgramFolderSuffix);
+            }
+            break;
+        case Field::Server:
+            replaceText(opts.server, sizeof opts.server, value, &state.optionsChanged);
+            break;
+        case Field::Port:
+            replaceText(opts.port, sizeof opts.port, value, &state.optionsChanged);
+            break;
+        case Field::None:
+            break;
+    }
+}
+
+void refuseTooLong(const FieldRule& rule) {
+    std::string message = std::string("The value of the field ") + rule.key +
+                          " is too long: no more than " + std::to_string(rule.maxLength) +
+                          " characters are accepted. Nothing has been stored.";
+    printErrorPage(message.c_str(), 0);
+}
+
+}  // namespace
+
+int doSetupRequest(ArgNode* head) {
+    TRACE("(%s, %i) Configuring the server via the ?config option", TRACE_AT);
+    SetupState state;
+    if (psReadPasswordFile(state.id, state.password) != 0) {
+        state.id[0] = '\0';
+        state.password[0] = '\0';
+    }
+    if (const FieldRule* rule = firstValueTooLong(head)) {
+        refuseTooLong(*rule);
+        return -1;
+    }
+    if (optsP != nullptr) state.opts = *optsP;
+    for (ArgNode* node = head; node != nullptr; node = node->next) {
+        const FieldRule* rule = ruleFor(node->name);
+        if (rule != nullptr) applyField(state, rule->field, valueOf(*node));
+    }
+
+    std::string failures;
+    if (state.optionsChanged) {
+        TRACE("(%s, %i) Updating default options\n", TRACE_AT);
+        int rc = psWriteDefaultFile(&state.opts);
+        TRACE("(%s, %i) Options updated rc=%d\n", TRACE_AT, rc);
+        if (rc != 0) failures += "An error occured while updating the default options.\n";
+    }
+    if (state.credentialsChanged) {
+        TRACE("(%s, %i) Updating nodename and password\n", TRACE_AT);
+        int rc = psUpdatePasswordFile(state.id, state.password);
+        TRACE("(%s, %i) Nodename and password updated rc=%d\n", TRACE_AT, rc);
+        if (rc != 0) failures += "An error occured while updating the password file\n";
+    }
+    if (optsP != nullptr) *optsP = state.opts;
+    // A failed store ends the response with its page: a start page after it would hide it.
+    if (!failures.empty()) {
+        printErrorPage(failures.c_str(), 0);
+        return -1;
+    }
+    if (state.opts.server[0] != '\0' && state.opts.port[0] != '\0') return doGetRequest("URL=/");
+    showFile(kJumpPage);
+    return 0;
+}
+
+int psUpdatePasswordFile(const char* id, const char* password) {
+    RegTransaction scope;
+    if (scope.begun() != ERROR_SUCCESS) {
+        TRACE("(%s, %i) psUpdatePasswordFile(): the store cannot be opened: Win32 RC = %d.\n",
+              TRACE_AT, static_cast<int>(scope.begun()));
+        return 1;
+    }
+    psDeletePasswordFile();
+    int rc = psWritePasswordFile(id, password);
+    if (rc != 0) return rc;  // the scope rolls back: the old pair stays
+    LONG committed = scope.commit();
+    if (committed != ERROR_SUCCESS) {
+        TRACE("(%s, %i) psUpdatePasswordFile(): the change was not stored: Win32 RC = %d.\n",
+              TRACE_AT, static_cast<int>(committed));
+        return 1;
+    }
+    return 0;
+}

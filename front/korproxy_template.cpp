@@ -1,0 +1,120 @@
+// see korproxy_template.h
+#include "front/korproxy_template.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/limits.h"
+#include "common/trace.h"
+#include "front/korproxy.h"
+#include "front/korproxy_errpage.h"
+#include "front/korproxy_prodname.h"
+#include "settings/pssec.h"
+
+static constexpr const char kTraceSource[] = "korproxy";
+
+namespace {
+
+const char* orEmpty(const char* text) {
+    return text != nullptr ? text : "";
+}
+
+// The action sits unquoted in the form tag, so besides the HTML escape a blank (which would end
+// the attribute) is percent-encoded, as it would have to be in any URL.
+std::string formActionText(const char* action) {
+    std::string escaped = htmlEscape(orEmpty(action));
+    std::string text;
+    text.reserve(escaped.size());
+    for (char c : escaped) {
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f') {
+            char hex[4];
+            snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+            text += hex;
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
+void writeField(FILE* out, const char* name, const char* value) {
+    fprintf(out, "<INPUT TYPE=TEXT SIZE=32 MAXLENGTH=64 NAME=\"%s\" VALUE=\"%s\">\n", name,
+            htmlEscape(orEmpty(value)).c_str());
+}
+
+// Writes what replaces `line` when it holds a marker; false when it holds none that applies.
+bool writeMarker(FILE* out, const char* line, bool setupForm, const TemplateValues& values) {
+    if (strstr(line, "<!--FORM-->") != nullptr) {
+        fprintf(out, "<FORM METHOD=GET ACTION=%s>\n", formActionText(values.formAction).c_str());
+        return true;
+    }
+    if (strstr(line, "<!--COPYRIGHT-->") != nullptr) {
+        fprintf(out, "%s\n", kLegalNotice);
+        return true;
+    }
+    if (!setupForm) return false;
+    if (strstr(line, "<!--ID-->") != nullptr) {
+        fputs("<INPUT TYPE=HIDDEN NAME=SETUP VALUE=SETUP>\n", out);
+        writeField(out, "ID", values.id);
+        return true;
+    }
+    if (strstr(line, "<!--PSWD-->") != nullptr) {
+        // An empty password field keeps the stored password when the form comes back.
+        fputs("<INPUT TYPE=PASSWORD SIZE=32 MAXLENGTH=64 NAME=\"PSWD\" VALUE=\"\">\n", out);
+        return true;
+    }
+    if (strstr(line, "<!--CGIURL-->") != nullptr) {
+        writeField(out, "CGIURL", values.cgiUrl);
+        return true;
+    }
+    if (strstr(line, "<!--DADDRESS-->") != nullptr) {
+        writeField(out, "DADDRESS", values.server);
+        return true;
+    }
+    if (strstr(line, "<!--DPORT-->") != nullptr) {
+        writeField(out, "DPORT", values.port);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void renderTemplate(FILE* in, FILE* out, bool setupForm, const TemplateValues& values) {
+    char line[kTemplateLineSize];
+    while (moreLines(in)) {
+        readLine(in, line, sizeof line);
+        if (!writeMarker(out, line, setupForm, values)) fprintf(out, "%s\n", line);
+    }
+}
+
+void showFile(const char* name) {
+    const char* scriptName = getenv("SCRIPT_NAME");
+    char id[kCredentialSize] = {};
+    char password[kCredentialSize] = {};
+    if (psReadPasswordFile(id, password) != 0) id[0] = '\0';
+    // The form never shows the password; it was read only because the id comes with it.
+    explicit_bzero(password, sizeof password);
+    TRACE("(%s, %i) showFile(%s) called\n", TRACE_AT, name);
+    bool setupForm = strcmp(name, kSetupFormPage) == 0;
+
+    FILE* in = fopen(name, "r");
+    if (in == nullptr) {
+        int error = errno;
+        std::string message =
+            "Unable to open file " + htmlEscape(name) + ".  Errno=" + std::to_string(error);
+        printErrorPage(message.c_str(), 0);
+        return;
+    }
+    const OptionsRecord* opts = optsP;
+    const char* action = scriptName != nullptr ? scriptName : kDefaultFormAction;
+    if (opts != nullptr && opts->cgiUrl[0] != '\0') action = opts->cgiUrl;
+    TemplateValues values{action, id, opts != nullptr ? opts->cgiUrl : "",
+                          opts != nullptr ? opts->server : "", opts != nullptr ? opts->port : ""};
+    fputs("Content-type: text/html\n\n", stdout);
+    renderTemplate(in, stdout, setupForm, values);
+    fclose(in);
+    fflush(stdout);
+}

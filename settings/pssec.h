@@ -1,0 +1,51 @@
+// The administrator id and password the proxy logs on with, kept in the settings store: the id in
+// plain text, the password as a 64-byte block enciphered with DES under a key made from the id and
+// this computer's name.
+//
+// Owns the layout of the "ProxyUserInfo" key and the user key derivation. Never writes the
+// password or a key to the trace, never leaves a key schedule, key or plaintext block in memory
+// after a call, and never stores a block under a key whose derivation failed. Never writes to
+// stdout.
+#pragma once
+
+#include <cstddef>
+
+#include "common/limits.h"
+
+// Results of the credential operations (the store's own codes travel in the trace).
+enum PsResult : int {
+    PS_RESULT_OK = 0,          // stored, or both read
+    PS_RESULT_NOT_STORED = 1,  // read: the stored values cannot be read; write: the store failed
+    PS_RESULT_NO_MEMORY = -1,  // no memory for the user key or the key schedule; nothing done
+    PS_RESULT_TOO_LONG = 2,    // write: id or password of 64 characters or more; nothing stored
+};
+// A short text for a result, for the callers' messages.
+[[nodiscard]] const char* psResultText(int result);
+
+// Reads the id (64 bytes) and deciphers the password (64 bytes) from the store. Returns 0 with both
+// filled, 1 when they cannot be read, -1 when there is no memory (neither output then holds
+// anything).
+[[nodiscard]] int psReadPasswordFile(char id[kCredentialSize], char password[kCredentialSize]);
+// Enciphers and stores `password` under `id`, both values or neither. Returns 0, 1 when the store
+// failed, 2 when either text has 64 characters or more, -1 when there is no memory.
+[[nodiscard]] int psWritePasswordFile(const char* id, const char* password);
+// Deletes the stored id and password; when there are none, traces that and changes nothing.
+void psDeletePasswordFile();
+
+// Makes the 8-byte user key from "<id>@<computer name>". Returns the result of desDeriveKey: 0,
+// or -1 (then `key` is all zero).
+[[nodiscard]] int psUserKey(unsigned char key[8], const char* id);
+// Reads the "Id" value into `id` and the "Password" block into `block` (64 bytes each). Returns 0
+// when both were read, -1 otherwise; an output whose value cannot be read is not written.
+[[nodiscard]] int ReadPswdFromRegistry(char id[kCredentialSize],
+                                       unsigned char block[kCredentialSize]);
+// Stores `id` and the enciphered `block` (64 bytes). Returns 0 when both values were stored, -1
+// otherwise (then neither changed).
+[[nodiscard]] int WritePswdToRegistry(const char* id, const unsigned char block[kCredentialSize]);
+
+// Test seams. The computer name: fills `name` (capacity bytes) and returns false when it cannot;
+// null restores gethostname(). The key derivation: null restores desDeriveKey.
+using PsComputerName = bool (*)(char* name, size_t capacity);
+void psSetComputerNameSource(PsComputerName source);
+using PsKeyDerivation = int (*)(const unsigned char* text, int length, unsigned char out[8]);
+void psSetKeyDerivation(PsKeyDerivation derive);

@@ -1,0 +1,371 @@
+// see regdb.h
+#include "settings/regdb.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "common/trace.h"
+
+static constexpr const char kTraceSource[] = "regstore";
+
+namespace {
+
+// Marks a database as a settings store ("KPRG") and the layout version this code writes.
+constexpr int kApplicationId = 0x4B505247;
+constexpr int kLayoutVersion = 1;
+
+constexpr const char kLayout[] =
+    "CREATE TABLE IF NOT EXISTS regkey("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " parent INTEGER NOT NULL,"
+    " name TEXT NOT NULL COLLATE NOCASE,"
+    " class TEXT,"
+    " UNIQUE(parent, name));"
+    "CREATE TABLE IF NOT EXISTS regvalue("
+    " key INTEGER NOT NULL,"
+    " name TEXT NOT NULL COLLATE NOCASE,"
+    " type INTEGER NOT NULL,"
+    " data BLOB NOT NULL,"
+    " PRIMARY KEY(key, name)) WITHOUT ROWID;"
+    "INSERT OR IGNORE INTO regkey(id, parent, name) VALUES"
+    " (1, 0, 'HKEY_CLASSES_ROOT'), (2, 0, 'HKEY_CURRENT_USER'),"
+    " (3, 0, 'HKEY_LOCAL_MACHINE'), (4, 0, 'HKEY_USERS');"
+    "PRAGMA application_id = 1263555143;"
+    "PRAGMA user_version = 1;";
+static_assert(kApplicationId == 1263555143);
+
+struct Store {
+    sqlite3* db = nullptr;
+    int shares = 0;
+    bool laidOut = false;  // the tables exist
+    std::string path;
+};
+Store store;
+
+struct Scope {
+    int depth = 0;
+    bool open = false;  // a database transaction is running (a read scope on no store has none)
+    RegTxMode mode = RegTxMode::Write;
+    LONG failure = ERROR_SUCCESS;  // first failed change inside the scope
+    bool broken = false;           // the database ended the transaction after an error
+};
+Scope scope;
+
+RegFaultHook faultHook = nullptr;
+
+std::string storePath() {
+    const char* env = getenv("KORPROXY_REGISTRY");
+    return (env != nullptr && env[0] != '\0') ? std::string(env) : std::string(kRegDefaultStore);
+}
+
+// Creates the missing folders above `path`, each 0700. Returns 0 or a code.
+LONG makeFolders(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return ERROR_SUCCESS;
+    std::string folder = path.substr(0, slash);
+    struct stat st {};
+    if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ERROR_CANTOPEN;
+    LONG rc = makeFolders(folder);
+    if (rc != ERROR_SUCCESS) return rc;
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        TRACE("(%s, %d) settings store %s: cannot create the folder (errno %d).\n", TRACE_AT,
+              folder.c_str(), errno);
+        return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTOPEN;
+    }
+    return ERROR_SUCCESS;
+}
+
+// Creates an empty store file readable by its owner only.
+LONG makeFile(const std::string& path) {
+    LONG rc = makeFolders(path);
+    if (rc != ERROR_SUCCESS) return rc;
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (errno == EEXIST) return ERROR_SUCCESS;  // another process was first
+        TRACE("(%s, %d) settings store %s: cannot create the file (errno %d).\n", TRACE_AT,
+              path.c_str(), errno);
+        return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTOPEN;
+    }
+    (void)fchmod(fd, 0600);
+    close(fd);
+    return ERROR_SUCCESS;
+}
+
+int queryInt(sqlite3* db, const char* sql, int* value) {
+    RegStmt stmt(db, sql);
+    if (stmt.prepared() != SQLITE_OK) return stmt.prepared();
+    int rc = stmt.step();
+    if (rc != SQLITE_ROW) return rc;
+    *value = sqlite3_column_int(stmt.get(), 0);
+    return SQLITE_OK;
+}
+
+// Tells a settings store from an empty database and from anything else. Returns 0 with *laidOut
+// set, or ERROR_BADDB for a file this program must not touch.
+LONG checkLayout(sqlite3* db, bool* laidOut) {
+    int appId = 0, version = 0, objects = 0;
+    int rc = queryInt(db, "PRAGMA application_id", &appId);
+    if (rc == SQLITE_OK) rc = queryInt(db, "PRAGMA user_version", &version);
+    if (rc != SQLITE_OK) return regFail(db, rc);
+    if (appId == kApplicationId && version == kLayoutVersion) {
+        *laidOut = true;
+        return ERROR_SUCCESS;
+    }
+    rc = queryInt(db, "SELECT count(*) FROM sqlite_master", &objects);
+    if (rc != SQLITE_OK) return regFail(db, rc);
+    if (appId == 0 && version == 0 && objects == 0) {
+        *laidOut = false;
+        return ERROR_SUCCESS;
+    }
+    TRACE("(%s, %d) settings store %s: not a settings store (application id %d, version %d).\n",
+          TRACE_AT, store.path.c_str(), appId, version);
+    return ERROR_BADDB;
+}
+
+// Writes the tables into an empty store. Another process may be doing the same: the check is
+// repeated under the write lock.
+LONG layOut(sqlite3* db) {
+    {
+        RegStmt wal(db, "PRAGMA journal_mode = WAL");
+        if (wal.prepared() == SQLITE_OK) (void)wal.step();  // in rollback mode it still works
+    }
+    LONG rc = regExec(db, "BEGIN IMMEDIATE");
+    if (rc != ERROR_SUCCESS) return rc;
+    bool laidOut = false;
+    rc = checkLayout(db, &laidOut);
+    if (rc == ERROR_SUCCESS && !laidOut) rc = regExec(db, kLayout);
+    if (rc == ERROR_SUCCESS) rc = regExec(db, "COMMIT");
+    if (rc != ERROR_SUCCESS) (void)regExec(db, "ROLLBACK");
+    return rc;
+}
+
+LONG openStore(RegNeed need) {
+    store.path = storePath();
+    struct stat st {};
+    if (stat(store.path.c_str(), &st) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR) return ERROR_ACCESS_DENIED;
+        if (need == RegNeed::Read) return ERROR_FILE_NOT_FOUND;
+        LONG rc = makeFile(store.path);
+        if (rc != ERROR_SUCCESS) return rc;
+    }
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(store.path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc != SQLITE_OK) {
+        LONG code = (sqlite3_system_errno(db) == EACCES) ? ERROR_ACCESS_DENIED : regFail(db, rc);
+        sqlite3_close(db);
+        return code;
+    }
+    sqlite3_busy_timeout(db, kRegBusyTimeoutMs);
+    int keepWal = 1;  // no window in which a closing process deletes the log under an opening one
+    (void)sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &keepWal);
+    LONG code = checkLayout(db, &store.laidOut);
+    if (code == ERROR_SUCCESS && !store.laidOut) {
+        if (need == RegNeed::Read) {
+            code = ERROR_FILE_NOT_FOUND;
+        } else {
+            code = layOut(db);
+            store.laidOut = (code == ERROR_SUCCESS);
+        }
+    }
+    if (code != ERROR_SUCCESS) {
+        sqlite3_close(db);
+        return code;
+    }
+    store.db = db;
+    return ERROR_SUCCESS;
+}
+
+void noteFailure(bool counts, LONG code) {
+    if (counts && scope.depth > 0 && scope.failure == ERROR_SUCCESS) scope.failure = code;
+}
+
+}  // namespace
+
+LONG regFail(sqlite3* db, int sqliteCode) {
+    const char* message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(sqliteCode);
+    TRACE("(%s, %d) settings store %s: %s (SQLite code %d).\n", TRACE_AT, store.path.c_str(),
+          message, sqliteCode);
+    switch (sqliteCode & 0xff) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return ERROR_BUSY;
+        case SQLITE_NOTADB:
+        case SQLITE_CORRUPT:
+        case SQLITE_SCHEMA:
+            return ERROR_BADDB;
+        case SQLITE_READONLY:
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+            return ERROR_ACCESS_DENIED;
+        case SQLITE_NOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case SQLITE_FULL:
+            return ERROR_DISK_FULL;
+        case SQLITE_CANTOPEN:
+            return ERROR_CANTOPEN;
+        case SQLITE_ERROR:  // a missing table: the layout was damaged by hand
+            return ERROR_BADDB;
+        default:
+            return ERROR_REGISTRY_IO_FAILED;
+    }
+}
+
+LONG regAcquire(RegNeed need, sqlite3** db) {
+    if (store.db == nullptr) {
+        LONG rc = openStore(need);
+        if (rc != ERROR_SUCCESS) return rc;
+    } else if (need == RegNeed::Change && !store.laidOut) {
+        LONG rc = layOut(store.db);
+        if (rc != ERROR_SUCCESS) return rc;
+        store.laidOut = true;
+    }
+    ++store.shares;
+    *db = store.db;
+    return ERROR_SUCCESS;
+}
+
+void regRelease() {
+    if (store.shares > 0 && --store.shares == 0) {
+        sqlite3_close(store.db);
+        store.db = nullptr;
+        store.laidOut = false;
+    }
+}
+
+LONG regRead(const std::function<LONG(sqlite3*)>& body) {
+    sqlite3* db = nullptr;
+    LONG rc = regAcquire(RegNeed::Read, &db);
+    if (rc != ERROR_SUCCESS) return rc;
+    rc = body(db);
+    regRelease();
+    return rc;
+}
+
+LONG regChange(const char* function, const char* name, bool counts, RegNeed need,
+               const std::function<LONG(sqlite3*)>& body) {
+    if (faultHook != nullptr) {
+        LONG injected = faultHook(function, name != nullptr ? name : "");
+        if (injected != ERROR_SUCCESS) {
+            noteFailure(counts, injected);
+            return injected;
+        }
+    }
+    if (scope.open && scope.broken) return scope.failure;  // nothing may land outside the scope
+    sqlite3* db = nullptr;
+    LONG rc = regAcquire(need, &db);
+    if (rc != ERROR_SUCCESS) {
+        noteFailure(counts, rc);
+        return rc;
+    }
+    bool inScope = scope.open;
+    rc = regExec(db, inScope ? "SAVEPOINT regchange" : "BEGIN IMMEDIATE");
+    if (rc == ERROR_SUCCESS) {
+        rc = body(db);
+        if (rc == ERROR_SUCCESS) rc = regExec(db, inScope ? "RELEASE regchange" : "COMMIT");
+        if (rc != ERROR_SUCCESS && !sqlite3_get_autocommit(db)) {
+            (void)regExec(db, inScope ? "ROLLBACK TO regchange" : "ROLLBACK");
+            if (inScope) (void)regExec(db, "RELEASE regchange");
+        }
+    }
+    if (rc != ERROR_SUCCESS && inScope && sqlite3_get_autocommit(db)) {
+        scope.broken = true;  // the database rolled the whole scope back on its own
+        noteFailure(true, rc);
+    }
+    noteFailure(counts, rc);
+    regRelease();
+    return rc;
+}
+
+LONG regExec(sqlite3* db, const char* sql) {
+    int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    return rc == SQLITE_OK ? ERROR_SUCCESS : regFail(db, rc);
+}
+
+RegStmt::RegStmt(sqlite3* db, const char* sql) {
+    rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
+}
+
+RegStmt::~RegStmt() {
+    sqlite3_finalize(stmt_);
+}
+
+void RegStmt::bind(int index, int64_t value) {
+    sqlite3_bind_int64(stmt_, index, value);
+}
+
+void RegStmt::bind(int index, std::string_view text) {
+    sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+void RegStmt::bindBlob(int index, const void* data, DWORD size) {
+    if (size == 0) {
+        sqlite3_bind_zeroblob(stmt_, index, 0);  // an empty blob, not NULL
+    } else {
+        sqlite3_bind_blob(stmt_, index, data, static_cast<int>(size), SQLITE_TRANSIENT);
+    }
+}
+
+int RegStmt::step() {
+    return sqlite3_step(stmt_);
+}
+
+LONG regBeginTransaction(RegTxMode mode) {
+    if (scope.depth > 0) {
+        if (mode == RegTxMode::Write && scope.mode == RegTxMode::Read) return ERROR_ACCESS_DENIED;
+        ++scope.depth;
+        return ERROR_SUCCESS;
+    }
+    sqlite3* db = nullptr;
+    LONG rc = regAcquire(mode == RegTxMode::Write ? RegNeed::Change : RegNeed::Read, &db);
+    if (rc == ERROR_FILE_NOT_FOUND && mode == RegTxMode::Read) {
+        scope = Scope{1, false, mode, ERROR_SUCCESS, false};  // nothing to read: each read finds 2
+        return ERROR_SUCCESS;
+    }
+    if (rc != ERROR_SUCCESS) return rc;
+    rc = regExec(db, mode == RegTxMode::Write ? "BEGIN IMMEDIATE" : "BEGIN DEFERRED");
+    if (rc != ERROR_SUCCESS) {
+        regRelease();
+        return rc;
+    }
+    scope = Scope{1, true, mode, ERROR_SUCCESS, false};
+    return ERROR_SUCCESS;
+}
+
+LONG regCommitTransaction() {
+    if (scope.depth == 0) return ERROR_INVALID_PARAMETER;
+    if (--scope.depth > 0) return scope.failure;
+    LONG rc = scope.failure;
+    if (scope.open) {
+        if (rc == ERROR_SUCCESS) rc = regExec(store.db, "COMMIT");
+        if (!sqlite3_get_autocommit(store.db)) (void)regExec(store.db, "ROLLBACK");
+        regRelease();
+    }
+    scope = Scope{};
+    return rc;
+}
+
+void regRollbackTransaction() {
+    if (scope.depth == 0) return;
+    if (--scope.depth > 0) {
+        if (scope.failure == ERROR_SUCCESS) scope.failure = ERROR_CANCELLED;
+        return;
+    }
+    if (scope.open) {
+        if (!sqlite3_get_autocommit(store.db)) (void)regExec(store.db, "ROLLBACK");
+        regRelease();
+    }
+    scope = Scope{};
+}
+
+void regSetFaultHook(RegFaultHook hook) {
+    faultHook = hook;
+}
+
+int regStoreShares() {
+    return store.shares;
+}

@@ -1,0 +1,94 @@
+// The server header removal of the page relay, against worked pages and against a plain reading of
+// the rule (search again from the start after every blank) on generated pages.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "front/korproxy_relay.h"
+
+namespace {
+
+std::string cleaned(std::string page, size_t* blanked = nullptr) {
+    size_t n = removeServerHeaders(page.data(), page.size());
+    if (blanked != nullptr) *blanked = n;
+    return page;
+}
+
+TEST(RemoveServerHeaders, WorkedPages) {
+    struct Case {
+        std::string page, expected;
+        size_t blanked;
+    };
+    const Case cases[] = {
+        {"HTTP/1.0 200 OK\r\nServer: VELK_HTTP\r\nContent-type: text/html\r\n\r\n<p>x</p>",
+         std::string(16, ' ') + "\n" + std::string(18, ' ') + "\n" + std::string(24, ' ') +
+             "\n\r\n<p>x</p>",
+         3},
+        {"Content-Type: text/html\nbody", "Content-Type: text/html\nbody", 0},
+        {"Content-type: a\nx\nContent-type: b\n", "               \nx\n               \n", 2},
+        {"<p>Content-type</p>\nrest", "<p>" + std::string(16, ' ') + "\nrest", 1},
+        {"last Content-type: x", "last " + std::string(15, ' '), 1},
+        // A marker behind the other on the same line is blanked with it, and counted once.
+        {"Content-type HTTP/1.0 200\nok", std::string(25, ' ') + "\nok", 1},
+        {"HTTP/1.0 200 Content-type\n", std::string(25, ' ') + "\n", 2},
+        {"HTTP/1.0 2000\nServer: VELK_HTTPS\n",
+         std::string(13, ' ') + "\n" + std::string(18, ' ') + "\n", 2},
+        {"Server: velk_http\nHTTP/1.1 200\n", "Server: velk_http\nHTTP/1.1 200\n", 0},
+        {"", "", 0},
+    };
+    for (const Case& c : cases) {
+        size_t blanked = 0;
+        EXPECT_EQ(cleaned(c.page, &blanked), c.expected) << c.page;
+        EXPECT_EQ(blanked, c.blanked) << c.page;
+    }
+}
+
+TEST(RemoveServerHeaders, StopsAtTheFirstZeroByteAndNeverWritesPastTheCount) {
+    std::string page("ok\0Content-type: x\n", 20);
+    EXPECT_EQ(cleaned(page), page);
+    // Only the first `count` bytes belong to the page.
+    std::string longer = "Content-type: x\nContent-type: y";
+    EXPECT_EQ(removeServerHeaders(longer.data(), 16), 1u);
+    EXPECT_EQ(longer, std::string(15, ' ') + "\nContent-type: y");
+}
+
+// The rule as it reads: look for the first marker from the start, then the second only if the
+// first is absent, then the third; blank the occurrence found and begin again.
+std::string reference(std::string page) {
+    for (;;) {
+        char* text = page.data();
+        char* at = nullptr;
+        for (const char* marker : kServerHeaderMarkers) {
+            at = strstr(text, marker);
+            if (at != nullptr) break;
+        }
+        if (at == nullptr) return page;
+        for (; *at != '\0' && *at != '\n'; ++at) *at = ' ';
+    }
+}
+
+TEST(RemoveServerHeaders, AgreesWithSearchingAgainFromTheStart) {
+    const char* pieces[] = {"Content-type",
+                            "HTTP/1.0 200",
+                            "Server: VELK_HTTP",
+                            "Content-",
+                            "HTTP/1.0 ",
+                            "VELK_HTTP",
+                            "\n",
+                            "\r\n",
+                            " ",
+                            "x",
+                            "200",
+                            "Server: "};
+    std::mt19937 random(20240611);
+    for (int round = 0; round < 2000; ++round) {
+        std::string page;
+        int count = static_cast<int>(random() % 12);
+        for (int i = 0; i < count; ++i) page += pieces[random() % std::size(pieces)];
+        EXPECT_EQ(cleaned(page), reference(page)) << page;
+    }
+}
+
+}  // namespace
