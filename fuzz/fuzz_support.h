@@ -22,12 +22,15 @@
         }                                                                                   \
     } while (0)
 
-// Once per process: trace and standard output into /dev/null.
+// Before every input: trace and standard output into /dev/null (the trace to standard error when
+// FUZZ_TRACE is set, for reading what a saved input does). The trace is opened again when
+// the code under test has closed it.
 inline void fuzzQuietStart() {
     static bool started = false;
+    if (traceFp == nullptr)
+        traceFp = getenv("FUZZ_TRACE") != nullptr ? stderr : fopen("/dev/null", "a");
     if (started) return;
     started = true;
-    traceFp = fopen("/dev/null", "a");
     if (freopen("/dev/null", "w", stdout) == nullptr) abort();
 }
 
