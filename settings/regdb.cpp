@@ -72,12 +72,15 @@ LONG makeFolders(const std::string& path) {
     if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ERROR_CANTOPEN;
     LONG rc = makeFolders(folder);
     if (rc != ERROR_SUCCESS) return rc;
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        TRACE("(%s, %d) settings store %s: cannot create the folder (errno %d).\n", TRACE_AT,
-              folder.c_str(), errno);
-        return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTOPEN;
+    if (mkdir(folder.c_str(), 0700) == 0) {
+        (void)chmod(folder.c_str(), 0700);  // whatever the umask took away
+        return ERROR_SUCCESS;
     }
-    return ERROR_SUCCESS;
+    int err = errno;
+    if (err == EEXIST) return ERROR_SUCCESS;  // another process was first
+    TRACE("(%s, %d) settings store %s: cannot create the folder (errno %d).\n", TRACE_AT,
+          folder.c_str(), err);
+    return err == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTOPEN;
 }
 
 // Creates an empty store file readable by its owner only.
@@ -86,38 +89,34 @@ LONG makeFile(const std::string& path) {
     if (rc != ERROR_SUCCESS) return rc;
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
-        if (errno == EEXIST) return ERROR_SUCCESS;  // another process was first
+        int err = errno;
+        if (err == EEXIST) return ERROR_SUCCESS;  // another process was first
         TRACE("(%s, %d) settings store %s: cannot create the file (errno %d).\n", TRACE_AT,
-              path.c_str(), errno);
-        return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTOPEN;
+              path.c_str(), err);
+        return err == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTOPEN;
     }
     (void)fchmod(fd, 0600);
     close(fd);
     return ERROR_SUCCESS;
 }
 
-int queryInt(sqlite3* db, const char* sql, int* value) {
-    RegStmt stmt(db, sql);
-    if (stmt.prepared() != SQLITE_OK) return stmt.prepared();
-    int rc = stmt.step();
-    if (rc != SQLITE_ROW) return rc;
-    *value = sqlite3_column_int(stmt.get(), 0);
-    return SQLITE_OK;
-}
-
 // Tells a settings store from an empty database and from anything else. Returns 0 with *laidOut
-// set, or ERROR_BADDB for a file this program must not touch.
+// set, or ERROR_BADDB for a file this program must not touch. One statement reads all three marks,
+// so a process laying the store out meanwhile is seen either before or after, never halfway.
 LONG checkLayout(sqlite3* db, bool* laidOut) {
-    int appId = 0, version = 0, objects = 0;
-    int rc = queryInt(db, "PRAGMA application_id", &appId);
-    if (rc == SQLITE_OK) rc = queryInt(db, "PRAGMA user_version", &version);
-    if (rc != SQLITE_OK) return regFail(db, rc);
+    RegStmt marks(db,
+                  "SELECT a.application_id, v.user_version, (SELECT count(*) FROM sqlite_master)"
+                  " FROM pragma_application_id a, pragma_user_version v");
+    if (marks.prepared() != SQLITE_OK) return regFail(db, marks.prepared());
+    int rc = marks.step();
+    if (rc != SQLITE_ROW) return regFail(db, rc);
+    int appId = sqlite3_column_int(marks.get(), 0);
+    int version = sqlite3_column_int(marks.get(), 1);
+    int objects = sqlite3_column_int(marks.get(), 2);
     if (appId == kApplicationId && version == kLayoutVersion) {
         *laidOut = true;
         return ERROR_SUCCESS;
     }
-    rc = queryInt(db, "SELECT count(*) FROM sqlite_master", &objects);
-    if (rc != SQLITE_OK) return regFail(db, rc);
     if (appId == 0 && version == 0 && objects == 0) {
         *laidOut = false;
         return ERROR_SUCCESS;

@@ -4,15 +4,15 @@
 #pragma once
 
 #include <algorithm>
-#include <cctype>
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <functional>
 #include <string>
 
-#include "common/trace.h"
+#include "common/byteorder.h"
 #include "session/smsess.h"
+#include "trace_capture.h"
 
 struct ScriptTransport {
     std::deque<std::string> incoming;  // each receive takes from the first piece only
@@ -68,66 +68,22 @@ inline std::string makeVerb(uint16_t length, unsigned char code, unsigned char m
     return v;
 }
 
-// The 12-byte header of an extended verb followed by filler up to `length` (at least 12 bytes).
-inline std::string makeExtendedVerb(uint32_t length, uint32_t code, uint16_t shortLength = 7) {
-    std::string v(std::max<size_t>(length, 12), 'x');
-    const unsigned char h[12] = {static_cast<unsigned char>(shortLength >> 8),
-                                 static_cast<unsigned char>(shortLength),
-                                 8,
-                                 0xA5,
-                                 static_cast<unsigned char>(code >> 24),
-                                 static_cast<unsigned char>(code >> 16),
-                                 static_cast<unsigned char>(code >> 8),
-                                 static_cast<unsigned char>(code),
-                                 static_cast<unsigned char>(length >> 24),
-                                 static_cast<unsigned char>(length >> 16),
-                                 static_cast<unsigned char>(length >> 8),
-                                 static_cast<unsigned char>(length)};
-    v.replace(0, 12, reinterpret_cast<const char*>(h), 12);
+// An extended verb of `length` bytes (at least 12) whose 16-bit length field says 7.
+inline std::string makeExtendedVerb(uint32_t length, uint32_t code) {
+    std::string v =
+        makeVerb(7, 8).substr(0, 4) + std::string(std::max<uint32_t>(length, 12) - 4, 'x');
+    putU32BE(reinterpret_cast<unsigned char*>(v.data() + 4), code);
+    putU32BE(reinterpret_cast<unsigned char*>(v.data() + 8), length);
     return v;
 }
 
-// Replaces the line number of every "(source, 123)" with N.
-inline std::string withoutLineNumbers(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        out += text[i];
-        if (text[i] != ',') continue;
-        size_t j = i + 1;
-        if (j < text.size() && text[j] == ' ') ++j;
-        size_t digits = j;
-        while (digits < text.size() && isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
-        if (digits > j && digits < text.size() && text[digits] == ')') {
-            out.append(text, i + 1, j - i - 1);
-            out += 'N';
-            i = digits - 1;
-        }
-    }
-    return out;
+// An allocator for smSetAllocator that fails once `allocationsLeft` reaches 0 (-1: never).
+inline int allocationsLeft = -1;
+inline void* failingAlloc(size_t size) {
+    if (allocationsLeft == 0) return nullptr;
+    if (allocationsLeft > 0) --allocationsLeft;
+    return malloc(size);
 }
-
-// Captures the trace lines written while it lives, with line numbers replaced by N.
-class TraceCapture {
-  public:
-    TraceCapture() : file_(tmpfile()) { traceFp = file_; }
-    ~TraceCapture() {
-        traceFp = nullptr;
-        fclose(file_);
-    }
-    std::string text() {
-        fflush(file_);
-        rewind(file_);
-        std::string all;
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, file_)) > 0) all.append(buf, n);
-        return withoutLineNumbers(all);
-    }
-    bool has(const std::string& piece) { return text().find(piece) != std::string::npos; }
-
-  private:
-    FILE* file_;
-};
 
 // A descriptor that is released at the end of the test.
 struct SessionHolder {

@@ -143,33 +143,6 @@ TEST(SimSession, EveryOpenResultComesFromASwitch) {
     }
 }
 
-TEST(SimSession, RefusedConnectNamesAddressAndPort) {
-    std::string port;
-    {
-        Sim gone({});
-        port = gone.port();
-    }
-    SessionDesc* s = smNewSession();
-    char host[] = "127.0.0.1";
-    char id[] = "admin";
-    char pw[] = "secret";
-    EXPECT_EQ(smOpenSession(s, host, port.c_str(), id, pw), kSmSessionFailure);
-    EXPECT_EQ(std::string(s->lastError),
-              "Connection to 127.0.0.1 port " + port + " was refused.\n");
-    smFreeSession(s);
-}
-
-TEST(SimSession, ServerReturnCodeReachesTheCaller) {
-    Sim sim({"--rc", "RC_NOTFOUND"});
-    Opened o(sim);
-    ASSERT_EQ(o.rc, kSmOk);
-    const char cmd[] = "HTML /missing PROXYURL=/cgi-bin/velkproxy\n";
-    ASSERT_EQ(smSendCommand(o.s, cmd, sizeof cmd - 1), kSmOk);
-    uint32_t amount = 99;
-    EXPECT_EQ(smRecvResponse(o.s, &amount), 1);
-    EXPECT_EQ(amount, 0u);
-}
-
 TEST(SimSession, SilentServerEndsWithinTheShortenedTimeout) {
     tcpSetTimeouts({2000, 500});
     for (const char* which : {"--silent=identify", "--silent=final", "--silent=response"}) {

@@ -154,34 +154,6 @@ TEST(Lifecycle, EndsOnceAndReleasesEverything) {
     EXPECT_EQ(smFreeSession(nullptr), 0);
 }
 
-int gAllocationsLeft = -1;
-void* failingAlloc(size_t size) {
-    if (gAllocationsLeft == 0) return nullptr;
-    if (gAllocationsLeft > 0) --gAllocationsLeft;
-    return malloc(size);
-}
-
-TEST(Lifecycle, AllocationFailuresAreTraced) {
-    struct {
-        int allocationsLeft;
-        const char* trace;
-    } cases[] = {{0, "(smsess,N) Unable to allocate memory for session desc!\n"},
-                 {1, "(smsess,N) Unable to allocate memory for verb buffer!\n"}};
-    for (const auto& c : cases) {
-        TraceCapture trace;
-        gAllocationsLeft = c.allocationsLeft;
-        smSetAllocator(failingAlloc);
-        EXPECT_EQ(smNewSession(), nullptr);
-        smSetAllocator(nullptr);
-        EXPECT_EQ(trace.text(), c.trace);
-    }
-    Ready r;
-    gAllocationsLeft = 0;
-    smSetAllocator(failingAlloc);
-    EXPECT_EQ(smSendCommand(r.s.s, "BYE", 3), kSmOutOfMemory);
-    smSetAllocator(nullptr);
-}
-
 TEST(Open, FailedConnectReturnsTwoWithTheSentence) {
     TraceCapture trace;
     SessionHolder s;
@@ -192,15 +164,6 @@ TEST(Open, FailedConnectReturnsTwoWithTheSentence) {
     EXPECT_STREQ(s->lastError, "Unable to resolve hostname nosuchhost.invalid");
     EXPECT_TRUE(trace.has("(smsess, N)Tcp Session Error -> Unable to resolve hostname"));
     EXPECT_EQ(smOpenSession(nullptr, host, "1500", id, pw), kSmSessionFailure);
-}
-
-TEST(ResultCodes, EveryCodeHasItsText) {
-    for (SmResult r :
-         {kSmOk, kSmFailed, kSmSessionFailure, kSmOutOfMemory, kSmValidationMismatch,
-          kSmNoSuchAdmin, kSmNotReady, kSmPasswordExpired, kSmNoProxySupport, kSmAdminLocked}) {
-        EXPECT_STRNE(to_text(r), "unknown session result") << r;
-    }
-    EXPECT_STREQ(to_text(static_cast<SmResult>(4)), "unknown session result");
 }
 
 }  // namespace

@@ -11,13 +11,6 @@
 
 namespace {
 
-int gAllocationsLeft = -1;  // -1: never fail
-void* failingAlloc(size_t size) {
-    if (gAllocationsLeft == 0) return nullptr;
-    if (gAllocationsLeft > 0) --gAllocationsLeft;
-    return malloc(size);
-}
-
 TEST(Verb, StagingBufferGrowsByTheRule) {
     struct {
         uint16_t length;
@@ -120,11 +113,11 @@ TEST(Verb, FailedGrowthKeepsTheOldBuffer) {
     t.install(s.s);
     unsigned char* before = s->verbBuf;
     t.queue(makeVerb(1000, 0x16));
-    gAllocationsLeft = 0;
+    allocationsLeft = 0;
     smSetAllocator(failingAlloc);
     EXPECT_EQ(smRecvVerb(s.s), nullptr);
     smSetAllocator(nullptr);
-    gAllocationsLeft = -1;
+    allocationsLeft = -1;
     EXPECT_EQ(s->termReason, kSmEndOutOfMemory);
     EXPECT_EQ(s->verbBuf, before);
     EXPECT_EQ(s->verbBufSize, 512);

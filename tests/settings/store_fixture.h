@@ -1,29 +1,39 @@
-// A settings store of its own for every test: a fresh temporary folder named by
-// KORPROXY_REGISTRY, a trace captured in a file, and helpers to look at both.
+// A settings store of its own for every test (a fresh temporary folder named by
+// KORPROXY_REGISTRY) and the trace captured in a file.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <stdlib.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/trace.h"
 #include "settings/regdb.h"
-#include "settings/regstore.h"
+#include "settings/registry.h"
 
-// "<code>": how the helpers show a value that could not be read.
+// "<code>": how helpers show a value that could not be read.
 inline std::string codeText(long rc) {
     char text[24];
     snprintf(text, sizeof text, "<%ld>", rc);
     return text;
+}
+
+// The bytes of value `name` of `path` below HKEY_LOCAL_MACHINE, or "<code>".
+inline std::string storedValue(const char* path, const char* name, DWORD* type = nullptr) {
+    HKEY key = nullptr;
+    LONG rc = 0;
+    if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, path, &key, &rc)) return codeText(rc);
+    BYTE buffer[1024];
+    DWORD size = sizeof buffer;
+    rc = RegQueryValueExA(key, name, nullptr, type, buffer, &size);
+    (void)RegCloseKey(key);
+    return rc == ERROR_SUCCESS ? std::string(reinterpret_cast<char*>(buffer), size) : codeText(rc);
 }
 
 class StoreTest : public ::testing::Test {
@@ -32,11 +42,8 @@ class StoreTest : public ::testing::Test {
         char pattern[] = "/tmp/korproxy-settings-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         root_ = pattern;
-        folder_ = root_ + "/var";
-        path_ = folder_ + "/registry.db";
-        setenv("KORPROXY_REGISTRY", path_.c_str(), 1);
-        tracePath_ = root_ + "/trace.txt";
-        traceFp = fopen(tracePath_.c_str(), "w+");
+        setenv("KORPROXY_REGISTRY", storePath().c_str(), 1);
+        traceFp = fopen((root_ + "/trace.txt").c_str(), "w+");
         ASSERT_NE(traceFp, nullptr);
     }
     void TearDown() override {
@@ -47,41 +54,38 @@ class StoreTest : public ::testing::Test {
         std::filesystem::remove_all(root_);
     }
 
-    const std::string& storePath() const { return path_; }
-    const std::string& folder() const { return folder_; }
-    bool storeExists() const { return std::filesystem::exists(path_); }
+    std::string folder() const { return root_ + "/var"; }
+    std::string storePath() const { return folder() + "/registry.db"; }
+    bool storeExists() const { return std::filesystem::exists(storePath()); }
 
-    // Every trace line written so far.
-    std::vector<std::string> traceLines() const {
-        fflush(traceFp);
-        std::ifstream in(tracePath_);
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
-        return lines;
-    }
-    // Every trace line with its line number shown as NNN: "(psopts, NNN) text".
+    // Every trace line so far, its line number shown as NNN: "(psopts, NNN) text".
     std::vector<std::string> traceShapes() const {
-        std::vector<std::string> lines = traceLines();
-        for (auto& line : lines)
-            line = std::regex_replace(line, std::regex("^\\((\\w+), \\d+\\)"), "($1, NNN)");
+        fflush(traceFp);
+        std::ifstream in(root_ + "/trace.txt");
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) {
+            size_t comma = line.find(", "), close = line.find(')');
+            if (line.rfind('(', 0) == 0 && comma < close && close != std::string::npos) {
+                line.replace(comma + 2, close - comma - 2, "NNN");
+            }
+            lines.push_back(line);
+        }
         return lines;
     }
-    // The trace lines containing `text`.
     int traceCount(const std::string& text) const {
         int n = 0;
-        for (const auto& line : traceLines()) n += line.find(text) != std::string::npos;
+        for (const auto& line : traceShapes()) n += line.find(text) != std::string::npos;
         return n;
     }
     void clearTrace() {
         fflush(traceFp);
-        if (ftruncate(fileno(traceFp), 0) != 0) ADD_FAILURE() << "cannot clear the trace";
+        ASSERT_EQ(ftruncate(fileno(traceFp), 0), 0);
         rewind(traceFp);
     }
 
     std::string fileBytes(const std::string& path) const {
-        std::ifstream in(path, std::ios::binary);
         std::ostringstream bytes;
-        bytes << in.rdbuf();
+        bytes << std::ifstream(path, std::ios::binary).rdbuf();
         return bytes.str();
     }
     void writeFile(const std::string& path, const std::string& bytes) const {
@@ -89,27 +93,26 @@ class StoreTest : public ::testing::Test {
         std::ofstream(path, std::ios::binary) << bytes;
     }
 
-    // Runs one SQL text straight on the store file, for looking behind the functions' backs.
+    // Runs SQL straight on the store file, behind the functions' backs; results joined by '|'.
     std::string rawQuery(const std::string& sql) const {
         sqlite3* db = nullptr;
         std::string out;
-        if (sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-            sqlite3_exec(
-                db, sql.c_str(),
-                [](void* acc, int n, char** values, char**) {
-                    auto* text = static_cast<std::string*>(acc);
-                    for (int i = 0; i < n; ++i) {
-                        if (!text->empty()) text->push_back('|');
-                        text->append(values[i] != nullptr ? values[i] : "NULL");
-                    }
-                    return 0;
-                },
-                &out, nullptr);
+        if (sqlite3_open_v2(storePath().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
+            SQLITE_OK) {
+            auto collect = [](void* acc, int n, char** values, char**) {
+                auto* text = static_cast<std::string*>(acc);
+                for (int i = 0; i < n; ++i) {
+                    if (!text->empty()) text->push_back('|');
+                    text->append(values[i] != nullptr ? values[i] : "NULL");
+                }
+                return 0;
+            };
+            sqlite3_exec(db, sql.c_str(), collect, &out, nullptr);
         }
         sqlite3_close(db);
         return out;
     }
 
   private:
-    std::string root_, folder_, path_, tracePath_;
+    std::string root_;
 };

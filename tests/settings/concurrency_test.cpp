@@ -1,0 +1,192 @@
+// Several processes, as a web server runs requests side by side, writing and reading one store.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <thread>
+
+#include "settings/psopts.h"
+#include "settings/pssec.h"
+#include "settings/registry.h"
+#include "store_fixture.h"
+
+namespace {
+
+using SharedStore = StoreTest;
+
+constexpr int kWriters = 3;
+constexpr int kReaders = 3;
+constexpr int kRounds = 120;      // values each writer stores
+constexpr int kReadPasses = 200;  // passes over every value each reader makes
+constexpr int kValueBytes = 200;
+constexpr int kChildSeconds = 120;  // a child still running after this is killed by its alarm
+constexpr const char kPath[] = "SOFTWARE\\Shared";
+
+// A value that shows its writer and round all through, so a torn one is seen.
+std::string slotText(int writer, int round) {
+    char head[32];
+    int n = snprintf(head, sizeof head, "%d:%d;", writer, round);
+    std::string text;
+    while (text.size() < kValueBytes) text.append(head, n);
+    text.resize(kValueBytes);
+    return text;
+}
+
+std::string slotName(int writer) {
+    return "Slot" + std::to_string(writer);
+}
+
+// Writes slot `writer` of round `round` and then the counter. Returns false on a failed write.
+bool writeSlot(int writer, int round) {
+    HKEY key = nullptr;
+    LONG rc = 0;
+    if (!RegCreatePathEx(HKEY_LOCAL_MACHINE, kPath, &key, &rc)) return false;
+    std::string text = slotText(writer, round);
+    DWORD counter = static_cast<DWORD>(round);
+    bool ok =
+        setRegValue(key, slotName(writer).c_str(), text.data(), REG_BINARY,
+                    static_cast<DWORD>(text.size()), &rc) &&
+        setRegValue(key, ("Counter" + std::to_string(writer)).c_str(), &counter, REG_DWORD, 0, &rc);
+    (void)RegCloseKey(key);
+    return ok;
+}
+
+// Reads slot `writer`; returns its round, or -1 when it failed or is torn.
+int readSlot(int writer) {
+    HKEY key = nullptr;
+    LONG rc = 0;
+    if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, kPath, &key, &rc)) return -1;
+    BYTE buffer[kValueBytes + 1];
+    DWORD size = sizeof buffer;
+    rc = RegQueryValueExA(key, slotName(writer).c_str(), nullptr, nullptr, buffer, &size);
+    (void)RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || size != kValueBytes) return -1;
+    int who = -1, round = -1;
+    if (sscanf(reinterpret_cast<char*>(buffer), "%d:%d;", &who, &round) != 2) return -1;
+    if (who != writer || slotText(who, round) != std::string(reinterpret_cast<char*>(buffer), size))
+        return -1;
+    return round;
+}
+
+// The credentials a writer stores in a round, replaced as the front does.
+void credentialTexts(int writer, int round, char* id, char* password) {
+    snprintf(id, kCredentialSize, "user%d-%d", writer, round);
+    snprintf(password, kCredentialSize, "pw%d-%d", writer, round);
+}
+
+bool replaceCredentials(int writer, int round) {
+    char id[kCredentialSize], password[kCredentialSize];
+    credentialTexts(writer, round, id, password);
+    RegTransaction scope;
+    psDeletePasswordFile();
+    return psWritePasswordFile(id, password) == 0 && scope.commit() == ERROR_SUCCESS;
+}
+
+bool credentialsConsistent() {
+    char id[kCredentialSize], password[kCredentialSize];
+    if (psReadPasswordFile(id, password) != 0) return false;
+    int writer = 0, round = 0;
+    if (sscanf(id, "user%d-%d", &writer, &round) != 2) return false;
+    char expectId[kCredentialSize], expectPassword[kCredentialSize];
+    credentialTexts(writer, round, expectId, expectPassword);
+    return strcmp(id, expectId) == 0 && strcmp(password, expectPassword) == 0;
+}
+
+int runWriter(int writer) {
+    for (int round = 1; round <= kRounds; ++round) {
+        if (!writeSlot(writer, round)) return 10;
+        if (round % 3 == 0 && !replaceCredentials(writer, round)) return 11;
+    }
+    return 0;
+}
+
+int runReader() {
+    int seen[kWriters] = {};
+    for (int pass = 0; pass < kReadPasses; ++pass) {
+        for (int writer = 0; writer < kWriters; ++writer) {
+            int round = readSlot(writer);
+            if (round < 0) return 20;             // a failed read or a torn value
+            if (round < seen[writer]) return 21;  // went back to an older value
+            seen[writer] = round;
+        }
+        if (!credentialsConsistent()) return 22;
+    }
+    return 0;
+}
+
+// Runs body(0) ... body(count - 1) in processes of their own, released together, and gives their
+// exit codes; -1 for one that crashed or had to be killed.
+std::vector<int> runChildren(int count, const std::function<int(int)>& body) {
+    std::vector<int> codes(count, -1);
+    int gate[2];
+    if (regStoreShares() != 0 || pipe(gate) != 0) return codes;  // no connection crosses a fork
+    std::vector<pid_t> children;
+    for (int i = 0; i < count; ++i) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            alarm(kChildSeconds);
+            close(gate[1]);
+            char byte;
+            (void)!read(gate[0], &byte, 1);  // returns once the parent closes its end
+            _exit(body(i));
+        }
+        children.push_back(pid);
+    }
+    close(gate[0]);
+    close(gate[1]);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kChildSeconds + 10);
+    for (int i = 0; i < count; ++i) {
+        int status = 0;
+        while (children[i] > 0 && waitpid(children[i], &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(children[i], SIGKILL);
+                waitpid(children[i], nullptr, 0);
+                status = -1;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (children[i] > 0 && status != -1 && WIFEXITED(status)) codes[i] = WEXITSTATUS(status);
+    }
+    return codes;
+}
+
+}  // namespace
+
+TEST_F(SharedStore, WritersAndReadersInSeveralProcessesNeverSeeAFailureOrATornValue) {
+    for (int writer = 0; writer < kWriters; ++writer) ASSERT_TRUE(writeSlot(writer, 0));
+    ASSERT_TRUE(replaceCredentials(0, 0));
+    std::vector<int> codes = runChildren(
+        kWriters + kReaders, [](int i) { return i < kWriters ? runWriter(i) : runReader(); });
+    for (int i = 0; i < kWriters + kReaders; ++i) {
+        EXPECT_EQ(codes[i], 0) << (i < kWriters ? "writer " : "reader ") << i
+                               << ": -1 hung or crashed, 10/11 failed write, 20 failed or torn "
+                                  "read, 21 older value, 22 mismatched credentials";
+    }
+    for (int writer = 0; writer < kWriters; ++writer) {
+        EXPECT_EQ(readSlot(writer), kRounds) << "no write is lost";
+        EXPECT_EQ(rawQuery("SELECT hex(data) = printf('%02X000000', " + std::to_string(kRounds) +
+                           ") FROM regvalue WHERE name = 'Counter" + std::to_string(writer) + "'"),
+                  "1");
+    }
+    EXPECT_TRUE(credentialsConsistent());
+}
+
+// Several first requests at once on a machine with no store yet: one creates it, none fails.
+TEST_F(SharedStore, ProcessesCreatingTheStoreAtOnceAllSucceed) {
+    std::vector<int> codes = runChildren(kWriters + kReaders, [](int i) {
+        OptionsRecord opts{};
+        snprintf(opts.server, sizeof opts.server, "server%d", i);
+        if (psWriteDefaultFile(&opts) != 0) return 30;
+        OptionsRecord back{};
+        (void)psReadDefaultFile(&back);
+        return strncmp(back.server, "server", 6) == 0 ? 0 : 31;
+    });
+    for (int code : codes) EXPECT_EQ(code, 0) << "-1 hung or crashed, 30 failed write, 31 read";
+    if (HasFailure()) {
+        for (const auto& line : traceShapes()) ADD_FAILURE() << line;
+    }
+}

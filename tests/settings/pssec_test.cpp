@@ -1,0 +1,190 @@
+// libcrypto's legacy DES interface is the independent check of the stored block.
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include "settings/pssec.h"
+
+#include <cstring>
+
+#include "crypto/des.h"
+#include "settings/settingskeys.h"
+#include "store_fixture.h"
+#include "tests/crypto/des_oracle.h"
+
+namespace {
+
+const char* fakeHost = "webhost";
+bool fakeName(char* name, size_t capacity) {
+    snprintf(name, capacity, "%s", fakeHost);
+    return true;
+}
+
+std::string stored(const char* name) {
+    return storedValue(kCredentialsKeyPath, name);
+}
+
+void storeRaw(const char* name, DWORD type, const std::string& bytes) {
+    HKEY key = nullptr;
+    LONG rc = 0;
+    ASSERT_EQ(RegCreatePathEx(HKEY_LOCAL_MACHINE, kCredentialsKeyPath, &key, &rc), 1);
+    ASSERT_EQ(RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                             static_cast<DWORD>(bytes.size())),
+              ERROR_SUCCESS);
+    (void)RegCloseKey(key);
+}
+
+struct Pair {
+    std::string id, password;
+    int rc;
+};
+Pair readPair() {
+    char id[kCredentialSize], password[kCredentialSize] = "untouched";
+    int rc = psReadPasswordFile(id, password);
+    return {rc == 0 ? id : "", password, rc};
+}
+
+// The block a correct implementation stores: the password zero-filled to 64 bytes in CBC under
+// the key derived from "<id>@<host>" with the fixed IV, as an independent DES computes it.
+std::string expectedBlock(const std::string& text, const char* id, const char* host) {
+    unsigned char key[8];
+    std::string keyText = std::string(id) + "@" + host;
+    EXPECT_EQ(desDeriveKey(reinterpret_cast<const unsigned char*>(keyText.data()),
+                           static_cast<int32_t>(keyText.size()), key),
+              0);
+    testdes::Bytes plain(kCredentialSize, 0);
+    memcpy(plain.data(), text.data(), text.size());
+    testdes::Bytes block = testdes::oracleCbc(key, false, desFixedIv(), plain);
+    return std::string(block.begin(), block.end());
+}
+
+const char* failingName = nullptr;
+LONG failNamedChange(const char* function, const char* name) {
+    bool hit = strcmp(name, failingName) == 0 || strcmp(function, failingName) == 0;
+    return hit ? ERROR_DISK_FULL : ERROR_SUCCESS;
+}
+
+class Credentials : public StoreTest {
+  protected:
+    void SetUp() override {
+        StoreTest::SetUp();
+        fakeHost = "webhost";
+        psSetComputerNameSource(fakeName);
+    }
+    void TearDown() override {
+        psSetComputerNameSource(nullptr);
+        psSetKeyDerivation(nullptr);
+        StoreTest::TearDown();
+    }
+};
+
+}  // namespace
+
+TEST_F(Credentials, PairsRoundTripAsTheStoredLayoutSays) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"admin", "secret"}, {std::string(63, 'I'), std::string(63, 'P')}, {"x", ""}};
+    for (const auto& [id, password] : cases) {
+        SCOPED_TRACE(id);
+        ASSERT_EQ(psWritePasswordFile(id.c_str(), password.c_str()), 0);
+        EXPECT_EQ(stored("Password"), expectedBlock(password, id.c_str(), "webhost"));
+        EXPECT_EQ(stored("Id"), id + '\0');
+        Pair back = readPair();
+        EXPECT_EQ(back.rc, 0);
+        EXPECT_EQ(back.id, id);
+        EXPECT_EQ(back.password, password);
+    }
+    EXPECT_TRUE(traceShapes().empty());
+    psSetComputerNameSource([](char*, size_t) { return false; });  // no name: an empty one
+    ASSERT_EQ(psWritePasswordFile("admin", "pw"), 0);
+    EXPECT_EQ(stored("Password"), expectedBlock("pw", "admin", ""));
+}
+
+TEST_F(Credentials, AnotherComputerDeciphersToOtherBytesHandedOnTerminated) {
+    ASSERT_EQ(psWritePasswordFile("admin", "same"), 0);
+    fakeHost = "otherhost";
+    Pair wrong = readPair();
+    EXPECT_EQ(wrong.rc, 0);
+    EXPECT_NE(wrong.password, "same");
+    // 64 deciphered bytes without a NUL: the first 63 are handed on.
+    storeRaw("Password", REG_BINARY, expectedBlock(std::string(64, 'z'), "admin", "otherhost"));
+    EXPECT_EQ(readPair().password, std::string(63, 'z'));
+}
+
+TEST_F(Credentials, IncompleteCredentialsDoNotRead) {
+    const std::string block(kCredentialSize, '\x5a');
+    const std::tuple<const char*, std::string, std::string, const char*> cases[] = {
+        {"only the id", std::string("admin\0", 6), "", "getRegValue(): Win32 RC=2 ."},
+        {"only the password", "", block, "getRegValue(): Win32 RC=2 ."},
+        {"an empty id", std::string(1, '\0'), block, "getRegValue(): Win32 RC=0 ."},
+        {"an id of 64 characters", std::string(64, 'a') + '\0', block,
+         "getRegValue(): Win32 RC=234 ."},
+        {"nothing at all", "", "", "RegOpenPathEx(): Win32 RC=2 ."},
+    };
+    for (const auto& [what, id, password, trace] : cases) {
+        SCOPED_TRACE(what);
+        psDeletePasswordFile();
+        if (!id.empty()) storeRaw("Id", REG_SZ, id);
+        if (!password.empty()) storeRaw("Password", REG_BINARY, password);
+        clearTrace();
+        Pair back = readPair();
+        EXPECT_EQ(back.rc, 1);
+        EXPECT_EQ(back.password, "untouched");
+        EXPECT_EQ(traceCount(std::string("ReadPswdFromRegistry(): ") + trace), 1);
+    }
+}
+
+TEST_F(Credentials, RefusalsStoreNothing) {
+    const std::string tooLong(64, 'l');
+    EXPECT_EQ(psWritePasswordFile(tooLong.c_str(), "pw"), PS_RESULT_TOO_LONG);
+    EXPECT_EQ(psWritePasswordFile("admin", tooLong.c_str()), PS_RESULT_TOO_LONG);
+    EXPECT_EQ(traceCount("has 64 characters or more; nothing stored."), 2);
+    EXPECT_FALSE(storeExists());
+
+    ASSERT_EQ(psWritePasswordFile("admin", "old"), 0);
+    std::string before = stored("Password");
+    clearTrace();
+    psSetKeyDerivation([](const unsigned char*, int, unsigned char*) { return -1; });
+    unsigned char key[8] = {1, 1, 1, 1, 1, 1, 1, 1};
+    EXPECT_EQ(psUserKey(key, "admin"), -1);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(key), 8), std::string(8, '\0'));
+    EXPECT_EQ(psWritePasswordFile("admin", "new"), PS_RESULT_NO_MEMORY);
+    EXPECT_EQ(stored("Password"), before) << "never stored under the all-zero key";
+    EXPECT_EQ(readPair().rc, PS_RESULT_NO_MEMORY);
+    EXPECT_EQ(readPair().password, "untouched");
+    EXPECT_EQ(traceShapes(), std::vector<std::string>(3, "(pssec, NNN) Out of memory!"));
+}
+
+TEST_F(Credentials, DeletingNothingIsTracedAndCreatesNothing) {
+    psDeletePasswordFile();
+    EXPECT_EQ(traceShapes(),
+              std::vector<std::string>{
+                  "(pssec, NNN) psDeletePasswordFile(): RegOpenPathEx():  Win32 RC = 2."});
+    EXPECT_FALSE(storeExists());
+}
+
+// The front replaces the pair by deleting the old and writing the new inside one scope: whichever
+// step fails, the old pair stays whole. A failed Password write alone also fails the write.
+TEST_F(Credentials, ReplacementIsAllOrNothing) {
+    const std::tuple<const char*, bool, int> cases[] = {
+        {"RegCreateKeyExA", true, 1}, {"Password", true, 1}, {"Id", true, 1},
+        {"Password", false, 1},       {"none", true, 0},
+    };
+    for (const auto& [failing, inScope, result] : cases) {
+        SCOPED_TRACE(std::string(failing) + (inScope ? " in a scope" : " alone"));
+        ASSERT_EQ(psWritePasswordFile("olduser", "old"), 0);
+        failingName = failing;
+        regSetFaultHook(failNamedChange);
+        int rc = 0;
+        if (inScope) {
+            RegTransaction scope;
+            psDeletePasswordFile();
+            rc = psWritePasswordFile("newuser", "new");
+            if (rc == 0 && scope.commit() != ERROR_SUCCESS) rc = 1;
+        } else {
+            rc = psWritePasswordFile("newuser", "new");
+        }
+        regSetFaultHook(nullptr);
+        EXPECT_EQ(rc, result);
+        Pair back = readPair();
+        EXPECT_EQ(back.rc, 0);
+        EXPECT_EQ(back.id, result == 0 ? "newuser" : "olduser");
+        EXPECT_EQ(back.password, result == 0 ? "new" : "old");
+    }
+}
