@@ -3,21 +3,16 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "common/byteorder.h"
 #include "crypto/des.h"
-#include "crypto/pxyutils.h"
 
 namespace {
 
@@ -39,6 +34,13 @@ Bytes header(unsigned char code, uint16_t length) {
     verb[2] = code;
     verb[3] = 0xA5;
     return verb;
+}
+
+// The amount announced by a response line "NAME N"; -1 without a number.
+long long announced(const std::string& line) {
+    size_t blank = line.find(' ');
+    if (blank == std::string::npos) return -1;
+    return std::stoll(line.substr(blank + 1));
 }
 
 }  // namespace
@@ -124,80 +126,50 @@ Bytes SimClient::identify() {
     return recvVerb();
 }
 
-Bytes SimClient::startProxy(const std::string& id) {
+// The opening as the proxy makes it, with a fixed session key and challenge: the simulator must
+// work with whatever the client picks.
+bool SimClient::open(const std::string& id, const std::string& password) {
+    Bytes answer = identify();
+    if (answer.size() < 45 || (answer[44] & 0x02) == 0) return false;
     Bytes request = header(0x5E, static_cast<uint16_t>(id.size() + 10));
-    putU16BE(request.data() + 5, 0);
     putU16BE(request.data() + 7, static_cast<uint16_t>(id.size()));
     std::memcpy(request.data() + 9, id.data(), id.size());
-    if (!sendBytes(request)) return {};
-    return recvVerb();
-}
-
-SimClient::Auth SimClient::authenticate(const std::string& password, bool ebcdic) {
-    Auth result;
+    if (!sendBytes(request) || (answer = recvVerb()).size() < 9 || answer[8] != 0) return false;
     std::string text = password;
     for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    if (ebcdic) convertAsciiToEbcdic(text.data(), static_cast<int32_t>(text.size()));
     unsigned char passwordKey[8];
     if (desDeriveKey(reinterpret_cast<const unsigned char*>(text.data()),
                      static_cast<int32_t>(text.size()), passwordKey) != 0) {
-        return result;
+        return false;
     }
-    // Fixed, distinct values: the simulator must work with whatever the client picks.
     const unsigned char challenge[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     const unsigned char key[8] = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
     std::memcpy(sessionKey_, key, 8);
-    Bytes message1 = header(0x16, 24);
-    putU16BE(message1.data() + 6, 16);
-    std::memcpy(message1.data() + 8, key, 8);
-    std::memcpy(message1.data() + 16, challenge, 8);
-    cbc(passwordKey, DES_ENCIPHER, message1.data() + 8, 16);
-    if (!sendBytes(message1)) return result;
-    result.message2 = recvVerb();
-    if (result.message2.size() < 24 || result.message2[2] != 0x16) return result;
-    size_t at = 8 + getU16BE(result.message2.data() + 4);
-    if (at + 16 > result.message2.size()) return result;
-    Bytes data(result.message2.begin() + static_cast<long>(at),
-               result.message2.begin() + static_cast<long>(at) + 16);
-    cbc(sessionKey_, DES_DECIPHER, data.data(), data.size());
-    result.challengeMatched = std::memcmp(data.data(), challenge, 8) == 0;
-    if (!result.challengeMatched) return result;
-    Bytes message3 = header(0x16, 24);
-    putU16BE(message3.data() + 6, 16);
-    std::memcpy(message3.data() + 8, data.data() + 8, 8);
-    std::memcpy(message3.data() + 16, sessionKey_, 8);
-    cbc(sessionKey_, DES_ENCIPHER, message3.data() + 8, 16);
-    if (!sendBytes(message3)) return result;
-    result.message4 = recvVerb();
-    return result;
+    Bytes message = header(0x16, 24);
+    putU16BE(message.data() + 6, 16);
+    std::memcpy(message.data() + 8, key, 8);
+    std::memcpy(message.data() + 16, challenge, 8);
+    cbc(passwordKey, DES_ENCIPHER, message.data() + 8, 16);
+    if (!sendBytes(message)) return false;
+    answer = recvVerb();
+    if (answer.size() < 24 || answer[2] != 0x16) return false;
+    size_t at = 8 + getU16BE(answer.data() + 4);
+    if (at + 16 > answer.size()) return false;
+    unsigned char* data = answer.data() + at;
+    cbc(sessionKey_, DES_DECIPHER, data, 16);
+    if (std::memcmp(data, challenge, 8) != 0) return false;
+    std::memcpy(message.data() + 8, data + 8, 8);  // message 3: the server's challenge, the key
+    std::memcpy(message.data() + 16, sessionKey_, 8);
+    cbc(sessionKey_, DES_ENCIPHER, message.data() + 8, 16);
+    if (!sendBytes(message)) return false;
+    answer = recvVerb();
+    return answer.size() >= 12 && answer[2] == 0x11 && answer[11] == 1;
 }
 
-bool SimClient::open(const std::string& id, const std::string& password, bool ebcdic) {
-    Bytes answer = identify();
-    if (answer.size() < 45 || (answer[44] & 0x02) == 0) return false;
-    std::string wireId = id;
-    if (ebcdic) convertAsciiToEbcdic(wireId.data(), static_cast<int32_t>(wireId.size()));
-    answer = startProxy(wireId);
-    if (answer.size() < 9 || answer[8] != 0) return false;
-    Auth auth = authenticate(password, ebcdic);
-    return auth.message4.size() >= 12 && auth.message4[2] == 0x11 && auth.message4[11] == 1;
-}
-
-bool SimClient::sendCommand(const std::string& text, size_t piece) {
+bool SimClient::sendCommand(const std::string& text) {
     Bytes bytes(text.begin(), text.end());
     cbc(sessionKey_, DES_ENCIPHER, bytes.data(), bytes.size());
-    if (piece == 0) return sendBytes(bytes);
-    int on = 1;
-    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    for (size_t at = 0; at < bytes.size(); at += piece) {
-        size_t end = std::min(bytes.size(), at + piece);
-        if (!sendBytes(Bytes(bytes.begin() + static_cast<long>(at),
-                             bytes.begin() + static_cast<long>(end)))) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return sendBytes(bytes);
 }
 
 bool SimClient::recvResponse(std::string* line) {
@@ -226,10 +198,4 @@ std::string SimClient::fetch(const std::string& command, std::string* page) {
     long long amount = announced(line);
     if (amount > 0 && !recvPage(static_cast<size_t>(amount), page)) return "(no page)";
     return line;
-}
-
-long long announced(const std::string& line) {
-    size_t blank = line.find(' ');
-    if (blank == std::string::npos) return -1;
-    return std::stoll(line.substr(blank + 1));
 }

@@ -38,22 +38,12 @@ class SimClient {
     // closed the connection meanwhile.
     Bytes readUntilQuiet(int millis, bool* closed);
 
-    // Protocol steps; each returns the server's answer verb (empty when none came).
+    // Sends Identify; returns the answer verb (empty when none came).
     Bytes identify();
-    Bytes startProxy(const std::string& id);
-    // Runs messages 1 to 4 with `password` as given (upper-cased and converted here the way the
-    // proxy does). Fills the diagnostics; returns message 4, or empty when the exchange stopped.
-    struct Auth {
-        Bytes message2;
-        bool challengeMatched = false;
-        Bytes message4;
-    };
-    Auth authenticate(const std::string& password, bool ebcdic);
     // The whole opening: identify, proxy session, authentication. True when the server accepted.
-    bool open(const std::string& id, const std::string& password, bool ebcdic = false);
-
-    // Sends a command enciphered under the session key, in pieces of `piece` bytes when given.
-    bool sendCommand(const std::string& text, size_t piece = 0);
+    bool open(const std::string& id, const std::string& password);
+    // Sends a command enciphered under the session key.
+    bool sendCommand(const std::string& text);
     // Reads the response line up to its zero byte; false when the connection ended first.
     bool recvResponse(std::string* line);
     // Reads and deciphers exactly `amount` page bytes.
@@ -66,6 +56,3 @@ class SimClient {
     int fd_ = -1;
     unsigned char sessionKey_[8] = {};
 };
-
-// The amount announced by a response line "NAME N"; -1 without a number.
-long long announced(const std::string& line);
