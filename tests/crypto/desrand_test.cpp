@@ -35,26 +35,12 @@ TEST(DesFixed, KeyAndIvHoldTheProgramsBytes) {
     EXPECT_EQ(std::memcmp(desFixedIv(), kFixedIv, 8), 0);
 }
 
+// One byte shows the zero padding; eight show that a whole block gets no extra one.
 TEST(DesDeriveKey, IsTheCbcMacOfTheZeroPaddedText) {
-    for (const char* text :
-         {"a", "admin", "ADMINIST", "ADMINISTRATORhost-01", "0123456789abcdef"}) {
+    for (const char* text : {"a", "ADMINIST", "ADMINISTRATORhost-01"}) {
         const Bytes bytes(text, text + std::strlen(text));
         EXPECT_EQ(derive(bytes), oracleMac(bytes)) << text;
     }
-}
-
-TEST(DesDeriveKey, ZeroPaddingMakesTrailingZerosInvisible) {
-    const Bytes base = {'a', 'b', 'c'};
-    for (size_t zeros = 1; zeros <= 5; ++zeros) {
-        Bytes padded = base;
-        padded.resize(3 + zeros, 0);
-        EXPECT_EQ(derive(padded), derive(base)) << zeros;
-    }
-    // A whole block of text gets no extra block: eight bytes are not the same as eight plus zeros.
-    const Bytes eight(8, 'x');
-    Bytes nine = eight;
-    nine.push_back(0);
-    EXPECT_NE(derive(eight), derive(nine));
 }
 
 TEST(DesDeriveKey, RefusesAnEmptyText) {
@@ -62,16 +48,13 @@ TEST(DesDeriveKey, RefusesAnEmptyText) {
     const unsigned char text[1] = {'x'};
     EXPECT_EQ(desDeriveKey(text, 0, out), -1);
     EXPECT_EQ(desDeriveKey(text, -5, out), -1);
-    EXPECT_EQ(out[0], 1);
-    EXPECT_EQ(out[7], 8);
+    EXPECT_EQ(Bytes(out, out + 8), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
 }
 
 TEST(RandNext, WrapsThe32BitProductAndKeepsTheSign) {
-    struct Step {
-        int32_t state;
-        int32_t next;
-    };
-    const Step steps[] = {
+    const struct {
+        int32_t state, next;
+    } steps[] = {
         {1, 16807},
         {16807, 282475249},
         {0, 0},
@@ -88,39 +71,20 @@ TEST(RandNext, WrapsThe32BitProductAndKeepsTheSign) {
     }
 }
 
-time_t fixedSecond() {
-    return 1718000000;
-}
-time_t nextSecond() {
-    return 1718000001;
-}
-
-struct ClockGuard {
-    explicit ClockGuard(DesClock c) { desSetClock(c); }
-    ~ClockGuard() { desSetClock(nullptr); }
-};
-
-Bytes randomBlock() {
+Bytes randomBlock(DesClock clock) {
+    desSetClock(clock);
     Bytes out(8, 0);
     EXPECT_EQ(desRandomBlock(out.data()), 0);
+    desSetClock(nullptr);
     return out;
 }
 
 TEST(DesRandomBlock, SameSecondSameBytesOtherSecondOtherBytes) {
-    Bytes first, again, later;
-    {
-        ClockGuard guard(fixedSecond);
-        first = randomBlock();
-        again = randomBlock();
-    }
-    {
-        ClockGuard guard(nextSecond);
-        later = randomBlock();
-    }
-    EXPECT_EQ(first, again);
-    EXPECT_NE(first, later);
-    // The real clock is back: a block still comes out.
-    EXPECT_EQ(randomBlock().size(), 8u);
+    const DesClock second = [] { return time_t{1718000000}; };
+    const Bytes first = randomBlock(second);
+    EXPECT_EQ(randomBlock(second), first);
+    EXPECT_NE(randomBlock([] { return time_t{1718000001}; }), first);
+    EXPECT_EQ(randomBlock(nullptr).size(), 8u);  // the real clock is back
 }
 
 }  // namespace

@@ -19,18 +19,11 @@ TEST(ConvertAsciiToEbcdic, SampleCharacters) {
     const struct {
         unsigned char ascii, ebcdic;
     } samples[] = {
-        {'A', 0xC1},  {'I', 0xC9},  {'J', 0xD1},  {'Z', 0xE9},  {'a', 0x81},  {'i', 0x89},
-        {'z', 0xA9},  {'0', 0xF0},  {'9', 0xF9},  {' ', 0x40},  {'[', 0xAD},  {']', 0xBD},
-        {'^', 0x5F},  {'!', 0x5A},  {'|', 0x4F},  {'\n', 0x15}, {0xB4, 0x15}, {0x1C, 0x22},
-        {0x1E, 0x35}, {0x7F, 0x07}, {0x00, 0x00}, {0xFF, 0xFF},
+        // Outside the range iconv checks below, and a few inside it for a machine without iconv.
+        {'A', 0xC1},  {'z', 0xA9},  {'0', 0xF0},  {'\n', 0x15}, {0xB4, 0x15},
+        {0x1C, 0x22}, {0x1E, 0x35}, {0x7F, 0x07}, {0x00, 0x00}, {0xFF, 0xFF},
     };
     for (const auto& s : samples) EXPECT_EQ(converted(s.ascii), s.ebcdic) << int{s.ascii};
-}
-
-TEST(ConvertAsciiToEbcdic, WordHtml) {
-    char text[] = "HTML";
-    convertAsciiToEbcdic(text, 4);
-    EXPECT_EQ(std::string(text), std::string("\xC8\xE3\xD4\xD3"));
 }
 
 TEST(ConvertAsciiToEbcdic, TableIsOneToOneButForNewLine) {
@@ -66,10 +59,9 @@ TEST(ConvertAsciiToEbcdic, TouchesOnlyTheCountedBytes) {
     EXPECT_STREQ(text, "admin");
     convertAsciiToEbcdic(text, 3);
     EXPECT_EQ(std::string(text), std::string("\x81\x84\x94") + "in");
-    char line[] = "ID\n";
-    convertAsciiToEbcdic(line, 3);
-    EXPECT_EQ(std::string(line), "\xC9\xC4\x15");
-    EXPECT_EQ(line[3], '\0');
+    char line[] = "HTML\n";
+    convertAsciiToEbcdic(line, 5);
+    EXPECT_EQ(std::string(line), "\xC8\xE3\xD4\xD3\x15");
 }
 
 }  // namespace

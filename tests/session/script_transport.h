@@ -20,7 +20,6 @@ struct ScriptTransport {
     int failSendAt = -1;               // index of the send call that fails
     int failReceiveAt = -1;            // index of the receive call that fails
     int sends = 0, receives = 0, flushes = 0, closes = 0, releases = 0;
-    std::vector<int> asked;  // the capacity of every receive call
     std::function<void(ScriptTransport&)> peer;
 
     void install(SessionDesc* s) {
@@ -33,7 +32,6 @@ struct ScriptTransport {
         };
         s->receive = [](void* c, unsigned char* d, int32_t cap) {
             auto* t = static_cast<ScriptTransport*>(c);
-            t->asked.push_back(cap);
             if (t->receives++ == t->failReceiveAt) return -1;
             auto dropEmpty = [t] {
                 while (!t->incoming.empty() && t->incoming.front().empty()) t->incoming.pop_front();
@@ -90,4 +88,11 @@ struct SessionHolder {
     SessionDesc* s = smNewSession();
     ~SessionHolder() { smFreeSession(s); }
     SessionDesc* operator->() { return s; }
+};
+
+// A fresh descriptor with a scripted transport in its slots.
+struct Scripted {
+    SessionHolder s;
+    ScriptTransport t;
+    Scripted() { t.install(s.s); }
 };

@@ -14,121 +14,91 @@ std::string identifyAnswer(unsigned char charset, unsigned char capability, uint
     return v;
 }
 
-TEST(Identify, ReadsCapabilityAndCharacterSet) {
-    struct {
-        unsigned char charset, capability;
-        int result;
-        int32_t ebcdic;
-        SmState state;
-        SmEndReason reason;
-    } cases[] = {
-        {0x16, 0x02, 0, 1, kSmIdentifying, kSmNotEnded},
-        {0x15, 0x02, 0, 0, kSmIdentifying, kSmNotEnded},
-        {0x16, 0xFF, 0, 1, kSmIdentifying, kSmNotEnded},
-        {0x00, 0xFD, 10, 0, kSmIdle, kSmEndClosedByProxy},
-        {0x16, 0x00, 10, 0, kSmIdle, kSmEndClosedByProxy},
-    };
-    for (const auto& c : cases) {
-        TraceCapture trace;
-        SessionHolder s;
-        ScriptTransport t;
-        t.install(s.s);
-        t.queue(identifyAnswer(c.charset, c.capability));
-        EXPECT_EQ(smIdentify(s.s), c.result) << int{c.capability};
-        EXPECT_EQ(s->ebcdic, c.ebcdic);
-        EXPECT_EQ(s->state, c.state);
-        EXPECT_EQ(s->termReason, c.reason);
-        if (c.result == kSmNoProxySupport) {
-            EXPECT_EQ(t.sent, std::string("\x00\x04\x1d\xa5\x00\x04\x14\xa5", 8))
-                << "identify, then the end-session verb";
-            EXPECT_EQ(t.closes, 1);
-            EXPECT_TRUE(trace.has("(smverbs, N) Server does not support proxy agent.\n"));
-        } else {
-            EXPECT_EQ(t.sent, std::string("\x00\x04\x1d\xa5", 4));
-        }
-    }
-}
-
-TEST(Identify, FailuresAndShortAnswers) {
+TEST(Identify, ReadsCapabilityAndCharacterSetOrRefuses) {
+    const std::string identifyVerb("\x00\x04\x1d\xa5", 4), endVerb("\x00\x04\x14\xa5", 4);
     struct {
         const char* what;
         std::string answer;
         int failSendAt;
         int result;
+        int32_t ebcdic;
         SmEndReason reason;
+        std::string sent;
     } cases[] = {
-        {"no answer", "", -1, 2, kSmEndConnection},
-        {"send fails", identifyAnswer(0, 2), 0, -1, kSmEndConnection},
-        {"too short for byte 44", identifyAnswer(0, 2, 44), -1, 2, kSmEndProtocol},
-        {"just long enough", identifyAnswer(0, 2, 45), -1, 0, kSmNotEnded},
+        {"ebcdic", identifyAnswer(0x16, 0x02), -1, 0, 1, kSmNotEnded, identifyVerb},
+        {"ascii", identifyAnswer(0x15, 0x02), -1, 0, 0, kSmNotEnded, identifyVerb},
+        {"all but proxy", identifyAnswer(0, 0xFD), -1, 10, 0, kSmEndClosedByProxy,
+         identifyVerb + endVerb},
+        {"no answer", "", -1, 2, 0, kSmEndConnection, identifyVerb},
+        {"send fails", identifyAnswer(0, 2), 0, -1, 0, kSmEndConnection, ""},
+        {"too short for byte 44", identifyAnswer(0, 2, 44), -1, 2, 0, kSmEndProtocol, identifyVerb},
+        {"just long enough", identifyAnswer(0, 2, 45), -1, 0, 0, kSmNotEnded, identifyVerb},
     };
     for (const auto& c : cases) {
-        SessionHolder s;
-        ScriptTransport t;
-        t.install(s.s);
-        t.failSendAt = c.failSendAt;
-        t.queue(c.answer);
-        EXPECT_EQ(smIdentify(s.s), c.result) << c.what;
-        EXPECT_EQ(s->termReason, c.reason) << c.what;
+        SCOPED_TRACE(c.what);
+        TraceCapture trace;
+        Scripted w;
+        w.t.failSendAt = c.failSendAt;
+        w.t.queue(c.answer);
+        EXPECT_EQ(smIdentify(w.s.s), c.result);
+        EXPECT_EQ(w.s->ebcdic, c.ebcdic);
+        EXPECT_EQ(w.s->termReason, c.reason);
+        EXPECT_EQ(w.t.sent, c.sent);
+        if (c.result == 0) {
+            EXPECT_EQ(w.s->state, kSmIdentifying);
+        }
+        if (c.result == kSmNoProxySupport) {
+            EXPECT_EQ(w.s->state, kSmIdle);
+            EXPECT_EQ(w.t.closes, 1);
+            EXPECT_TRUE(trace.has("(smverbs, N) Server does not support proxy agent.\n"));
+        }
     }
 }
 
 TEST(ProxySession, RequestLayoutAndNoVerbTrace) {
     TraceCapture trace;
-    SessionHolder s;
-    ScriptTransport t;
-    t.install(s.s);
-    t.queue(makeVerb(9, 0x5E));
-    s->state = kSmIdentifying;
-    ASSERT_EQ(smStartProxy(s.s, reinterpret_cast<const unsigned char*>("ADMIN"), 5), 0);
-    EXPECT_EQ(t.sent, std::string("\x00\x0f\x5e\xa5\x00\x00\x00\x00\x05"
-                                  "ADMIN\x00",
-                                  15));
-    EXPECT_EQ(s->state, kSmProxyStarted);
+    Scripted w;
+    w.t.queue(makeVerb(9, 0x5E));
+    w.s->state = kSmIdentifying;
+    ASSERT_EQ(smStartProxy(w.s.s, reinterpret_cast<const unsigned char*>("ADMIN"), 5), 0);
+    EXPECT_EQ(w.t.sent, std::string("\x00\x0f\x5e\xa5\x00\x00\x00\x00\x05"
+                                    "ADMIN\x00",
+                                    15));
+    EXPECT_EQ(w.s->state, kSmProxyStarted);
     EXPECT_FALSE(trace.has("Send Verb"));
 }
 
-TEST(ProxySession, StatusMapsOntoResultCodes) {
+TEST(ProxySession, StatusMapsOntoResultCodesAndFailuresReturnTwo) {
     struct {
-        int status;
+        int status;  // -1: no answer at all
         int result;
-    } cases[] = {{0, 0}, {2, 9}, {3, 6}, {11, 11}, {13, 3}, {1, 2}, {12, 2}, {255, 2}};
-    for (const auto& c : cases) {
-        SessionHolder s;
-        ScriptTransport t;
-        t.install(s.s);
-        std::string answer = makeVerb(12, 0x5E);
-        answer[8] = static_cast<char>(c.status);
-        t.queue(answer);
-        s->state = kSmIdentifying;
-        EXPECT_EQ(smStartProxy(s.s, reinterpret_cast<const unsigned char*>("a"), 1), c.result)
-            << c.status;
-        EXPECT_EQ(s->state, c.status == 0 ? kSmProxyStarted : kSmIdentifying) << c.status;
-        EXPECT_EQ(s->termReason, kSmNotEnded) << "a refusal leaves the session open";
-    }
-}
-
-TEST(ProxySession, FailuresReturnTwo) {
-    struct {
-        const char* what;
-        std::string answer;
-        int failSendAt;
-        SmEndReason reason;
+        uint16_t length = 12;
+        int failSendAt = -1;
+        SmEndReason reason = kSmNotEnded;  // a refusal leaves the session open
     } cases[] = {
-        {"send fails", makeVerb(9, 0x5E), 0, kSmEndConnection},
-        {"no answer", "", -1, kSmEndConnection},
-        {"too short for the status", makeVerb(8, 0x5E), -1, kSmEndProtocol},
+        // The known statuses' results are checked against the simulator's switches.
+        {0, 0},
+        {12, 2},
+        {255, 2},
+        {0, 2, 9, 0, kSmEndConnection},  // the send fails
+        {-1, 2, 0, -1, kSmEndConnection},
+        {0, 2, 8, -1, kSmEndProtocol},  // too short for the status
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.status << " " << c.length << " " << c.failSendAt);
         TraceCapture trace;
-        SessionHolder s;
-        ScriptTransport t;
-        t.install(s.s);
-        t.failSendAt = c.failSendAt;
-        t.queue(c.answer);
-        EXPECT_EQ(smStartProxy(s.s, reinterpret_cast<const unsigned char*>("a"), 1), 2) << c.what;
-        EXPECT_EQ(s->termReason, c.reason) << c.what;
-        if (std::string(c.what) == "no answer") {
+        Scripted w;
+        std::string answer = makeVerb(c.length, 0x5E);
+        if (c.length > 8) answer[8] = static_cast<char>(c.status);
+        if (c.status >= 0) w.t.queue(answer);
+        w.t.failSendAt = c.failSendAt;
+        w.s->state = kSmIdentifying;
+        EXPECT_EQ(smStartProxy(w.s.s, reinterpret_cast<const unsigned char*>("a"), 1), c.result);
+        EXPECT_EQ(w.s->termReason, c.reason);
+        if (c.reason == kSmNotEnded) {
+            EXPECT_EQ(w.s->state, c.status == 0 ? kSmProxyStarted : kSmIdentifying);
+        }
+        if (c.status < 0) {
             EXPECT_TRUE(trace.has("(smverbs, N) Protocol error, no response sent.\n"));
         }
     }

@@ -2,29 +2,22 @@
 // expectations survive edits of the traced file.
 #pragma once
 
-#include <cctype>
 #include <cstdio>
 #include <string>
 
 #include "common/trace.h"
 
 // Replaces the line number of every "(source, 123)" with N.
-inline std::string withoutLineNumbers(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        out += text[i];
-        if (text[i] != ',') continue;
-        size_t j = i + 1;
-        if (j < text.size() && text[j] == ' ') ++j;
-        size_t digits = j;
-        while (digits < text.size() && isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
-        if (digits > j && digits < text.size() && text[digits] == ')') {
-            out.append(text, i + 1, j - i - 1);
-            out += 'N';
-            i = digits - 1;
+inline std::string withoutLineNumbers(std::string text) {
+    for (size_t open = text.find('('); open != std::string::npos; open = text.find('(', open + 1)) {
+        size_t comma = text.find(',', open), close = text.find(')', open);
+        if (comma == std::string::npos || close == std::string::npos || comma > close) continue;
+        size_t digits = comma + 1 + (text[comma + 1] == ' ');
+        if (digits < close && text.find_first_not_of("0123456789", digits) == close) {
+            text.replace(digits, close - digits, "N");
         }
     }
-    return out;
+    return text;
 }
 
 // Captures the trace lines written while it lives, with line numbers replaced by N.

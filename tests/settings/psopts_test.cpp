@@ -9,16 +9,6 @@ namespace {
 
 using DefaultOptions = StoreTest;
 
-void storeValues(std::initializer_list<std::pair<const char*, std::string>> values) {
-    HKEY key = nullptr;
-    LONG rc = 0;
-    ASSERT_EQ(RegCreatePathEx(HKEY_LOCAL_MACHINE, kDefaultsKeyPath, &key, &rc), 1);
-    for (const auto& [name, text] : values) {
-        ASSERT_EQ(setRegValue(key, name, text.data(), REG_BINARY, text.size(), &rc), 1);
-    }
-    (void)RegCloseKey(key);
-}
-
 OptionsRecord record(const char* server, const char* port, const char* trace, const char* url) {
     OptionsRecord opts{};
     snprintf(opts.server, sizeof opts.server, "%s", server);
@@ -28,38 +18,24 @@ OptionsRecord record(const char* server, const char* port, const char* trace, co
     return opts;
 }
 
-bool keyExists(const char* path) {
-    HKEY key = nullptr;
-    LONG rc = 0;
-    if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, path, &key, &rc)) return false;
-    (void)RegCloseKey(key);
-    return true;
-}
-
-const char* failingValue = nullptr;
-LONG failThatValue(const char* function, const char* name) {
-    bool hit = strcmp(function, "RegSetValueExA") == 0 && strcmp(name, failingValue) == 0;
-    return hit ? ERROR_DISK_FULL : ERROR_SUCCESS;
-}
-
 }  // namespace
 
-TEST_F(DefaultOptions, NoStoreLeavesTheRecordAlone) {
+TEST_F(DefaultOptions, MissingStoreOrValuesAreTraced) {
     OptionsRecord opts = record("keep", "1", "t", "u");
     EXPECT_EQ(psReadDefaultFile(&opts), 0);
-    EXPECT_STREQ(opts.server, "keep");
+    EXPECT_STREQ(opts.server, "keep") << "no store leaves the record alone";
     EXPECT_EQ(traceShapes(),
               std::vector<std::string>{
                   "(psopts, NNN) psReadDefaultFile(): RegOpenPathEx(): Win32 RC=2 ."});
     EXPECT_FALSE(storeExists());
-}
 
-TEST_F(DefaultOptions, MissingValuesReadAsEmptyAndAreTraced) {
-    storeValues({{"DefaultServerAddress", std::string("velk.example\0", 13)}});
-    OptionsRecord opts = record("x", "x", "x", "x");
+    clearTrace();
+    ASSERT_EQ(storeValue(kDefaultsKeyPath, "DefaultServerAddress", REG_BINARY,
+                         std::string("velk.example\0", 13)),
+              0);
     EXPECT_EQ(psReadDefaultFile(&opts), 0);
     OptionsRecord expected = record("velk.example", "", "", "");
-    EXPECT_EQ(memcmp(&opts, &expected, sizeof opts), 0);
+    EXPECT_EQ(memcmp(&opts, &expected, sizeof opts), 0) << "missing values read as empty";
     EXPECT_EQ(traceShapes().size(), 3u);
     for (const char* name : {"DefaultServerPort", "CgiUrl", "TraceFile"}) {
         EXPECT_EQ(traceCount(std::string("getRegValue(") + name + "): Win32 RC=2 ."), 1) << name;
@@ -78,7 +54,7 @@ TEST_F(DefaultOptions, TextsUpTo63CharactersReadBackWhole) {
     };
     for (const auto& [stored, read] : cases) {
         SCOPED_TRACE(stored.size());
-        storeValues({{"DefaultServerPort", stored}});
+        ASSERT_EQ(storeValue(kDefaultsKeyPath, "DefaultServerPort", REG_BINARY, stored), 0);
         OptionsRecord opts = record("", "the old text of the field", "", "");
         EXPECT_EQ(psReadDefaultFile(&opts), 0);
         EXPECT_EQ(std::string(opts.port), read);
@@ -98,8 +74,8 @@ TEST_F(DefaultOptions, WritesRoundTripAndOnlyTheLastDecidesTheResult) {
     for (const auto& [failing, result] : cases) {
         SCOPED_TRACE(failing);
         clearTrace();
-        failingValue = failing;
-        regSetFaultHook(failThatValue);
+        failingName = failing;
+        regSetFaultHook(failNamedChange);
         EXPECT_EQ(psWriteDefaultFile(&written), result);
         regSetFaultHook(nullptr);
         EXPECT_EQ(traceShapes(),

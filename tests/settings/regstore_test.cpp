@@ -25,15 +25,8 @@ LONG setText(HKEY key, const char* name, const char* text) {
                           static_cast<DWORD>(strlen(text) + 1));
 }
 
-// Sets value `name` of `path` to `text` through a key of its own.
 LONG setAt(const char* path, const char* name, const char* text) {
-    HKEY key = nullptr;
-    LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &key, nullptr);
-    if (rc != ERROR_SUCCESS) return rc;
-    rc = setText(key, name, text);
-    (void)RegCloseKey(key);
-    return rc;
+    return storeValue(path, name, REG_SZ, std::string(text) + '\0');
 }
 
 std::string text(const char* path, const char* name) {
@@ -41,13 +34,9 @@ std::string text(const char* path, const char* name) {
     return bytes[0] == '<' ? bytes : std::string(bytes.c_str());
 }
 
-LONG failEveryChange(const char*, const char*) {
-    return ERROR_DISK_FULL;
-}
-
 }  // namespace
 
-TEST_F(RegStore, ReadingAMissingStoreFindsNothingAndCreatesNothing) {
+TEST_F(RegStore, ReadingAMissingStoreCreatesNothingTheFirstWriteMakesItPrivate) {
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &key), 2);
     DWORD size = 0;
@@ -61,9 +50,8 @@ TEST_F(RegStore, ReadingAMissingStoreFindsNothingAndCreatesNothing) {
     writeFile(storePath(), "");  // an empty file is an empty store, and becomes one on writing
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &key), 2);
     EXPECT_EQ(setAt("SOFTWARE", "v", "1"), ERROR_SUCCESS);
-}
 
-TEST_F(RegStore, FirstWriteCreatesThePrivateFolderAndFile) {
+    std::filesystem::remove_all(folder());
     EXPECT_EQ(setAt("SOFTWARE\\Test", "v", "1"), ERROR_SUCCESS);
     struct stat st {};
     ASSERT_EQ(stat(folder().c_str(), &st), 0);
@@ -148,7 +136,8 @@ TEST_F(RegStore, AScopeCommitsAllOrNothing) {
     {
         RegTransaction tx;  // one failed write spoils the whole scope
         EXPECT_EQ(setAt("SOFTWARE\\Tx", "a", "4"), ERROR_SUCCESS);
-        regSetFaultHook(failEveryChange);
+        failingName = "*";
+        regSetFaultHook(failNamedChange);
         EXPECT_EQ(setAt("SOFTWARE\\Tx", "b", "4"), ERROR_DISK_FULL);
         regSetFaultHook(nullptr);
         EXPECT_EQ(tx.commit(), ERROR_DISK_FULL);

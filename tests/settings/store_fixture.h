@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -34,6 +35,36 @@ inline std::string storedValue(const char* path, const char* name, DWORD* type =
     rc = RegQueryValueExA(key, name, nullptr, type, buffer, &size);
     (void)RegCloseKey(key);
     return rc == ERROR_SUCCESS ? std::string(reinterpret_cast<char*>(buffer), size) : codeText(rc);
+}
+
+// Stores value `name` of `path` below HKEY_LOCAL_MACHINE through the platform functions, creating
+// the key when missing.
+inline LONG storeValue(const char* path, const char* name, DWORD type, const std::string& bytes) {
+    HKEY key = nullptr;
+    LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr);
+    if (rc != ERROR_SUCCESS) return rc;
+    rc = RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                        static_cast<DWORD>(bytes.size()));
+    (void)RegCloseKey(key);
+    return rc;
+}
+
+inline bool keyExists(const char* path) {
+    HKEY key = nullptr;
+    LONG rc = 0;
+    if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, path, &key, &rc)) return false;
+    (void)RegCloseKey(key);
+    return true;
+}
+
+// For regSetFaultHook: fails every change made by the function, or to the value, that
+// failingName names ("*": every change) with ERROR_DISK_FULL.
+inline const char* failingName = "";
+inline LONG failNamedChange(const char* function, const char* name) {
+    bool hit = strcmp(failingName, "*") == 0 || strcmp(name, failingName) == 0 ||
+               strcmp(function, failingName) == 0;
+    return hit ? ERROR_DISK_FULL : ERROR_SUCCESS;
 }
 
 class StoreTest : public ::testing::Test {

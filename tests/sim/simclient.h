@@ -1,41 +1,25 @@
-// A small client for the simulator tests: starts velk-sim on a free loopback port and speaks the
-// session protocol to it with raw sockets and the program's DES.
+// A small client for the simulator tests that look at the wire itself: it speaks the session
+// protocol to velk-sim with raw sockets and the program's DES.
 //
 // Written apart from the simulator's own framing, so the tests check the simulator against an
 // independent reading of the protocol. Every wait is bounded (kWaitSeconds); nothing here hangs.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "tests/support/sim_process.h"
 
 inline constexpr int kWaitSeconds = 10;
 
 using Bytes = std::vector<unsigned char>;
 
-// One velk-sim process listening on 127.0.0.1 with an ephemeral port; stopped on destruction.
-class SimProcess {
-  public:
-    explicit SimProcess(const std::vector<std::string>& extraArgs);
-    ~SimProcess();
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
-    bool running() const { return port_ != 0; }
-    uint16_t port() const { return port_; }
-    const std::string& logPath() const { return logPath_; }
-    std::string log() const;
-
-  private:
-    pid_t pid_ = -1;
-    uint16_t port_ = 0;
-    std::string logPath_;
-};
-
-// Runs velk-sim with `args` to its end; returns its exit status and what it printed (standard
-// error in *err when given, else mixed into *out).
-int runSimToEnd(const std::vector<std::string>& args, std::string* out, std::string* err = nullptr);
+using simtest::SimProcess;
+inline int runSimToEnd(const std::vector<std::string>& args, std::string* out,
+                       std::string* err = nullptr) {
+    return simtest::runSim(args, out, err);
+}
 
 // One connection to the simulator.
 class SimClient {
@@ -53,25 +37,13 @@ class SimClient {
     // Reads what arrives until nothing more comes for `millis`; *closed tells whether the server
     // closed the connection meanwhile.
     Bytes readUntilQuiet(int millis, bool* closed);
-    // True when nothing arrives within `millis` and the connection is still open.
-    bool quietFor(int millis);
 
-    // Protocol steps; each returns the server's answer verb (empty when none came).
+    // Sends Identify; returns the answer verb (empty when none came).
     Bytes identify();
-    Bytes startProxy(const std::string& id);
-    // Runs messages 1 to 4 with `password` as given (upper-cased and converted here the way the
-    // proxy does). Fills the diagnostics; returns message 4, or empty when the exchange stopped.
-    struct Auth {
-        Bytes message2;
-        bool challengeMatched = false;
-        Bytes message4;
-    };
-    Auth authenticate(const std::string& password, bool ebcdic);
     // The whole opening: identify, proxy session, authentication. True when the server accepted.
-    bool open(const std::string& id, const std::string& password, bool ebcdic = false);
-
-    // Sends a command enciphered under the session key, in pieces of `piece` bytes when given.
-    bool sendCommand(const std::string& text, size_t piece = 0);
+    bool open(const std::string& id, const std::string& password);
+    // Sends a command enciphered under the session key.
+    bool sendCommand(const std::string& text);
     // Reads the response line up to its zero byte; false when the connection ended first.
     bool recvResponse(std::string* line);
     // Reads and deciphers exactly `amount` page bytes.
@@ -84,6 +56,3 @@ class SimClient {
     int fd_ = -1;
     unsigned char sessionKey_[8] = {};
 };
-
-// The amount announced by a response line "NAME N"; -1 without a number.
-long long announced(const std::string& line);
