@@ -1,6 +1,14 @@
 // see simanswer.h
 #include "sim/simanswer.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <random>
+#include <string>
+
 #include "common/byteorder.h"
 #include "sim/simwire.h"
 
@@ -10,6 +18,88 @@ constexpr const char* kAnswerNames[kAnswerCount] = {"identify", "proxy",    "aut
                                                     "final",    "response", "page"};
 // The magic byte a spoiled verb carries: every bit of the right one flipped.
 constexpr unsigned char kSpoiledMagic = 0x5A;
+
+constexpr const char* kHostileNames[kHostileCount] = {
+    "none", "random", "truncated", "absurd-length", "one-byte", "short-page", "stall"};
+
+void fillRandom(unsigned char* bytes, size_t count) {
+    std::random_device seed;
+    std::mt19937 generator(seed());
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<unsigned char>(byte(generator));
+}
+
+// One write per byte with Nagle's delay off, paused so that each byte travels on its own.
+bool writeOneByOne(int fd, const unsigned char* bytes, size_t count) {
+    int on = 1;
+    (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    for (size_t i = 0; i < count; ++i) {
+        if (!wireWriteAll(fd, bytes + i, 1)) return false;
+        usleep(kOneBytePauseMicros);
+    }
+    return true;
+}
+
+// The verb in the extended form, its 32-bit length absurd, its body as it was.
+std::vector<unsigned char> absurdVerb(const std::vector<unsigned char>& verb) {
+    std::vector<unsigned char> out(kVerbExtendedHeader, 0);
+    putU16BE(out.data(), static_cast<uint16_t>(verb.size()));
+    out[2] = kVerbExtended;
+    out[3] = verb[3];
+    putU32BE(out.data() + 4, verb[2]);
+    putU32BE(out.data() + 8, kAbsurdVerbLength);
+    out.insert(out.end(), verb.begin() + kVerbHeader, verb.end());
+    return out;
+}
+
+// "NAME N" plus its zero byte with N replaced by `amount`.
+std::string lineWithAmount(const unsigned char* bytes, size_t count, uint64_t amount) {
+    std::string line(reinterpret_cast<const char*>(bytes), count > 0 ? count - 1 : 0);
+    size_t blank = line.find(' ');
+    return line.substr(0, blank) + " " + std::to_string(amount) + std::string(1, '\0');
+}
+
+uint64_t amountOf(const unsigned char* bytes, size_t count) {
+    std::string line(reinterpret_cast<const char*>(bytes), count > 0 ? count - 1 : 0);
+    size_t blank = line.find(' ');
+    return blank == std::string::npos ? 0 : std::stoull(line.substr(blank + 1));
+}
+
+// The hostile shapes, for verbs and streams alike; `bytes` may be rewritten.
+Sent sendHostile(int fd, Answer answer, Hostile mode, std::vector<unsigned char> bytes) {
+    const size_t half = bytes.size() / 2;
+    switch (mode) {
+        case Hostile::none:
+            break;
+        case Hostile::random:
+            fillRandom(bytes.data(), bytes.size());
+            return wireWriteAll(fd, bytes.data(), bytes.size()) ? Sent::cut : Sent::failed;
+        case Hostile::truncated:
+            return wireWriteAll(fd, bytes.data(), half) ? Sent::cut : Sent::failed;
+        case Hostile::absurdLength:
+            if (answerIsVerb(answer)) {
+                bytes = absurdVerb(bytes);
+            } else if (answer == Answer::response) {
+                std::string line = lineWithAmount(bytes.data(), bytes.size(), kAbsurdPageLength);
+                bytes.assign(line.begin(), line.end());
+            }
+            break;
+        case Hostile::oneByte:
+            return writeOneByOne(fd, bytes.data(), bytes.size()) ? Sent::whole : Sent::failed;
+        case Hostile::shortPage:
+            if (answer == Answer::response) {
+                uint64_t amount = amountOf(bytes.data(), bytes.size());
+                std::string line =
+                    lineWithAmount(bytes.data(), bytes.size(), amount + kShortPageMissing);
+                bytes.assign(line.begin(), line.end());
+                break;
+            }
+            return wireWriteAll(fd, bytes.data(), bytes.size()) ? Sent::cut : Sent::failed;
+        case Hostile::stall:
+            return wireWriteAll(fd, bytes.data(), half) ? Sent::withheld : Sent::failed;
+    }
+    return wireWriteAll(fd, bytes.data(), bytes.size()) ? Sent::whole : Sent::failed;
+}
 
 }  // namespace
 
@@ -28,6 +118,21 @@ bool answerFromName(std::string_view name, Answer* out) {
     return false;
 }
 
+const char* hostileName(Hostile mode) {
+    int i = static_cast<int>(mode);
+    return i >= 0 && i < kHostileCount ? kHostileNames[i] : nullptr;
+}
+
+bool hostileFromName(std::string_view name, Hostile* out) {
+    for (int i = 1; i < kHostileCount; ++i) {
+        if (name == kHostileNames[i]) {
+            *out = static_cast<Hostile>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
 bool answerIsVerb(Answer answer) {
     return answer == Answer::identify || answer == Answer::proxy || answer == Answer::auth ||
            answer == Answer::final;
@@ -37,6 +142,8 @@ Sent sendVerbAnswer(int fd, Answer answer, const AnswerFaults& faults,
                     std::vector<unsigned char> verb) {
     const AnswerShape& shape = faults.of(answer);
     if (shape.silent) return Sent::withheld;
+    if (shape.hostile != Hostile::none)
+        return sendHostile(fd, answer, shape.hostile, std::move(verb));
     if (shape.shortened && verb.size() > kVerbHeader) {
         // Still a well-framed verb, only too short for the fields the client reads from it.
         size_t half = verb.size() / 2 < kVerbHeader ? kVerbHeader : verb.size() / 2;
@@ -51,6 +158,10 @@ Sent sendStreamAnswer(int fd, Answer answer, const AnswerFaults& faults, const u
                       size_t count) {
     const AnswerShape& shape = faults.of(answer);
     if (shape.silent) return Sent::withheld;
+    if (shape.hostile != Hostile::none) {
+        return sendHostile(fd, answer, shape.hostile,
+                           std::vector<unsigned char>(bytes, bytes + count));
+    }
     size_t keep = shape.shortened ? count / 2 : count;
     if (!wireWriteAll(fd, bytes, keep)) return Sent::failed;
     return shape.shortened ? Sent::cut : Sent::whole;

@@ -30,6 +30,29 @@ inline constexpr int kAnswerCount = 6;
 // True for the answers that travel as verbs (identify, proxy, auth, final).
 [[nodiscard]] bool answerIsVerb(Answer answer);
 
+// A server that misbehaves on purpose; each mode spoils the answers it is set on.
+enum class Hostile : int {
+    none = 0,
+    random = 1,        // the answer's bytes replaced by random ones; the connection closed after
+    truncated = 2,     // the first half of the answer sent as it is; the connection closed after
+    absurdLength = 3,  // a verb in the extended form announcing 0xFFFFFFF0 bytes, or a response
+                       // line announcing kAbsurdPageLength page bytes; the connection stays open
+    oneByte = 4,       // the answer sent whole, one byte per write, kOneBytePauseMicros apart
+    shortPage = 5,     // the response line announces kShortPageMissing more bytes than the page
+                       // holds; the page is sent whole and the connection closed after it
+    stall = 6,         // the first half of the answer sent, then nothing until the client leaves
+};
+inline constexpr int kHostileCount = 7;
+inline constexpr uint32_t kAbsurdVerbLength = 0xFFFFFFF0u;
+inline constexpr uint64_t kAbsurdPageLength = 4000000000u;
+inline constexpr uint64_t kShortPageMissing = 1000;
+inline constexpr unsigned kOneBytePauseMicros = 50;
+
+// Names as --hostile spells them ("random", "absurd-length", ...); null for a value out of range.
+[[nodiscard]] const char* hostileName(Hostile mode);
+// Finds a mode by its command-line name. Returns false when the name is unknown (or "none").
+[[nodiscard]] bool hostileFromName(std::string_view name, Hostile* out);
+
 // How one answer leaves the simulator.
 struct AnswerShape {
     // A verb is re-framed at half its length (its length field agrees, its fields are missing); a
@@ -39,6 +62,8 @@ struct AnswerShape {
     bool silent = false;
     // Verbs only: the magic byte is sent as 0x5A instead of 0xA5.
     bool badMagic = false;
+    // The way a hostile server spoils this answer; takes the place of the three above.
+    Hostile hostile = Hostile::none;
 };
 
 struct AnswerFaults {

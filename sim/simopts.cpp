@@ -58,6 +58,20 @@ constexpr char kHelp[] =
     "  --silent[=WHICH]       send nothing for answer WHICH (default identify) and wait for the\n"
     "                         client to give up\n"
     "  --bad-magic[=WHICH]    send verb answer WHICH with magic 0x5A (default identify)\n"
+    "  --hostile=MODE[:WHICH] misbehave on purpose in answer WHICH:\n"
+    "                         random         random bytes of the answer's length, then close\n"
+    "                                        (default identify)\n"
+    "                         truncated      the first half of the answer, then close (default\n"
+    "                                        identify)\n"
+    "                         absurd-length  a verb announcing 0xFFFFFFF0 bytes in the extended\n"
+    "                                        form, or (response) a line announcing 4000000000\n"
+    "                                        page bytes; stays open (default identify)\n"
+    "                         one-byte       the answer whole, one byte per write (default\n"
+    "                                        every answer)\n"
+    "                         short-page     the response line announces 1000 bytes more than\n"
+    "                                        the page holds; close after the page (no WHICH)\n"
+    "                         stall          the first half of the answer, then nothing until\n"
+    "                                        the client leaves (default page)\n"
     "\n"
     "Answers, in the order of a session: identify, proxy, auth, final, response, page.\n"
     "\n"
@@ -146,6 +160,42 @@ void splitOption(std::string_view arg, std::string_view* name, std::string_view*
     return true;
 }
 
+// Applies "--hostile=MODE[:WHICH]".
+[[nodiscard]] bool applyHostile(std::string_view value, SimOptions* out, std::string* message) {
+    size_t colon = value.find(':');
+    std::string_view modeName = value.substr(0, colon);
+    Hostile mode = Hostile::none;
+    if (!hostileFromName(modeName, &mode)) {
+        *message = "--hostile: unknown mode '" + std::string(modeName) +
+                   "' (random, truncated, absurd-length, one-byte, short-page, stall)";
+        return false;
+    }
+    if (colon == std::string_view::npos) {
+        if (mode == Hostile::oneByte) {
+            for (AnswerShape& shape : out->faults.shapes) shape.hostile = mode;
+        } else if (mode == Hostile::shortPage) {
+            out->faults.of(Answer::response).hostile = mode;
+            out->faults.of(Answer::page).hostile = mode;
+        } else {
+            out->faults.of(mode == Hostile::stall ? Answer::page : Answer::identify).hostile = mode;
+        }
+        return true;
+    }
+    std::string_view whichName = value.substr(colon + 1);
+    Answer which = Answer::identify;
+    if (!answerFromName(whichName, &which)) {
+        *message = "--hostile: unknown answer '" + std::string(whichName) + "'";
+        return false;
+    }
+    if (mode == Hostile::shortPage || (mode == Hostile::absurdLength && which == Answer::page)) {
+        *message = std::string("--hostile: ") + hostileName(mode) + " cannot be set on the " +
+                   answerName(which) + " answer";
+        return false;
+    }
+    out->faults.of(which).hostile = mode;
+    return true;
+}
+
 }  // namespace
 
 const char* simHelpText() {
@@ -213,6 +263,8 @@ SimParse simParseOptions(int argc, char** argv, SimOptions* out, std::string* me
             ok = flag(&out->outOfSequence);
         } else if (name == "--refuse-final") {
             ok = flag(&out->refuseFinal);
+        } else if (name == "--hostile") {
+            ok = takeValue() && applyHostile(value, out, message);
         } else if (name == "--short-answer" || name == "--silent" || name == "--bad-magic") {
             ok = applyShape(name, value, hasValue, out, message);
         } else {

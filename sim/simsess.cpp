@@ -111,6 +111,11 @@ Flow lost(const Dialogue& d, const char* expected, WireResult r) {
 
 // What follows an answer that was not sent whole.
 Flow afterAnswer(const Dialogue& d, Answer answer, Sent sent) {
+    Hostile mode = d.options.faults.of(answer).hostile;
+    if (mode != Hostile::none) {
+        TRACE("(%s, %d) #%u sent the %s answer hostile (%s)\n", TRACE_AT, d.id, answerName(answer),
+              hostileName(mode));
+    }
     switch (sent) {
         case Sent::whole:
             return Flow::next;

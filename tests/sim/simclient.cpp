@@ -216,6 +216,22 @@ bool SimClient::readUntilClosed(Bytes* got) {
     }
 }
 
+Bytes SimClient::readUntilQuiet(int millis, bool* closed) {
+    Bytes got;
+    *closed = false;
+    unsigned char buffer[4096];
+    pollfd p{fd_, POLLIN, 0};
+    while (got.size() < kReadCap && poll(&p, 1, millis) == 1) {
+        ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            *closed = true;
+            break;
+        }
+        got.insert(got.end(), buffer, buffer + n);
+    }
+    return got;
+}
+
 bool SimClient::quietFor(int millis) {
     pollfd p{fd_, POLLIN, 0};
     return poll(&p, 1, millis) == 0;

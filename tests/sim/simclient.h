@@ -50,6 +50,9 @@ class SimClient {
     Bytes recvVerb();
     // Reads whatever arrives before the connection closes, up to a bound; true if it closed.
     bool readUntilClosed(Bytes* got);
+    // Reads what arrives until nothing more comes for `millis`; *closed tells whether the server
+    // closed the connection meanwhile.
+    Bytes readUntilQuiet(int millis, bool* closed);
     // True when nothing arrives within `millis` and the connection is still open.
     bool quietFor(int millis);
 

@@ -1,0 +1,90 @@
+// The request argument list under hostile request texts: the GET road (the whole text decoded, then
+// split) and the POST road (split, then the URL value decoded), with the lookups and the URL
+// conversion that follow on each. The decoder is also checked against the decoding rule written
+// out plainly here.
+#include <cstdint>
+#include <string>
+
+#include "front/korproxy_args.h"
+#include "front/korproxy_urlconv.h"
+#include "fuzz/fuzz_support.h"
+
+namespace {
+
+// The decoding rule: %XX is one byte (a zero byte ends the text; a "%" closer than two characters
+// to the end stays), then every "+" is a space.
+std::string decodedByRule(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        char c = text[i];
+        if (c == '%' && i + 2 < text.size()) {
+            c = static_cast<char>(16 * hexDigitValue(text[i + 1]) + hexDigitValue(text[i + 2]));
+            i += 3;
+            if (c == '\0') break;
+        } else {
+            ++i;
+        }
+        out.push_back(c == '+' ? ' ' : c);
+    }
+    return out;
+}
+
+size_t piecesIn(const char* text) {
+    size_t pieces = 1;
+    for (; *text != '\0'; ++text) pieces += *text == '&' ? 1 : 0;
+    return pieces;
+}
+
+void checkList(ArgNode* head, const char* block, size_t blockLength, size_t pieces) {
+    size_t count = 0;
+    for (ArgNode* node = head; node != nullptr; node = node->next) {
+        ++count;
+        FUZZ_CHECK(node->name >= block && node->name <= block + blockLength);
+        for (const char* p = node->name; *p != '\0'; ++p) FUZZ_CHECK(!(*p >= 'a' && *p <= 'z'));
+        FUZZ_CHECK(strchr(node->name, '&') == nullptr && strchr(node->name, '=') == nullptr);
+        if (node->value != nullptr) {
+            FUZZ_CHECK(node->value > block && node->value <= block + blockLength);
+            FUZZ_CHECK(strchr(node->value, '&') == nullptr);
+        }
+    }
+    FUZZ_CHECK(count == pieces);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
+    fuzzQuietStart();
+    if (size == 0) return 0;
+    const bool postRoad = (data[0] & 1) != 0;
+    char* text = fuzzCText(data + 1, size - 1);
+    const std::string original = text;
+
+    if (!postRoad) {
+        unescapeUrl(text);
+        FUZZ_CHECK(std::string(text) == decodedByRule(original));
+    }
+    const std::string split = text;
+    const size_t pieces = split.empty() ? 0 : piecesIn(text);
+    bool pageWritten = true;
+    ArgNode* head = buildArgList(text, &pageWritten);
+    if (head == nullptr) {
+        // Refused or empty: the text is still the caller's, and a page was written only for a
+        // refusal.
+        FUZZ_CHECK(pageWritten == (pieces > kMaxArgPieces));
+        free(text);
+        return 0;
+    }
+    FUZZ_CHECK(!pageWritten);
+    checkList(head, text, split.size(), pieces);
+
+    (void)findArgPrefix(head, "SERVER");
+    ArgNode* url = findArgExact(head, "URL");
+    if (url != nullptr && url->value != nullptr) {
+        if (postRoad) unescapeUrl(url->value);
+        ConvertUrlBack(url);
+        FUZZ_CHECK(url->value != nullptr);
+    }
+    freeArgList(&head);
+    FUZZ_CHECK(head == nullptr);
+    return 0;
+}
