@@ -5,6 +5,7 @@
 
 #include "common/trace.h"
 #include "settings/registry.h"
+#include "settings/regstore.h"
 #include "settings/settingskeys.h"
 
 static constexpr const char kTraceSource[] = "psopts";
@@ -51,6 +52,9 @@ void deleteKeyAt(const char* path) {
 }  // namespace
 
 int psReadDefaultFile(OptionsRecord* opts) {
+    // The four options come from one state of the store: never the server of one write with the
+    // port of another.
+    RegTransaction snapshot(RegTxMode::Read);
     HKEY key = nullptr;
     LONG rc = ERROR_SUCCESS;
     if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, kDefaultsKeyPath, &key, &rc)) {
@@ -66,6 +70,14 @@ int psReadDefaultFile(OptionsRecord* opts) {
 }
 
 int psWriteDefaultFile(const OptionsRecord* opts) {
+    // The four options land together or not at all, so a request reading meanwhile sees either
+    // the old set or the new one.
+    RegTransaction scope;
+    if (scope.begun() != ERROR_SUCCESS) {
+        TRACE("(%s, %i) psWriteDefaultFile(): the store cannot be opened: Win32 RC = %d.\n",
+              TRACE_AT, static_cast<int>(scope.begun()));
+        return -1;
+    }
     HKEY key = nullptr;
     LONG rc = ERROR_SUCCESS;
     if (!RegCreatePathEx(HKEY_LOCAL_MACHINE, kDefaultsKeyPath, &key, &rc)) {
@@ -77,7 +89,14 @@ int psWriteDefaultFile(const OptionsRecord* opts) {
     writeOption(key, "TraceFile", opts->traceFile, &rc);
     writeOption(key, "CgiUrl", opts->cgiUrl, &rc);
     (void)RegCloseKey(key);
-    return rc == ERROR_SUCCESS ? 0 : -1;  // only the last write decides
+    // A failed write, or a failed commit, stores none of the four.
+    LONG committed = scope.commit();
+    if (committed != ERROR_SUCCESS) {
+        TRACE("(%s, %i) psWriteDefaultFile(): the options were not stored: Win32 RC = %d.\n",
+              TRACE_AT, static_cast<int>(committed));
+        return -1;
+    }
+    return 0;
 }
 
 void psDeleteDefaultFile(int alsoParent) {

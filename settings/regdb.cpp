@@ -162,6 +162,10 @@ LONG openStore(RegNeed need) {
     sqlite3_busy_timeout(db, kRegBusyTimeoutMs);
     int keepWal = 1;  // no window in which a closing process deletes the log under an opening one
     (void)sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &keepWal);
+    // The last process to close copies the log into the file and then empties it, instead of
+    // keeping its pages: every later request would read the whole log back when it opens the
+    // store and copy it into the file again, with three disk flushes, when it closes.
+    (void)regExec(db, "PRAGMA journal_size_limit = 0");
     LONG code = checkLayout(db, &store.laidOut);
     if (code == ERROR_SUCCESS && !store.laidOut) {
         if (need == RegNeed::Read) {

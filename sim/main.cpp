@@ -2,6 +2,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -107,6 +108,10 @@ void runConnection(int fd, unsigned id, const SimOptions* options) {
             if (error == EMFILE || error == ENFILE) std::this_thread::sleep_for(kBackoff);
             continue;
         }
+        // Every answer leaves as soon as it is written: the page right behind its response line
+        // would otherwise wait for the client's delayed acknowledgement of that line.
+        int noDelay = 1;
+        (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
         char host[INET_ADDRSTRLEN] = "?";
         (void)inet_ntop(AF_INET, &peer.sin_addr, host, sizeof host);
         TRACE("(%s, %d) #%u connection from %s:%u\n", TRACE_AT, id, host, ntohs(peer.sin_port));

@@ -62,26 +62,31 @@ TEST_F(DefaultOptions, TextsUpTo63CharactersReadBackWhole) {
     EXPECT_EQ(traceCount("getRegValue(DefaultServerPort): Win32 RC=234 ."), 1);
 }
 
-TEST_F(DefaultOptions, WritesRoundTripAndOnlyTheLastDecidesTheResult) {
+TEST_F(DefaultOptions, WritesRoundTripAndAFailedWriteStoresNoneOfTheFour) {
     OptionsRecord written = record("10.1.2.3", "1500", "", "http://web/cgi-bin/velkproxy");
     ASSERT_EQ(psWriteDefaultFile(&written), 0);
     OptionsRecord opts{};
     EXPECT_EQ(psReadDefaultFile(&opts), 0);
     EXPECT_EQ(memcmp(&opts, &written, sizeof opts), 0);
     EXPECT_EQ(storedValue(kDefaultsKeyPath, "TraceFile"), std::string(1, '\0'));
-    const std::pair<const char*, int> cases[] = {
-        {"CgiUrl", -1}, {"DefaultServerAddress", 0}, {"TraceFile", 0}};
-    for (const auto& [failing, result] : cases) {
+    OptionsRecord other = record("10.9.9.9", "1600", "trace.txt", "/cgi-bin/other");
+    for (const char* failing :
+         {"DefaultServerAddress", "DefaultServerPort", "TraceFile", "CgiUrl"}) {
         SCOPED_TRACE(failing);
         clearTrace();
         failingName = failing;
         regSetFaultHook(failNamedChange);
-        EXPECT_EQ(psWriteDefaultFile(&written), result);
+        EXPECT_EQ(psWriteDefaultFile(&other), -1);
         regSetFaultHook(nullptr);
         EXPECT_EQ(traceShapes(),
-                  std::vector<std::string>{
+                  (std::vector<std::string>{
                       std::string("(psopts, NNN) psWriteDefaultFile(): setRegValue(") + failing +
-                      "): Win32 RC = 112."});
+                          "): Win32 RC = 112.",
+                      "(psopts, NNN) psWriteDefaultFile(): the options were not stored: Win32 RC "
+                      "= 112."}));
+        OptionsRecord kept{};
+        EXPECT_EQ(psReadDefaultFile(&kept), 0);
+        EXPECT_EQ(memcmp(&kept, &written, sizeof kept), 0);
     }
 }
 

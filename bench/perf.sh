@@ -1,0 +1,170 @@
+#!/usr/bin/env bash
+# The performance record: one request of korproxy against its floor, side by side in one run.
+# The floor (korproxy-floor) is a CGI program that only writes bytes it already holds; it is given
+# exactly what korproxy wrote for the same page. Pages of 1 KiB, 64 KiB and 1 MiB from velk-sim:
+#   - run directly as processes (hyperfine: median wall time, mean processor time user + system);
+#   - through lighttpd (wrk, one connection: median latency).
+# Then desCbc deciphering 1 MiB (korproxy-bench), a profile of the 1 KiB and 1 MiB requests
+# (perf, when the machine allows it), and the peak memory of an 8 MiB page (max RSS).
+# Prints the figures as markdown; with PERF_MARKDOWN=FILE also writes them there.
+#
+#   bench/perf.sh [BUILD_DIR]      PERF_RUNS=60 (direct runs per command), PERF_WEB=300 (requests)
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+. "$root/scripts/lib/packages.sh"
+. "$root/scripts/lib/stack.sh"
+ensure_packages perf
+
+build=$(mkdir -p "${1:-$root/build}" && cd "${1:-$root/build}" && pwd)
+runs=${PERF_RUNS:-60}
+web_requests=${PERF_WEB:-300}
+sizes=(1024 65536 1048576)
+big=8388608
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j"$(nproc)" --target korproxy velk-sim korproxy-floor korproxy-bench >/dev/null
+
+work="$build/perf"
+rm -rf "$work"
+mkdir -p "$work/floor"
+stack_install "$build" "$work/install"
+cgi="$STACK_CGI_DIR"
+cp "$build/bin/korproxy-floor" "$work/floor/"
+registry="$work/registry.db"
+trap stack_stop EXIT
+trap 'exit 130' INT TERM
+
+stack_start_sim "$build/bin/velk-sim" "$work/velk-sim.log" --admin-id PERFADM --admin-password PERFPW1 \
+  --log "$work/velk-sim.txt"
+sim_port=$STACK_SIM_PORT
+# Trace off: no trace file stored.
+stack_admin "$cgi" "$registry" -tcps=127.0.0.1 -tcpp="$sim_port" -cgiUrl=/cgi-bin/velkproxy \
+  -proxyId=PERFADM -proxyPassword=PERFPW1 >/dev/null
+web_port=$(stack_free_port)
+printf 'setup:perf\n' >"$work/setup.users"
+stack_write_lighttpd "$work/lighttpd" "$web_port" "$cgi" "$registry" "$work/setup.users"
+cat >>"$work/lighttpd/lighttpd.conf" <<CONF
+\$HTTP["url"] == "/floor" {
+  alias.url += ( "/floor" => "$work/floor/korproxy-floor" )
+  cgi.assign = ( "/korproxy-floor" => "" )
+}
+CONF
+stack_start_lighttpd "$work/lighttpd" "$web_port"
+
+query() { echo "SERVER=127.0.0.1:$sim_port&URL=/size/$1"; }
+proxy() { (cd "$cgi" && env REQUEST_METHOD=GET QUERY_STRING="$(query "$1")" KORPROXY_REGISTRY="$registry" ./korproxy); }
+
+# The floor's pages: korproxy's own output for each size, checked to be the same every time.
+for n in "${sizes[@]}" "$big"; do
+  proxy "$n" >"$work/floor/page-$n"
+  proxy "$n" | cmp -s - "$work/floor/page-$n" || stack_die "korproxy wrote two different pages for $n"
+  grep -q "^Content-type: text/html" "$work/floor/page-$n" || stack_die "no page for $n"
+done
+
+# hyperfine CSV: command,mean,stddev,median,user,system,min,max (seconds).
+declare -A wall cpu web
+for n in "${sizes[@]}"; do
+  (cd "$cgi" && REQUEST_METHOD=GET QUERY_STRING="$(query "$n")" KORPROXY_REGISTRY="$registry" \
+    hyperfine -N -w 5 -r "$runs" --export-csv "$work/direct-$n.csv" \
+    -n proxy ./korproxy -n floor "$work/floor/korproxy-floor $work/floor/page-$n" >/dev/null)
+  while IFS=, read -r name _ _ median user system _; do
+    [ "$name" = command ] && continue
+    wall[$name-$n]=$(awk -v m="$median" 'BEGIN { printf "%.2f", m * 1000 }')
+    cpu[$name-$n]=$(awk -v u="$user" -v s="$system" 'BEGIN { printf "%.2f", (u + s) * 1000 }')
+  done <"$work/direct-$n.csv"
+done
+
+# Through lighttpd: one connection, so each figure is the latency of one request.
+web_run() { # web_run NAME URL REQUESTS
+  local i pid
+  rm -f "$work/wrk-done"
+  KORPROXY_REQUESTS=$3 KORPROXY_DONE_FILE="$work/wrk-done" \
+    wrk -t1 -c1 -d300s --timeout 30s -s "$here/count.lua" "$2" >"$work/wrk-$1.txt" 2>&1 &
+  pid=$!
+  for ((i = 0; i < 6000; i++)); do
+    [ -e "$work/wrk-done" ] && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  kill -INT "$pid" 2>/dev/null || true
+  wait "$pid" || true
+  grep -q 'errors=0 bad_bodies=0' "$work/wrk-$1.txt" || stack_die "failed requests: $(cat "$work/wrk-$1.txt")"
+  sed -n 's/.* p50_ms=\([0-9.]*\) .*/\1/p' "$work/wrk-$1.txt"
+}
+for n in "${sizes[@]}"; do
+  count=$((n >= 1048576 ? web_requests / 3 : web_requests))
+  web[proxy-$n]=$(web_run "proxy-$n" "http://127.0.0.1:$web_port/cgi-bin/velkproxy/?$(query "$n")" "$count")
+  web[floor-$n]=$(web_run "floor-$n" "http://127.0.0.1:$web_port/floor?page-$n" "$count")
+done
+
+# desCbc alone on 1 MiB, processor time, median of five.
+"$build/bin/korproxy-bench" --benchmark_filter=BM_desCbcDecipher --benchmark_repetitions=5 \
+  --benchmark_out="$work/des.csv" --benchmark_out_format=csv >/dev/null 2>&1
+des_ms=$(awk -F, '$1 ~ /BM_desCbcDecipher_median/ { printf "%.2f", $4 / 1000 }' "$work/des.csv")
+[ -n "$des_ms" ] || stack_die "no desCbc figure in $work/des.csv"
+
+# Peak memory: max RSS of korproxy and of the floor with the 8 MiB page.
+rss() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n1; }
+rss_proxy=$(cd "$cgi" && REQUEST_METHOD=GET QUERY_STRING="$(query "$big")" KORPROXY_REGISTRY="$registry" rss ./korproxy)
+rss_small=$(cd "$cgi" && REQUEST_METHOD=GET QUERY_STRING="$(query 1024)" KORPROXY_REGISTRY="$registry" rss ./korproxy)
+rss_floor=$(rss "$work/floor/korproxy-floor" "$work/floor/page-$big")
+
+# Profiles: where a request's processor time goes (symbols above 1 %).
+profile() { # profile SIZE
+  local data="$work/perf-$1.data"
+  (cd "$cgi" && REQUEST_METHOD=GET QUERY_STRING="$(query "$1")" KORPROXY_REGISTRY="$registry" \
+    perf record -q -F 10000 -g -o "$data" -- sh -c 'for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do ./korproxy >/dev/null; done') \
+    >/dev/null 2>&1 || return 1
+  perf report -i "$data" --comm korproxy --no-children --percentage relative --sort dso,sym --stdio \
+    -g none 2>/dev/null | awk '/^ +[0-9.]+%/ && $1 + 0 >= 1 { $1 = $1; print "    " $0 }' | head -n 15
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+minus() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a - b }'; }
+verdict() { awk -v a="$1" -v b="$2" 'BEGIN { print (a <= b) ? "met" : "missed" }'; }
+over_1m=$(minus "${cpu[proxy-1048576]}" "${cpu[floor-1048576]}")
+over_1m_wall=$(minus "${wall[proxy-1048576]}" "${wall[floor-1048576]}")
+allowance=$(awk -v d="$des_ms" 'BEGIN { printf "%.2f", 1.25 * d }')
+rss_limit=$(((big / 1024) + 4096))
+
+out="$work/figures.md"
+{
+  echo "Direct runs ($runs each, hyperfine; wall = median, processor = mean user + system, ms):"
+  echo
+  echo "| page | korproxy wall | floor wall | ratio | korproxy processor | floor processor | ratio |"
+  echo "|---|---:|---:|---:|---:|---:|---:|"
+  for n in "${sizes[@]}"; do
+    printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$((n / 1024)) KiB" "${wall[proxy-$n]}" "${wall[floor-$n]}" \
+      "$(ratio "${wall[proxy-$n]}" "${wall[floor-$n]}")" "${cpu[proxy-$n]}" "${cpu[floor-$n]}" \
+      "$(ratio "${cpu[proxy-$n]}" "${cpu[floor-$n]}")"
+  done
+  echo
+  echo "Through lighttpd (wrk, one connection, $web_requests requests, a third of that for 1 MiB; median latency, ms):"
+  echo
+  echo "| page | korproxy | floor | ratio |"
+  echo "|---|---:|---:|---:|"
+  for n in "${sizes[@]}"; do
+    printf '| %s | %s | %s | %s |\n' "$((n / 1024)) KiB" "${web[proxy-$n]}" "${web[floor-$n]}" \
+      "$(ratio "${web[proxy-$n]}" "${web[floor-$n]}")"
+  done
+  echo
+  echo "Aims:"
+  echo
+  echo "- 1 KiB page at most 2 × the floor: wall $(ratio "${wall[proxy-1024]}" "${wall[floor-1024]}") ×," \
+    "processor $(ratio "${cpu[proxy-1024]}" "${cpu[floor-1024]}") ×, through lighttpd" \
+    "$(ratio "${web[proxy-1024]}" "${web[floor-1024]}") × ($(verdict "$(ratio "${cpu[proxy-1024]}" "${cpu[floor-1024]}")" 2) on processor time)."
+  echo "- 1 MiB page, time beyond the floor at most 1.25 × desCbc deciphering 1 MiB ($des_ms ms processor," \
+    "so $allowance ms): korproxy's processor time beyond the floor's is $over_1m ms ($(verdict "$over_1m" "$allowance"))." \
+    "Wall time beyond the floor is $over_1m_wall ms; it also holds the simulator enciphering the same MiB before it sends it."
+  echo "- Peak memory with an 8 MiB page at most page + 4 MiB ($rss_limit KiB): max RSS $rss_proxy KiB" \
+    "($(verdict "$rss_proxy" "$rss_limit")); with a 1 KiB page $rss_small KiB; the floor holding the same 8 MiB page $rss_floor KiB."
+  for n in 1024 1048576; do
+    echo
+    echo "Profile of korproxy, $((n / 1024)) KiB page (perf, 20 requests; share of the process's samples, symbols ≥ 1 %):"
+    echo
+    profile "$n" || echo "    (perf could not record here)"
+  done
+} >"$out"
+cat "$out"
+[ -z "${PERF_MARKDOWN:-}" ] || cp "$out" "$PERF_MARKDOWN"
