@@ -38,8 +38,8 @@ TEST(ConvertAsciiToEbcdic, TableIsOneToOneButForNewLine) {
 }
 
 TEST(ConvertAsciiToEbcdic, PrintableRangeMatchesIconv) {
-    iconv_t cd = iconv_open("IBM1047", "ISO-8859-1");
-    if (cd == reinterpret_cast<iconv_t>(-1)) GTEST_SKIP() << "iconv has no IBM1047 here";
+    iconv_t cd = iconv_open("CP1047", "ISO-8859-1");
+    if (cd == reinterpret_cast<iconv_t>(-1)) GTEST_SKIP() << "iconv has no CP1047 here";
     for (int b = 0x20; b <= 0x7E; ++b) {
         char in = static_cast<char>(b), out = 0;
         char* inp = &in;

@@ -1,8 +1,9 @@
 // The program's own command line, run from its installed folder on stores of its own: storing and
-// removing settings, the messages, and a replayed request whose trace appears on the console.
+// removing settings, the messages, and a replayed request whose trace appears on the console. The
+// refusals and the trace's masking are checked on the same program by tests/front.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { existsSync, readFileSync, rmSync } from 'node:fs';
+import { rmSync } from 'node:fs';
 import { env, folder, simAddress, runProgram, storedForm } from './lib.mjs';
 
 const T = { timeout: 120000 };
@@ -37,12 +38,6 @@ test('messages of the command line', T, () => {
   assert.match(usage, / {3}\tSERVER=<[a-z]+:\/\/[^>]+:1500>&URL=<url> where <> denotes input\n\tinformation\n/);
 });
 
-test('without REQUEST_METHOD and without arguments the error page says so', T, () => {
-  const r = run(freshStore());
-  assert.equal(r.status, 0);
-  assert.ok(r.out.includes('Enviroment variable REQUEST_METHOD is not being set by this web server'));
-});
-
 test('stored defaults and credentials are what the setup form shows', T, () => {
   const reg = freshStore();
   const r = run(reg, '-tcps=127.0.0.1', `-tcpp=${env.simPort}`, `-cgiUrl=${folder}`, '-trace=',
@@ -50,20 +45,6 @@ test('stored defaults and credentials are what the setup form shows', T, () => {
   assert.equal(r.out, 'Default options have been updated.\nPassword file has been updated\n');
   assert.deepEqual(storedForm(reg), { SETUP: 'SETUP', ID: env.adminId, PSWD: '', CGIURL: folder,
     DADDRESS: '127.0.0.1', DPORT: env.simPort });
-});
-
-test('a value longer than its field is refused, naming the option, and nothing is stored', T, () => {
-  const reg = freshStore();
-  run(reg, '-tcps=keep.example', '-tcpp=1500');
-  for (const opt of ['-tcps', '-tcpp', '-cgiUrl', '-trace']) {
-    const r = run(reg, `${opt}=${'x'.repeat(65)}`, '-tcps=changed');
-    assert.ok(r.out.includes(opt), `${opt}: message does not name the option:\n${r.out}`);
-    const f = storedForm(reg);
-    assert.equal(f.DADDRESS, 'keep.example', opt);
-    assert.equal(f.DPORT, '1500', opt);
-  }
-  run(reg, `-proxyId=${'i'.repeat(256)}`, '-proxyPassword=p');
-  assert.equal(storedForm(reg).ID, '');
 });
 
 test('-uninstall removes every stored setting', T, () => {
@@ -84,18 +65,4 @@ test('-request= replays a request with its trace on the console', T, () => {
   assert.match(r.out, /Content-type: text\/html\nProxy: KORPROXY\//);
   assert.match(r.out, /\(smsess, \d+\)/, 'no session trace on the console');
   assert.ok(!r.out.includes(env.adminPassword), 'the password reached the console');
-});
-
-test('the trace never holds the password given on the command line', T, () => {
-  const reg = freshStore();
-  const traceName = `cli-trace-${process.pid}.txt`;
-  const tracePath = `${env.cgiDir}/${traceName}`;
-  rmSync(tracePath, { force: true });
-  run(reg, `-trace=${traceName}`);
-  run(reg, '-proxyId=someone', '-proxyPassword=TopSecret1', '-tcps=h');
-  assert.ok(existsSync(tracePath), 'trace file not written');
-  const trace = readFileSync(tracePath, 'latin1');
-  assert.match(trace, /Processing command option \(-proxyPassword=\*\*\*\*\*\) i = 2\n/);
-  assert.ok(!trace.includes('TopSecret1'), 'the password reached the trace');
-  rmSync(tracePath, { force: true });
 });

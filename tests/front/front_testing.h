@@ -1,6 +1,11 @@
-// Helpers shared by the front-end tests: a temporary folder, whole files, and the text a writer
-// puts on a stream.
+// Helpers of the front-end tests: a temporary folder, whole files, the text a writer puts on a
+// stream, the pages the program must write, and the built korproxy run as the web server or a
+// console would (a real process in a folder of its own with a store of its own).
 #pragma once
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -8,28 +13,31 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "front/korproxy.h"
+#include "front/korproxy_errpage.h"
+#include "front/korproxy_prodname.h"
+#include "front/korproxy_template.h"
+#include "settings/psopts.h"
+#include "settings/pssec.h"
 
 namespace fronttest {
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
-class TempDir {
-  public:
-    TempDir() {
+struct TempDir {
+    std::filesystem::path path_ = [] {
         std::string pattern = (std::filesystem::temp_directory_path() / "korproxy-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
+        return mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+    }();
+    TempDir() = default;
+    TempDir(const TempDir&) = delete;
     ~TempDir() {
         std::error_code ignored;
         if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
     }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
     const std::filesystem::path& path() const { return path_; }
     std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-  private:
-    std::filesystem::path path_;
 };
 
 inline void writeFile(const std::string& path, const std::string& content) {
@@ -52,6 +60,147 @@ inline std::string captured(const std::function<void(FILE*)>& write) {
     std::string text(data, size);
     free(data);
     return text;
+}
+
+// The error page printErrorPage writes with `opts` as the stored options.
+inline std::string errorPage(const std::string& message, int32_t code, OptionsRecord opts = {}) {
+    OptionsRecord* saved = optsP;
+    optsP = &opts;
+    std::string page = captured([&](FILE* out) { printErrorPageTo(out, message.c_str(), code); });
+    optsP = saved;
+    return page;
+}
+
+// The template text rendered as the program renders its pages.
+inline std::string rendered(std::string text, bool setupForm, const TemplateValues& values) {
+    return captured([&](FILE* out) {
+        FILE* in = text.empty() ? fopen("/dev/null", "r") : fmemopen(text.data(), text.size(), "r");
+        if (in == nullptr) return;
+        renderTemplate(in, out, setupForm, values);
+        fclose(in);
+    });
+}
+
+struct ProgramRun {
+    int status = -1;  // the exit status (0-255), or -1 when the process did not exit normally
+    std::string out;
+};
+
+// Runs `child` in a forked process with `input` on its standard input; returns what it wrote to
+// standard output and its result as the exit status.
+inline ProgramRun runChild(const std::string& input, const std::function<int()>& child) {
+    ProgramRun run;
+    FILE* in = tmpfile();
+    int fds[2];
+    if (in == nullptr || pipe(fds) != 0) return run;
+    fwrite(input.data(), 1, input.size(), in);
+    fflush(in);
+    rewind(in);
+    fflush(stdout);  // or the child writes the test's own pending output again
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fileno(in), STDIN_FILENO);
+        dup2(fds[1], STDOUT_FILENO);
+        close(fds[0]);
+        close(fds[1]);
+        _exit(child() & 0xFF);
+    }
+    fclose(in);
+    close(fds[1]);
+    char chunk[65536];
+    for (ssize_t n; (n = read(fds[0], chunk, sizeof chunk)) > 0;) run.out.append(chunk, n);
+    close(fds[0]);
+    int wstatus = 0;
+    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus)) {
+        run.status = WEXITSTATUS(wstatus);
+    }
+    return run;
+}
+
+// Runs korproxy in `dir` with only `env` set (plus KORPROXY_REGISTRY inside `dir`).
+inline ProgramRun runKorproxy(const TempDir& dir, std::vector<std::string> env,
+                              std::vector<std::string> args, const std::string& input = "") {
+    env.push_back("KORPROXY_REGISTRY=" + dir.file("registry.db"));
+    args.insert(args.begin(), KORPROXY_BIN_DIR "/korproxy");
+    std::vector<char*> argv, envp;
+    for (auto& a : args) argv.push_back(a.data());
+    for (auto& e : env) envp.push_back(e.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    return runChild(input, [&] {
+        if (chdir(dir.path().c_str()) != 0) return 126;
+        execve(argv[0], argv.data(), envp.data());
+        return 127;
+    });
+}
+
+inline ProgramRun runGet(const TempDir& dir, const std::string& query,
+                         std::vector<std::string> env = {}) {
+    env.push_back("REQUEST_METHOD=GET");
+    env.push_back("QUERY_STRING=" + query);
+    return runKorproxy(dir, env, {});
+}
+
+// `body` on standard input, its length in CONTENT_LENGTH unless `contentLength` names another.
+inline ProgramRun runPost(const TempDir& dir, const std::string& body,
+                          const std::string& contentLength = "") {
+    std::string length = contentLength.empty() ? std::to_string(body.size()) : contentLength;
+    return runKorproxy(dir, {"REQUEST_METHOD=POST", "CONTENT_LENGTH=" + length}, {}, body);
+}
+
+inline ProgramRun runCommand(const TempDir& dir, std::vector<std::string> args) {
+    return runKorproxy(dir, {}, std::move(args));
+}
+
+// The program's folder with its shipped pages, the product texts read by the test process as the
+// program reads them, and `commandLine` (when given) stored through the program.
+struct Site {
+    TempDir dir;
+    explicit Site(const std::vector<std::string>& commandLine = {}) {
+        for (const char* name : {"pxyjump.html", "pxycfgform.html", "prodname.txt"}) {
+            writeFile(dir.file(name), readFile(std::string(KORPROXY_SOURCE_DIR "/web/") + name));
+        }
+        readProductNameFileAt(dir.file("prodname.txt").c_str());
+        if (!commandLine.empty()) (void)runCommand(dir, commandLine);
+    }
+};
+
+// What the program runs in `dir` stored, as one text to compare.
+struct Stored {
+    OptionsRecord opts{};
+    std::string id, password;
+    int credentials = -99;
+    std::string text() const {
+        return std::string(opts.server) + "|" + opts.port + "|" + opts.traceFile + "|" +
+               opts.cgiUrl + "|" + std::to_string(credentials) + "|" + id + "|" + password;
+    }
+};
+
+inline Stored readStore(const TempDir& dir) {
+    setenv("KORPROXY_REGISTRY", dir.file("registry.db").c_str(), 1);
+    Stored stored;
+    (void)psReadDefaultFile(&stored.opts);
+    char id[kCredentialSize] = {}, password[kCredentialSize] = {};
+    stored.credentials = psReadPasswordFile(id, password);
+    stored.id = id;
+    stored.password = password;
+    unsetenv("KORPROXY_REGISTRY");
+    return stored;
+}
+
+// One CGI answer: one header block at the start and, for an error page, one report and the page
+// complete to its legal notice.
+inline void expectOneCgiAnswer(const ProgramRun& run, const std::string& what) {
+    const std::string& out = run.out;
+    EXPECT_GE(run.status, 0) << what << ": did not exit normally";
+    ASSERT_EQ(out.rfind("Content-type: text/html\n", 0), 0u) << what << "\n" << out;
+    EXPECT_EQ(out.find("Content-type: text/html\n", 1), std::string::npos) << what;
+    if (out.rfind("Content-type: text/html\n\r\n", 0) != 0) return;  // a page, not an error
+    size_t report = out.find("<h2>Error!</h2>");
+    EXPECT_NE(report, std::string::npos) << what;
+    EXPECT_EQ(out.find("<h2>Error!</h2>", report + 1), std::string::npos) << what;
+    const std::string foot = std::string("<br><i>") + kLegalNotice + "</i>\n";
+    EXPECT_TRUE(out.ends_with(foot)) << what << "\n" << out;
 }
 
 }  // namespace fronttest
