@@ -58,7 +58,8 @@ stack_start_sim() {
   STACK_SIM_PID=$!
   STACK_PIDS+=("$STACK_SIM_PID")
   for ((i = 0; i < 100; i++)); do
-    port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9][0-9]*\).*/\1/p' "$log" | head -n1)
+    # The simulator's shell may not have created the log yet: a missing file is "not yet".
+    port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9][0-9]*\).*/\1/p' "$log" 2>/dev/null | head -n1 || true)
     [ -n "$port" ] && break
     kill -0 "$STACK_SIM_PID" 2>/dev/null || break
     sleep 0.1
