@@ -31,6 +31,10 @@ inline constexpr size_t kResponseLineMax = 255;
 inline constexpr size_t kResponseLineDropMax = 64 * 1024;
 // The transport's send buffer.
 inline constexpr size_t kTcpSendBufferSize = 4096;
+// The transport's receive read-ahead: one socket read fills up to this much, and the small pieces
+// the session asks for (single bytes of a response line, 1024-byte pieces of a page) are served
+// from it, so a page costs a socket read per this many bytes rather than one per piece.
+inline constexpr size_t kTcpReceiveAheadSize = 64 * 1024;
 // A connect that has not completed in this time fails as a timed-out connection.
 inline constexpr int kConnectTimeoutSeconds = 30;
 // Every later send or receive that makes no progress for this long fails like a socket error.

@@ -12,6 +12,7 @@
 #include "front/korproxy_errpage.h"
 #include "front/korproxy_prodname.h"
 #include "front/korproxy_request.h"
+#include "settings/regstore.h"
 
 static constexpr const char kTraceSource[] = "korproxy";
 
@@ -87,6 +88,8 @@ void closeTraceFile() {
 }
 
 int korproxyMain(int argc, char** argv) {
+    // The options now and the credentials later are read over one opening of the store.
+    RegStoreHold store;
     readProductNameFile();
     optsP = static_cast<OptionsRecord*>(calloc(1, sizeof(OptionsRecord)));
     if (optsP == nullptr) {

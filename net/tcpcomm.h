@@ -1,5 +1,6 @@
 // The program's only contact with the network: one blocking IPv4 TCP connection to the
-// storage-management server with a 4096-byte send buffer, its four operations (buffered send,
+// storage-management server with a 4096-byte send buffer and a receive read-ahead, its four
+// operations (buffered send,
 // receive, flush, close) that tcpOpen installs in the session descriptor, the resolution of an
 // address text, and the sentences for socket error numbers.
 //
@@ -50,6 +51,11 @@ struct TcpConnection {
     unsigned char buffer[kTcpSendBufferSize];
     unsigned char* fill = buffer;  // the pending bytes run from buffer up to fill
     uint32_t lastError = 0;        // Windows Sockets number of the last failed socket call
+    // Bytes read from the socket and not yet handed out: from ahead + aheadStart up to
+    // ahead + aheadEnd. A receive takes from here first and reads the socket only when it is empty.
+    size_t aheadStart = 0;
+    size_t aheadEnd = 0;
+    unsigned char ahead[kTcpReceiveAheadSize];
 };
 
 // How long a connect, and then each send or receive, may wait. Tests shorten them.
@@ -69,9 +75,10 @@ TcpTimeouts tcpGetTimeouts();
 // Buffers `count` bytes, sending full buffers as they fill. Returns 0, or -1 when the connection
 // is closed or a send failed. A count of 0 or less returns 0 at once.
 [[nodiscard]] int tcpSend(TcpConnection* conn, const unsigned char* bytes, int32_t count);
-// Sends what is pending, then makes one socket read of at most `capacity` bytes. Returns the
-// number of bytes read (1 to capacity), or -1 on a closed connection, a failed send, a socket
-// error, a time-out or end of stream.
+// Sends what is pending, then hands out at most `capacity` bytes: those already read ahead, or else
+// what one socket read (of up to the read-ahead's size) delivers, keeping the rest for the next
+// call. Returns the number of bytes handed out (1 to capacity), or -1 on a closed connection, a
+// failed send, or, once nothing read ahead is left, a socket error, a time-out or end of stream.
 [[nodiscard]] int tcpReceive(TcpConnection* conn, unsigned char* dest, int32_t capacity);
 // Sends every pending byte. Returns 0, or -1 when the connection is closed or the send failed (the
 // bytes not yet taken stay pending).

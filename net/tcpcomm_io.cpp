@@ -41,6 +41,26 @@ int sendPending(TcpConnection* conn) {
     return 0;
 }
 
+// One socket read into the empty read-ahead. Returns 0 with at least one byte there, or -1 on a
+// socket error (traced), a time-out or end of stream.
+int refillAhead(TcpConnection* conn) {
+    conn->aheadStart = 0;
+    conn->aheadEnd = 0;
+    for (;;) {
+        ssize_t n = ::recv(conn->socket, conn->ahead, sizeof conn->ahead, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            conn->lastError = socketError(errno);
+            TRACE("(%s, %i) Tcp Recieve error.  WSAError=%i\n", TRACE_AT,
+                  static_cast<int>(conn->lastError));
+            return -1;
+        }
+        if (n == 0) return -1;  // the server has closed its side
+        conn->aheadEnd = static_cast<size_t>(n);
+        return 0;
+    }
+}
+
 }  // namespace
 
 int tcpSend(TcpConnection* conn, const unsigned char* bytes, int32_t count) {
@@ -62,18 +82,11 @@ int tcpReceive(TcpConnection* conn, unsigned char* dest, int32_t capacity) {
     if (conn->closed) return -1;
     if (conn->fill != conn->buffer && sendPending(conn) != 0) return -1;
     if (capacity <= 0) return -1;
-    for (;;) {
-        ssize_t n = ::recv(conn->socket, dest, static_cast<size_t>(capacity), 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            conn->lastError = socketError(errno);
-            TRACE("(%s, %i) Tcp Recieve error.  WSAError=%i\n", TRACE_AT,
-                  static_cast<int>(conn->lastError));
-            return -1;
-        }
-        if (n == 0) return -1;  // the server has closed its side
-        return static_cast<int>(n);
-    }
+    if (conn->aheadStart == conn->aheadEnd && refillAhead(conn) != 0) return -1;
+    size_t n = std::min(static_cast<size_t>(capacity), conn->aheadEnd - conn->aheadStart);
+    memcpy(dest, conn->ahead + conn->aheadStart, n);
+    conn->aheadStart += n;
+    return static_cast<int>(n);
 }
 
 int tcpFlush(TcpConnection* conn) {

@@ -369,6 +369,15 @@ void regSetFaultHook(RegFaultHook hook) {
     faultHook = hook;
 }
 
+bool regHoldStore() {
+    sqlite3* db = nullptr;
+    return regAcquire(RegNeed::Read, &db) == ERROR_SUCCESS;
+}
+
+void regReleaseStore() {
+    regRelease();
+}
+
 int regStoreShares() {
     return store.shares;
 }

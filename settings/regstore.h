@@ -148,6 +148,30 @@ class RegTransaction {
     bool ended_ = false;
 };
 
+// Keeps the store open from here until the matching regReleaseStore, so that the separate reads of
+// one run open it and read its layout once instead of once each. Returns true when a share is
+// held; a store that cannot be opened for reading holds nothing, and every operation then opens
+// it as it would without the hold. Holds no lock between operations. A process must not fork
+// while it holds the store.
+[[nodiscard]] bool regHoldStore();
+// Gives back the share of a regHoldStore that returned true; the last share closes the store.
+void regReleaseStore();
+
+// The hold as an object: held on construction (when the store can be opened), given back on
+// destruction.
+class RegStoreHold {
+  public:
+    RegStoreHold() : held_(regHoldStore()) {}
+    ~RegStoreHold() {
+        if (held_) regReleaseStore();
+    }
+    RegStoreHold(const RegStoreHold&) = delete;
+    RegStoreHold& operator=(const RegStoreHold&) = delete;
+
+  private:
+    bool held_;
+};
+
 // Test seam: when set, every change (key creation or deletion, value write or deletion) first asks
 // the hook, naming the platform function and the key or value name; a nonzero answer fails that
 // change with that code before anything is written. Null removes the hook.

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../session/trace_capture.h"
@@ -216,6 +217,73 @@ TEST(TcpReceive, FailedFlushKeepsPendingBytesAndReadsNothing) {
     EXPECT_EQ(tcpFlush(&p.conn), -1);
     EXPECT_EQ(p.pending(), 5u);
     EXPECT_NE(trace.text().find("Tcp Recieve error.  WSAError=32"), std::string::npos);
+}
+
+// The bytes 0, 1, 2, ... (mod 251, so that a piece out of place shows).
+std::string patterned(size_t n) {
+    std::string bytes(n, '\0');
+    for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>(i % 251);
+    return bytes;
+}
+
+TEST(TcpReceive, ServesPiecesOfAnySizeAcrossReadAheadRefills) {
+    const std::string sent = patterned(3 * kTcpReceiveAheadSize + 1234);
+    const int32_t pieceCycles[][4] = {
+        {1024, 1024, 1024, 1024}, {1, 7, 1024, 3}, {70000, 1, 65535, 2}};
+    for (const auto& pieces : pieceCycles) {
+        PairedConnection p;
+        std::thread writer([&] {
+            EXPECT_EQ(send(p.peer, sent.data(), sent.size(), 0), static_cast<ssize_t>(sent.size()));
+            shutdown(p.peer, SHUT_WR);
+        });
+        std::string got;
+        std::vector<unsigned char> buf(70000);
+        for (size_t i = 0; got.size() < sent.size() && i < sent.size(); ++i) {
+            int32_t ask = pieces[i % 4];
+            int n = tcpReceive(&p.conn, buf.data(), ask);
+            ASSERT_GE(n, 1);
+            ASSERT_LE(n, ask);
+            got.append(reinterpret_cast<const char*>(buf.data()), static_cast<size_t>(n));
+        }
+        writer.join();
+        EXPECT_EQ(got, sent) << "pieces of " << pieces[0] << ", " << pieces[1] << ", ...";
+        EXPECT_EQ(tcpReceive(&p.conn, buf.data(), 1), -1) << "end of stream once all is handed out";
+    }
+}
+
+TEST(TcpReceive, ReportsTimeOutAndEndOfStreamOnlyOnceNothingIsLeft) {
+    TraceCapture trace;
+    PairedConnection p;
+    timeval tv{0, 100 * 1000};
+    ASSERT_EQ(setsockopt(p.conn.socket, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv), 0);
+    ASSERT_EQ(send(p.peer, "0123456789", 10, 0), 10);
+    unsigned char buf[4];
+    EXPECT_EQ(tcpReceive(&p.conn, buf, 4), 4);
+    EXPECT_EQ(tcpReceive(&p.conn, buf, 4), 4) << "served from what was read, without waiting";
+    EXPECT_EQ(tcpReceive(&p.conn, buf, 4), 2);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 2), "89");
+    EXPECT_EQ(trace.text(), "");
+    EXPECT_EQ(tcpReceive(&p.conn, buf, 4), -1);
+    EXPECT_EQ(trace.text(), "(tcpcomm, N) Tcp Recieve error.  WSAError=10060\n");
+    EXPECT_EQ(p.conn.lastError, kWsaEtimedout);
+
+    // After a failure the connection still reads what comes next; a close ends it at once.
+    ASSERT_EQ(send(p.peer, "ab", 2, 0), 2);
+    EXPECT_EQ(tcpReceive(&p.conn, buf, 1), 1);
+    EXPECT_EQ(buf[0], 'a');
+    close(p.peer);
+    p.peer = -1;
+    EXPECT_EQ(tcpReceive(&p.conn, buf, 4), 1) << "the byte read ahead comes before end of stream";
+    EXPECT_EQ(tcpReceive(&p.conn, buf, 4), -1);
+}
+
+TEST(TcpReceive, ClosedConnectionHandsOutNothingReadAhead) {
+    PairedConnection p;
+    ASSERT_EQ(send(p.peer, "abcdef", 6, 0), 6);
+    unsigned char buf[2];
+    EXPECT_EQ(tcpReceive(&p.conn, buf, 2), 2);
+    tcpClose(&p.conn);
+    EXPECT_EQ(tcpReceive(&p.conn, buf, 2), -1);
 }
 
 TEST(TcpOpen, FailuresLeaveTheirSentence) {

@@ -166,3 +166,34 @@ TEST_F(RegStore, AProcessDyingInTheMiddleOfAChangeLeavesTheOldValue) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(text("SOFTWARE\\Crash", "v"), "old");
 }
+
+namespace {
+
+TEST_F(RegStore, AHeldStoreIsOpenedOnceAndStillReadsWhatOthersWrite) {
+    {
+        RegStoreHold missing;
+        EXPECT_EQ(regStoreShares(), 0) << "a store that does not exist is not held";
+        EXPECT_EQ(text("SOFTWARE\\Held", "Server"), "<2>");
+    }
+    EXPECT_FALSE(storeExists()) << "holding a missing store creates nothing";
+
+    ASSERT_EQ(setAt("SOFTWARE\\Held", "Server", "old"), ERROR_SUCCESS);
+    {
+        RegStoreHold held;
+        EXPECT_EQ(regStoreShares(), 1);
+        EXPECT_EQ(text("SOFTWARE\\Held", "Server"), "old");
+        // Written behind the held connection's back, between two reads.
+        EXPECT_EQ(rawQuery("UPDATE regvalue SET data = X'6E657700' WHERE name = 'Server'"), "");
+        EXPECT_EQ(text("SOFTWARE\\Held", "Server"), "new");
+        ASSERT_EQ(setAt("SOFTWARE\\Held", "Port", "1500"), ERROR_SUCCESS);
+        EXPECT_EQ(regStoreShares(), 1) << "operations give back their own shares only";
+    }
+    EXPECT_EQ(regStoreShares(), 0) << "the hold's end closes the store";
+    EXPECT_EQ(rawQuery("SELECT count(*) FROM regvalue"), "2");
+
+    writeFile(storePath(), std::string(4096, 'x'));
+    RegStoreHold foreign;
+    EXPECT_EQ(regStoreShares(), 0) << "a file that is not a store is not held";
+}
+
+}  // namespace
