@@ -15,9 +15,7 @@ struct AuthPeer {
     uint16_t dataOffset = 0;
     uint16_t dataLength = 16;
     int verbLength = -1;  // -1: exactly what the data area needs
-    int flipBit = -1;     // a bit of the returned client challenge to flip
     unsigned char finalCode = 0x11;
-    unsigned char finalVerdict = 1;
     uint16_t finalLength = 12;
 
     unsigned char sessionKey[8] = {};
@@ -57,7 +55,7 @@ struct AuthPeer {
             message3Valid =
                 memcmp(msg + 8, serverChallenge, 8) == 0 && memcmp(msg + 16, sessionKey, 8) == 0;
             std::string final = makeVerb(finalLength, finalCode);
-            if (final.size() > 11) final[11] = static_cast<char>(finalVerdict);
+            if (final.size() > 11) final[11] = 1;
             t.queue(final);
         }
     }
@@ -68,8 +66,6 @@ struct AuthPeer {
         std::string data(dataLength, '\0');
         memcpy(data.data(), clientChallenge, std::min<size_t>(8, dataLength));
         if (dataLength >= 16) memcpy(data.data() + 8, serverChallenge, 8);
-        if (flipBit >= 0)
-            data[flipBit / 8] = static_cast<char>(data[flipBit / 8] ^ (0x80 >> (flipBit % 8)));
         cbc(sessionKey, DES_ENCIPHER, reinterpret_cast<unsigned char*>(data.data()), dataLength);
         v.replace(8 + dataOffset, dataLength, data);
         uint16_t length = static_cast<uint16_t>(verbLength >= 0 ? verbLength : need);

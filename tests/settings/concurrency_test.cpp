@@ -49,28 +49,20 @@ int readSlot(int writer) {
     return slotText(who, round) == value ? round : -1;
 }
 
-// The credentials a writer stores in a round, replaced as the front does.
-void credentialTexts(int writer, int round, char* id, char* password) {
-    snprintf(id, kCredentialSize, "user%d-%d", writer, round);
-    snprintf(password, kCredentialSize, "pw%d-%d", writer, round);
-}
-
+// The credentials a writer stores in a round, replaced as the front does: id "user<w>-<r>" with
+// password "pw-user<w>-<r>", so a reader can tell a mismatched pair.
 bool replaceCredentials(int writer, int round) {
-    char id[kCredentialSize], password[kCredentialSize];
-    credentialTexts(writer, round, id, password);
+    std::string id = "user" + std::to_string(writer) + "-" + std::to_string(round);
     RegTransaction scope;
     psDeletePasswordFile();
-    return psWritePasswordFile(id, password) == 0 && scope.commit() == ERROR_SUCCESS;
+    return psWritePasswordFile(id.c_str(), ("pw-" + id).c_str()) == 0 &&
+           scope.commit() == ERROR_SUCCESS;
 }
 
 bool credentialsConsistent() {
     char id[kCredentialSize], password[kCredentialSize];
-    if (psReadPasswordFile(id, password) != 0) return false;
-    int writer = 0, round = 0;
-    if (sscanf(id, "user%d-%d", &writer, &round) != 2) return false;
-    char expectId[kCredentialSize], expectPassword[kCredentialSize];
-    credentialTexts(writer, round, expectId, expectPassword);
-    return strcmp(id, expectId) == 0 && strcmp(password, expectPassword) == 0;
+    return psReadPasswordFile(id, password) == 0 && strncmp(id, "user", 4) == 0 &&
+           "pw-" + std::string(id) == password;
 }
 
 int runWriter(int writer) {
