@@ -73,21 +73,6 @@ bool idFits(const unsigned char* work) {
 
 }  // namespace
 
-const char* psResultText(int result) {
-    switch (result) {
-        case PS_RESULT_OK:
-            return "The proxy id and password are stored.";
-        case PS_RESULT_NOT_STORED:
-            return "The proxy id and password could not be stored or read.";
-        case PS_RESULT_NO_MEMORY:
-            return "Out of memory.";
-        case PS_RESULT_TOO_LONG:
-            return "The proxy id and password must each be 63 characters or fewer.";
-        default:
-            return "Unknown result.";
-    }
-}
-
 int psUserKey(unsigned char key[8], const char* id) {
     memset(key, 0, kUserKeySize);
     char computer[kComputerNameSize] = {};

@@ -19,8 +19,6 @@ enum PsResult : int {
     PS_RESULT_NO_MEMORY = -1,  // no memory for the user key or the key schedule; nothing done
     PS_RESULT_TOO_LONG = 2,    // write: id or password of 64 characters or more; nothing stored
 };
-// A short text for a result, for the callers' messages.
-[[nodiscard]] const char* psResultText(int result);
 
 // Reads the id (64 bytes) and deciphers the password (64 bytes) from the store. Returns 0 with both
 // filled, 1 when they cannot be read, -1 when there is no memory (neither output then holds
