@@ -86,8 +86,8 @@ constexpr size_t markerLength(size_t which) {
 // A position is a candidate when its byte is a marker's first and the byte kProbe further on is
 // that marker's byte there; only candidates are compared whole. Every marker reaches past kProbe.
 constexpr size_t kProbe = 11;
-static_assert(markerLength(0) > kProbe && markerLength(1) > kProbe && markerLength(2) > kProbe);
 static_assert(kMarkerCount == 3);
+static_assert(markerLength(0) > kProbe && markerLength(1) > kProbe && markerLength(2) > kProbe);
 
 constexpr unsigned char markerByte(size_t which, size_t at) {
     return static_cast<unsigned char>(kServerHeaderMarkers[which][at]);
@@ -107,7 +107,6 @@ typedef unsigned char Lane32 __attribute__((vector_size(32)));
 
 // Goes on from `at` while no lane of positions holds a zero byte or a candidate; returns where it
 // stopped (the lane with something in it, or where too few bytes are left for a lane).
-
 template <typename Lane>
 __attribute__((always_inline)) inline size_t skipQuietLanes(const unsigned char* text, size_t at,
                                                             size_t count) {
@@ -116,9 +115,10 @@ __attribute__((always_inline)) inline size_t skipQuietLanes(const unsigned char*
         Lane head, probe;
         memcpy(&head, text + at, kLane);
         memcpy(&probe, text + at + kProbe, kLane);
-        auto hit = (head == 0) | ((head == markerByte(0, 0)) & (probe == markerByte(0, kProbe))) |
-                   ((head == markerByte(1, 0)) & (probe == markerByte(1, kProbe))) |
-                   ((head == markerByte(2, 0)) & (probe == markerByte(2, kProbe)));
+        auto hit = head == 0;
+        for (size_t w = 0; w < kMarkerCount; ++w) {
+            hit |= (head == markerByte(w, 0)) & (probe == markerByte(w, kProbe));
+        }
         uint64_t words[kLane / 8];
         memcpy(words, &hit, sizeof words);
         uint64_t any = 0;
@@ -168,7 +168,7 @@ CandidateSearch pickCandidateSearch() {
 #endif
 
 // The leftmost occurrence of each marker on one line of the page, and where the line ends (its line
-// feed, the first zero byte, or the count).
+// feed, the first zero byte, or the count). An end of 0 is no line: it blanks and counts nothing.
 struct LineMarks {
     size_t end = 0;
     size_t first[kMarkerCount] = {kNone, kNone, kNone};
@@ -206,8 +206,7 @@ void blankLine(char* page, const LineMarks& line, size_t counts[kMarkerCount]) {
 size_t removeServerHeaders(char* page, size_t count) {
     const auto* text = reinterpret_cast<const unsigned char*>(page);
     size_t counts[kMarkerCount] = {};
-    LineMarks line;
-    bool open = false;
+    LineMarks line;  // end 0: no line with a marker on it yet
     const CandidateSearch nextCandidate = pickCandidateSearch();
     for (size_t at = 0; (at = nextCandidate(text, at, count)) < count && text[at] != 0; ++at) {
         for (size_t w = 0; w < kMarkerCount; ++w) {
@@ -215,18 +214,14 @@ size_t removeServerHeaders(char* page, size_t count) {
             if (at + length > count || memcmp(page + at, kServerHeaderMarkers[w], length) != 0) {
                 continue;
             }
-            if (open && at >= line.end) {
+            if (at >= line.end) {  // the first marker on a new line: the last one is complete
                 blankLine(page, line, counts);
-                open = false;
-            }
-            if (!open) {
                 line = LineMarks{lineEndFrom(page, at, count)};
-                open = true;
             }
             if (line.first[w] == kNone) line.first[w] = at;
         }
     }
-    if (open) blankLine(page, line, counts);
+    blankLine(page, line, counts);
     size_t blanked = 0;
     for (size_t w = 0; w < kMarkerCount; ++w) {
         for (size_t i = 0; i < counts[w]; ++i) traceMarker(w);

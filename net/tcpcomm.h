@@ -1,8 +1,7 @@
 // The program's only contact with the network: one blocking IPv4 TCP connection to the
 // storage-management server with a 4096-byte send buffer and a receive read-ahead, its four
-// operations (buffered send,
-// receive, flush, close) that tcpOpen installs in the session descriptor, the resolution of an
-// address text, and the sentences for socket error numbers.
+// operations (buffered send, receive, flush, close) that tcpOpen installs in the session
+// descriptor, the resolution of an address text, and the sentences for socket error numbers.
 //
 // Owns the connection record and its socket. Socket errors are reported as Windows Sockets numbers
 // so that the texts the error page shows are the same on every platform. Never blocks for ever: a
