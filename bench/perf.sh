@@ -2,13 +2,14 @@
 # The performance record: one request of korproxy against its floor, side by side in one run.
 # The floor (korproxy-floor) is a CGI program that only writes bytes it already holds; it is given
 # exactly what korproxy wrote for the same page. Pages of 1 KiB, 64 KiB and 1 MiB from velk-sim:
-#   - run directly as processes (hyperfine: median wall time, mean processor time user + system);
+#   - run directly as processes, side by side (korproxy-sidebyside: korproxy, the floor and desCbc
+#     alone in turn, round after round; medians of wall and processor time, user + system);
 #   - through lighttpd (wrk, one connection: median latency).
-# Then desCbc deciphering 1 MiB (korproxy-bench), a profile of the 1 KiB and 1 MiB requests
+# Then desCbc deciphering 1 MiB (korproxy-bench) for reference, a profile of the 1 KiB and 1 MiB requests
 # (perf, when the machine allows it), and the peak memory of an 8 MiB page (max RSS).
 # Prints the figures as markdown; with PERF_MARKDOWN=FILE also writes them there.
 #
-#   bench/perf.sh [BUILD_DIR]      PERF_RUNS=60 (direct runs per command), PERF_WEB=300 (requests)
+#   bench/perf.sh [BUILD_DIR]      PERF_RUNS=100 (direct rounds per size), PERF_WEB=300 (requests)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
@@ -17,13 +18,14 @@ root=$(cd "$here/.." && pwd)
 ensure_packages perf
 
 build=$(mkdir -p "${1:-$root/build}" && cd "${1:-$root/build}" && pwd)
-runs=${PERF_RUNS:-60}
+runs=${PERF_RUNS:-100}
 web_requests=${PERF_WEB:-300}
 sizes=(1024 65536 1048576)
 big=8388608
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j"$(nproc)" --target korproxy velk-sim korproxy-floor korproxy-bench >/dev/null
+cmake --build "$build" -j"$(nproc)" --target korproxy velk-sim korproxy-floor korproxy-bench \
+  korproxy-sidebyside >/dev/null
 
 work="$build/perf"
 rm -rf "$work"
@@ -62,17 +64,14 @@ for n in "${sizes[@]}" "$big"; do
   grep -q "^Content-type: text/html" "$work/floor/page-$n" || stack_die "no page for $n"
 done
 
-# hyperfine CSV: command,mean,stddev,median,user,system,min,max (seconds).
-declare -A wall cpu web
+# Side by side: korproxy, the floor and desCbc alone in turn, round after round, so that the
+# machine's changing speed falls on all three alike. One line of medians per size (name=value).
+declare -A side web
 for n in "${sizes[@]}"; do
-  (cd "$cgi" && REQUEST_METHOD=GET QUERY_STRING="$(query "$n")" KORPROXY_REGISTRY="$registry" \
-    hyperfine -N -w 5 -r "$runs" --export-csv "$work/direct-$n.csv" \
-    -n proxy ./korproxy -n floor "$work/floor/korproxy-floor $work/floor/page-$n" >/dev/null)
-  while IFS=, read -r name _ _ median user system _; do
-    [ "$name" = command ] && continue
-    wall[$name-$n]=$(awk -v m="$median" 'BEGIN { printf "%.2f", m * 1000 }')
-    cpu[$name-$n]=$(awk -v u="$user" -v s="$system" 'BEGIN { printf "%.2f", (u + s) * 1000 }')
-  done <"$work/direct-$n.csv"
+  line=$(cd "$cgi" && REQUEST_METHOD=GET QUERY_STRING="$(query "$n")" KORPROXY_REGISTRY="$registry" \
+    "$build/bin/korproxy-sidebyside" "$runs" "$n" -- ./korproxy -- "$work/floor/korproxy-floor" "$work/floor/page-$n")
+  echo "$line" >"$work/direct-$n.txt"
+  for pair in $line; do side[${pair%%=*}-$n]=${pair#*=}; done
 done
 
 # Through lighttpd: one connection, so each figure is the latency of one request.
@@ -98,11 +97,12 @@ for n in "${sizes[@]}"; do
   web[floor-$n]=$(web_run "floor-$n" "http://127.0.0.1:$web_port/floor?page-$n" "$count")
 done
 
-# desCbc alone on 1 MiB, processor time, median of five.
+# desCbc alone on 1 MiB from Google Benchmark, processor time, median of five: a second figure
+# for deciphering, taken at its own moment of the run.
 "$build/bin/korproxy-bench" --benchmark_filter=BM_desCbcDecipher --benchmark_repetitions=5 \
   --benchmark_out="$work/des.csv" --benchmark_out_format=csv >/dev/null 2>&1
-des_ms=$(awk -F, '$1 ~ /BM_desCbcDecipher_median/ { printf "%.2f", $4 / 1000 }' "$work/des.csv")
-[ -n "$des_ms" ] || stack_die "no desCbc figure in $work/des.csv"
+des_bench=$(awk -F, '$1 ~ /BM_desCbcDecipher_median/ { printf "%.2f", $4 / 1000 }' "$work/des.csv")
+[ -n "$des_bench" ] || stack_die "no desCbc figure in $work/des.csv"
 
 # Peak memory: max RSS of korproxy and of the floor with the 8 MiB page.
 rss() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n1; }
@@ -121,23 +121,21 @@ profile() { # profile SIZE
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-minus() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a - b }'; }
 verdict() { awk -v a="$1" -v b="$2" 'BEGIN { print (a <= b) ? "met" : "missed" }'; }
-over_1m=$(minus "${cpu[proxy-1048576]}" "${cpu[floor-1048576]}")
-over_1m_wall=$(minus "${wall[proxy-1048576]}" "${wall[floor-1048576]}")
-allowance=$(awk -v d="$des_ms" 'BEGIN { printf "%.2f", 1.25 * d }')
 rss_limit=$(((big / 1024) + 4096))
+m=1048576
 
 out="$work/figures.md"
 {
-  echo "Direct runs ($runs each, hyperfine; wall = median, processor = mean user + system, ms):"
+  echo "Direct runs, side by side ($runs rounds of korproxy, the floor and desCbc alone in turn," \
+    "korproxy-sidebyside; medians, ms; processor = user + system; ratios are medians of each round's):"
   echo
   echo "| page | korproxy wall | floor wall | ratio | korproxy processor | floor processor | ratio |"
   echo "|---|---:|---:|---:|---:|---:|---:|"
   for n in "${sizes[@]}"; do
-    printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$((n / 1024)) KiB" "${wall[proxy-$n]}" "${wall[floor-$n]}" \
-      "$(ratio "${wall[proxy-$n]}" "${wall[floor-$n]}")" "${cpu[proxy-$n]}" "${cpu[floor-$n]}" \
-      "$(ratio "${cpu[proxy-$n]}" "${cpu[floor-$n]}")"
+    printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$((n / 1024)) KiB" "${side[proxy_wall-$n]}" \
+      "${side[floor_wall-$n]}" "${side[wall_ratio-$n]}" "${side[proxy_cpu-$n]}" "${side[floor_cpu-$n]}" \
+      "${side[cpu_ratio-$n]}"
   done
   echo
   echo "Through lighttpd (wrk, one connection, $web_requests requests, a third of that for 1 MiB; median latency, ms):"
@@ -151,12 +149,16 @@ out="$work/figures.md"
   echo
   echo "Aims:"
   echo
-  echo "- 1 KiB page at most 2 × the floor: wall $(ratio "${wall[proxy-1024]}" "${wall[floor-1024]}") ×," \
-    "processor $(ratio "${cpu[proxy-1024]}" "${cpu[floor-1024]}") ×, through lighttpd" \
-    "$(ratio "${web[proxy-1024]}" "${web[floor-1024]}") × ($(verdict "$(ratio "${cpu[proxy-1024]}" "${cpu[floor-1024]}")" 2) on processor time)."
-  echo "- 1 MiB page, time beyond the floor at most 1.25 × desCbc deciphering 1 MiB ($des_ms ms processor," \
-    "so $allowance ms): korproxy's processor time beyond the floor's is $over_1m ms ($(verdict "$over_1m" "$allowance"))." \
-    "Wall time beyond the floor is $over_1m_wall ms; it also holds the simulator enciphering the same MiB before it sends it."
+  echo "- 1 KiB page at most 2 × the floor: wall ${side[wall_ratio-1024]} ×, processor ${side[cpu_ratio-1024]} ×," \
+    "through lighttpd $(ratio "${web[proxy-1024]}" "${web[floor-1024]}") ×" \
+    "($(verdict "${side[cpu_ratio-1024]}" 2) on processor time)."
+  echo "- 1 MiB page, time beyond the floor at most 1.25 × desCbc deciphering 1 MiB: in the same rounds" \
+    "desCbc alone took ${side[des_cpu-$m]} ms and korproxy's processor time beyond the floor's" \
+    "${side[beyond_cpu-$m]} ms, ${side[beyond_ratio-$m]} × ($(verdict "${side[beyond_ratio-$m]}" 1.25))." \
+    "Besides deciphering, korproxy adds ${side[rest_cpu-$m]} ms. (Google Benchmark's desCbc figure," \
+    "taken at another moment: $des_bench ms.) Wall time beyond the floor is" \
+    "$(awk -v a="${side[proxy_wall-$m]}" -v b="${side[floor_wall-$m]}" 'BEGIN { printf "%.2f", a - b }') ms;" \
+    "it also holds the simulator enciphering the same MiB before it sends it."
   echo "- Peak memory with an 8 MiB page at most page + 4 MiB ($rss_limit KiB): max RSS $rss_proxy KiB" \
     "($(verdict "$rss_proxy" "$rss_limit")); with a 1 KiB page $rss_small KiB; the floor holding the same 8 MiB page $rss_floor KiB."
   for n in 1024 1048576; do

@@ -8,8 +8,10 @@
 // Each round runs PROXY once, then FLOOR once (both with this process's environment and standard
 // output on /dev/null), then deciphers PAGE_BYTES bytes once with desCbc in this process. Five
 // rounds before the counted ones warm the caches. Prints one line of medians, in milliseconds:
-//   proxy_wall= proxy_cpu= floor_wall= floor_cpu= des_cpu= beyond_cpu= rest_cpu= beyond_ratio=
-// where cpu is user + system time and, over the rounds, beyond_cpu is the median of
+//   proxy_wall= proxy_cpu= floor_wall= floor_cpu= wall_ratio= cpu_ratio= des_cpu= beyond_cpu=
+//   rest_cpu= beyond_ratio=
+// where cpu is user + system time and, over the rounds, wall_ratio and cpu_ratio are the medians
+// of korproxy's time over the floor's in the same round, beyond_cpu is the median of
 // proxy_cpu - floor_cpu, rest_cpu the median of proxy_cpu - floor_cpu - des_cpu (what korproxy adds
 // besides deciphering) and beyond_ratio the median of (proxy_cpu - floor_cpu) / des_cpu.
 // Status 1 when a command fails or the arguments are wrong.
@@ -76,8 +78,8 @@ double median(std::vector<double> values) {
 }
 
 struct Series {
-    std::vector<double> proxyWall, proxyCpu, floorWall, floorCpu, desCpu, beyondCpu, restCpu,
-        beyondRatio;
+    std::vector<double> proxyWall, proxyCpu, floorWall, floorCpu, wallRatio, cpuRatio, desCpu,
+        beyondCpu, restCpu, beyondRatio;
 };
 
 int usage() {
@@ -127,6 +129,8 @@ int main(int argc, char** argv) {
         s.proxyCpu.push_back(p.cpuMs);
         s.floorWall.push_back(f.wallMs);
         s.floorCpu.push_back(f.cpuMs);
+        s.wallRatio.push_back(p.wallMs / f.wallMs);
+        s.cpuRatio.push_back(p.cpuMs / f.cpuMs);
         s.desCpu.push_back(des);
         s.beyondCpu.push_back(p.cpuMs - f.cpuMs);
         s.restCpu.push_back(p.cpuMs - f.cpuMs - des);
@@ -134,9 +138,10 @@ int main(int argc, char** argv) {
     }
     desFreeKey(schedule);
     std::printf(
-        "proxy_wall=%.2f proxy_cpu=%.2f floor_wall=%.2f floor_cpu=%.2f des_cpu=%.2f "
-        "beyond_cpu=%.2f rest_cpu=%.2f beyond_ratio=%.3f\n",
+        "proxy_wall=%.2f proxy_cpu=%.2f floor_wall=%.2f floor_cpu=%.2f wall_ratio=%.2f "
+        "cpu_ratio=%.2f des_cpu=%.2f beyond_cpu=%.2f rest_cpu=%.2f beyond_ratio=%.3f\n",
         median(s.proxyWall), median(s.proxyCpu), median(s.floorWall), median(s.floorCpu),
-        median(s.desCpu), median(s.beyondCpu), median(s.restCpu), median(s.beyondRatio));
+        median(s.wallRatio), median(s.cpuRatio), median(s.desCpu), median(s.beyondCpu),
+        median(s.restCpu), median(s.beyondRatio));
     return 0;
 }

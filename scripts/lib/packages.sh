@@ -5,7 +5,7 @@ KORPROXY_PKGS_build="cmake g++ make pkg-config libsqlite3-dev"
 KORPROXY_PKGS_test="$KORPROXY_PKGS_build libgtest-dev libgmock-dev libbenchmark-dev libssl-dev clang-format lighttpd chromium"
 KORPROXY_PKGS_demo="$KORPROXY_PKGS_build lighttpd"
 KORPROXY_PKGS_load="$KORPROXY_PKGS_build libgtest-dev libgmock-dev lighttpd wrk curl"
-KORPROXY_PKGS_perf="$KORPROXY_PKGS_load libbenchmark-dev libssl-dev hyperfine linux-perf time"
+KORPROXY_PKGS_perf="$KORPROXY_PKGS_load libbenchmark-dev libssl-dev linux-perf time"
 KORPROXY_PKGS_fuzz="$KORPROXY_PKGS_build clang libclang-rt-14-dev"
 
 # ensure_packages SET: installs the packages of SET that are missing (as root), else names them.
