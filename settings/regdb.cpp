@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "common/trace.h"
@@ -39,13 +41,69 @@ constexpr const char kLayout[] =
     "PRAGMA user_version = 1;";
 static_assert(kApplicationId == 1263555143);
 
+// A request reads a dozen values through the same few statements; preparing each anew was a
+// good part of a small page's cost. The held connection keeps them prepared until it closes.
+constexpr size_t kRegStmtCacheSize = 16;
+
+struct CachedStmt {
+    sqlite3_stmt* stmt = nullptr;
+    bool inUse = false;  // a RegStmt has it now; a second user of the same text prepares its own
+};
+
 struct Store {
     sqlite3* db = nullptr;
     int shares = 0;
     bool laidOut = false;  // the tables exist
     std::string path;
+    std::array<CachedStmt, kRegStmtCacheSize> cache{};
 };
 Store store;
+
+// The held connection's prepared statement for `sql`, marked in use, or nullptr.
+sqlite3_stmt* takeCached(sqlite3* db, const char* sql) {
+    if (db != store.db) return nullptr;
+    for (CachedStmt& c : store.cache) {
+        if (c.stmt != nullptr && !c.inUse && std::strcmp(sqlite3_sql(c.stmt), sql) == 0) {
+            c.inUse = true;
+            return c.stmt;
+        }
+    }
+    return nullptr;
+}
+
+// Keeps a statement of the held connection, in use, when there is room. False when not kept.
+bool keepCached(sqlite3* db, sqlite3_stmt* stmt) {
+    if (db != store.db) return false;
+    for (CachedStmt& c : store.cache) {
+        if (c.stmt == nullptr) {
+            c = CachedStmt{stmt, true};
+            return true;
+        }
+    }
+    return false;
+}
+
+// Hands a kept statement back, ready for its next use. False when it is not in the cache (the
+// connection closed under it), and the caller finalizes it.
+bool giveBackCached(sqlite3_stmt* stmt) {
+    for (CachedStmt& c : store.cache) {
+        if (c.stmt == stmt) {
+            (void)sqlite3_reset(stmt);  // ends its read of the store; the step's code was seen
+            (void)sqlite3_clear_bindings(stmt);
+            c.inUse = false;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Finalizes the statements nobody uses and lets go of the rest, which their users finalize.
+void dropCached() {
+    for (CachedStmt& c : store.cache) {
+        if (c.stmt != nullptr && !c.inUse) sqlite3_finalize(c.stmt);
+        c = CachedStmt{};
+    }
+}
 
 struct Scope {
     int depth = 0;
@@ -234,7 +292,8 @@ LONG regAcquire(RegNeed need, sqlite3** db) {
 
 void regRelease() {
     if (store.shares > 0 && --store.shares == 0) {
-        sqlite3_close(store.db);
+        dropCached();
+        sqlite3_close_v2(store.db);  // a statement still in use closes it when finalized
         store.db = nullptr;
         store.laidOut = false;
     }
@@ -290,11 +349,18 @@ LONG regExec(sqlite3* db, const char* sql) {
 }
 
 RegStmt::RegStmt(sqlite3* db, const char* sql) {
-    rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
+    stmt_ = takeCached(db, sql);
+    if (stmt_ != nullptr) {
+        rc_ = SQLITE_OK;
+        cached_ = true;
+        return;
+    }
+    rc_ = sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
+    if (rc_ == SQLITE_OK) cached_ = keepCached(db, stmt_);
 }
 
 RegStmt::~RegStmt() {
-    sqlite3_finalize(stmt_);
+    if (!cached_ || !giveBackCached(stmt_)) sqlite3_finalize(stmt_);
 }
 
 void RegStmt::bind(int index, int64_t value) {

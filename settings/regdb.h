@@ -47,7 +47,8 @@ LONG regRead(const std::function<LONG(sqlite3*)>& body);
 // Maps a SQLite result to a Win32 code, tracing failures with the database's message.
 [[nodiscard]] LONG regFail(sqlite3* db, int sqliteCode);
 
-// A prepared statement that finalizes itself.
+// A prepared statement that finalizes itself, or, on the held connection, one prepared once and
+// reset for the next user of the same text. Nothing of a step outlives the RegStmt either way.
 class RegStmt {
   public:
     RegStmt(sqlite3* db, const char* sql);
@@ -66,6 +67,7 @@ class RegStmt {
   private:
     sqlite3_stmt* stmt_ = nullptr;
     int rc_;
+    bool cached_ = false;
 };
 
 // Runs one statement without results. Returns 0 or the mapped code.

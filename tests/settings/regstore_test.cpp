@@ -5,7 +5,9 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
 
+#include "settings/regdb.h"
 #include "store_fixture.h"
 
 namespace {
@@ -194,6 +196,42 @@ TEST_F(RegStore, AHeldStoreIsOpenedOnceAndStillReadsWhatOthersWrite) {
     writeFile(storePath(), std::string(4096, 'x'));
     RegStoreHold foreign;
     EXPECT_EQ(regStoreShares(), 0) << "a file that is not a store is not held";
+}
+
+TEST_F(RegStore, StatementsKeptByTheHeldStoreAreNeverSharedOrLeftBehind) {
+    ASSERT_EQ(setAt("SOFTWARE\\Kept", "v", "1"), ERROR_SUCCESS);
+    const char* sql = "SELECT count(*) FROM regvalue WHERE name = ?1";
+    auto count = [](RegStmt& stmt) {
+        stmt.bind(1, std::string_view("v"));
+        return stmt.step() == SQLITE_ROW ? sqlite3_column_int(stmt.get(), 0) : -1;
+    };
+    std::unique_ptr<RegStmt> outer;
+    {
+        RegStoreHold held;
+        sqlite3* db = nullptr;
+        ASSERT_EQ(regAcquire(RegNeed::Read, &db), ERROR_SUCCESS);
+        sqlite3_stmt* first = nullptr;
+        {
+            RegStmt a(db, sql);
+            RegStmt b(db, sql);  // the same text while the first is in use
+            EXPECT_NE(a.get(), b.get());
+            EXPECT_EQ(count(a), 1);
+            EXPECT_EQ(count(b), 1);
+            first = a.get();
+        }
+        {
+            RegStmt again(db, sql);
+            EXPECT_EQ(again.get(), first) << "kept and reset for the next user";
+            EXPECT_EQ(count(again), 1) << "its bindings and its last step are gone";
+        }
+        outer = std::make_unique<RegStmt>(db, sql);
+        EXPECT_EQ(count(*outer), 1);
+        regRelease();
+    }
+    EXPECT_EQ(regStoreShares(), 0);
+    outer.reset();  // outlived the connection: finalized by its user, the connection with it
+    EXPECT_EQ(setAt("SOFTWARE\\Kept", "w", "2"), ERROR_SUCCESS);
+    EXPECT_EQ(rawQuery("SELECT count(*) FROM regvalue"), "2");
 }
 
 }  // namespace
