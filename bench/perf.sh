@@ -110,14 +110,17 @@ rss_proxy=$(cd "$cgi" && REQUEST_METHOD=GET QUERY_STRING="$(query "$big")" KORPR
 rss_small=$(cd "$cgi" && REQUEST_METHOD=GET QUERY_STRING="$(query 1024)" KORPROXY_REGISTRY="$registry" rss ./korproxy)
 rss_floor=$(rss "$work/floor/korproxy-floor" "$work/floor/page-$big")
 
-# Profiles: where a request's processor time goes (symbols above 1 %).
+# Profiles: where a request's processor time goes (by part, then symbols above 1 %).
 profile() { # profile SIZE
   local data="$work/perf-$1.data"
   (cd "$cgi" && REQUEST_METHOD=GET QUERY_STRING="$(query "$1")" KORPROXY_REGISTRY="$registry" \
-    perf record -q -F 10000 -g -o "$data" -- sh -c 'for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do ./korproxy >/dev/null; done') \
+    perf record -q -F 10000 -g -o "$data" -- sh -c 'i=0; while [ $i -lt 100 ]; do ./korproxy >/dev/null; i=$((i + 1)); done') \
     >/dev/null 2>&1 || return 1
   perf report -i "$data" --comm korproxy --no-children --percentage relative --sort dso,sym --stdio \
-    -g none 2>/dev/null | awk '/^ +[0-9.]+%/ && $1 + 0 >= 1 { $1 = $1; print "    " $0 }' | head -n 15
+    -g none 2>/dev/null >"$data.txt"
+  awk '/^ +[0-9.]+%/ { share[$2] += $1 } END { for (p in share) printf "%.1f%% %s\n", share[p], p }' \
+    "$data.txt" | sort -rn | awk '{ parts = parts (parts ? ", " : "") $2 " " $1 } END { print "    by part: " parts; print "" }'
+  awk '/^ +[0-9.]+%/ && $1 + 0 >= 1 { $1 = $1; print "    " $0 }' "$data.txt" | head -n 15
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
@@ -163,7 +166,7 @@ out="$work/figures.md"
     "($(verdict "$rss_proxy" "$rss_limit")); with a 1 KiB page $rss_small KiB; the floor holding the same 8 MiB page $rss_floor KiB."
   for n in 1024 1048576; do
     echo
-    echo "Profile of korproxy, $((n / 1024)) KiB page (perf, 20 requests; share of the process's samples, symbols ≥ 1 %):"
+    echo "Profile of korproxy, $((n / 1024)) KiB page (perf, 100 requests; share of the process's samples, symbols ≥ 1 %):"
     echo
     profile "$n" || echo "    (perf could not record here)"
   done
