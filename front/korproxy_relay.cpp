@@ -3,7 +3,15 @@
 
 #include <sys/mman.h>
 #if defined(__x86_64__) && __has_include(<sys/platform/x86.h>)
+#if defined(__clang__)
+// The header is C: its functions return the C keyword _Bool, which GCC's C++ takes and clang's
+// does not.
+#define _Bool bool
 #include <sys/platform/x86.h>
+#undef _Bool
+#else
+#include <sys/platform/x86.h>
+#endif
 #endif
 
 #include <cerrno>
