@@ -23,14 +23,18 @@ std::vector<unsigned char> makeBuffer() {
     return buffer;
 }
 
+// A schedule of kKey, whose words are left in `words`; nullptr (the run skipped) without memory.
+DesKeySchedule* ownSchedule(benchmark::State& state, uint32_t words[2]) {
+    std::memcpy(words, kKey, 2 * sizeof words[0]);
+    DesKeySchedule* schedule = nullptr;
+    if (desAllocKey(words, &schedule) != 0) state.SkipWithError("no memory");
+    return schedule;
+}
+
 void ownCbc(benchmark::State& state, int32_t direction) {
     uint32_t words[2];
-    std::memcpy(words, kKey, sizeof words);
-    DesKeySchedule* schedule = nullptr;
-    if (desAllocKey(words, &schedule) != 0) {
-        state.SkipWithError("no memory");
-        return;
-    }
+    DesKeySchedule* schedule = ownSchedule(state, words);
+    if (schedule == nullptr) return;
     auto buffer = makeBuffer();
     for (auto _ : state) {
         desCbc(schedule, direction, desFixedIv(), buffer.data(), kBufferBytes);
@@ -74,12 +78,8 @@ void BM_libcryptoDecipher(benchmark::State& state) {
 // few blocks only.
 void BM_desSetKey(benchmark::State& state) {
     uint32_t words[2];
-    std::memcpy(words, kKey, sizeof words);
-    DesKeySchedule* schedule = nullptr;
-    if (desAllocKey(words, &schedule) != 0) {
-        state.SkipWithError("no memory");
-        return;
-    }
+    DesKeySchedule* schedule = ownSchedule(state, words);
+    if (schedule == nullptr) return;
     for (auto _ : state) {
         desSetKey(schedule, words);
         benchmark::DoNotOptimize(schedule);
