@@ -5,8 +5,8 @@
 #   - run directly as processes, side by side (korproxy-sidebyside: korproxy, the floor and desCbc
 #     alone in turn, round after round; medians of wall and processor time, user + system);
 #   - through lighttpd (wrk, one connection: median latency).
-# Then desCbc deciphering 1 MiB (korproxy-bench) for reference, a profile of the 1 KiB and 1 MiB requests
-# (perf, when the machine allows it), and the peak memory of an 8 MiB page (max RSS).
+# Then desCbc deciphering 1 MiB (korproxy-bench) for reference, a profile of the 1 KiB and 1 MiB
+# requests (perf, when the machine allows it), and the peak memory of an 8 MiB page (max RSS).
 # Prints the figures as markdown; with PERF_MARKDOWN=FILE also writes them there.
 #
 #   bench/perf.sh [BUILD_DIR]      PERF_RUNS=100 (direct rounds per size), PERF_WEB=300 (requests)

@@ -2,16 +2,12 @@
 #include "front/korproxy_relay.h"
 
 #include <sys/mman.h>
-#if defined(__x86_64__) && __has_include(<sys/platform/x86.h>)
-#if defined(__clang__)
-// The header is C: its functions return the C keyword _Bool, which GCC's C++ takes and clang's
-// does not.
+#if defined(__GNUC__) && defined(__x86_64__) && __has_include(<sys/platform/x86.h>)
+#define KORPROXY_LANES_BY_CPU 1
+// The header is C: its functions return the C keyword _Bool, which clang's C++ does not take.
 #define _Bool bool
 #include <sys/platform/x86.h>
 #undef _Bool
-#else
-#include <sys/platform/x86.h>
-#endif
 #endif
 
 #include <cerrno>
@@ -161,7 +157,7 @@ size_t findCandidate16(const unsigned char* text, size_t at, size_t count) {
 
 // Where the processor has 32-byte lanes, the page is gone through twice as fast. The C library has
 // already asked the processor what it has, so picking costs nothing at start-up.
-#if defined(__GNUC__) && defined(__x86_64__) && __has_include(<sys/platform/x86.h>)
+#if defined(KORPROXY_LANES_BY_CPU)
 __attribute__((target("avx2"))) size_t findCandidate32(const unsigned char* text, size_t at,
                                                        size_t count) {
     return findCandidate<Lane32>(text, at, count);

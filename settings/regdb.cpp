@@ -71,21 +71,21 @@ sqlite3_stmt* takeCached(sqlite3* db, const char* sql) {
     return nullptr;
 }
 
-// Keeps a statement of the held connection, in use, when there is room. False when not kept.
-bool keepCached(sqlite3* db, sqlite3_stmt* stmt) {
-    if (db != store.db) return false;
+// Keeps a statement of the held connection, in use, when there is room.
+void keepCached(sqlite3* db, sqlite3_stmt* stmt) {
+    if (db != store.db) return;
     for (CachedStmt& c : store.cache) {
         if (c.stmt == nullptr) {
             c = CachedStmt{stmt, true};
-            return true;
+            return;
         }
     }
-    return false;
 }
 
-// Hands a kept statement back, ready for its next use. False when it is not in the cache (the
-// connection closed under it), and the caller finalizes it.
+// Hands a kept statement back, ready for its next use. False when it is not in the cache (never
+// kept, or the connection closed under it), and the caller finalizes it.
 bool giveBackCached(sqlite3_stmt* stmt) {
+    if (stmt == nullptr) return false;
     for (CachedStmt& c : store.cache) {
         if (c.stmt == stmt) {
             (void)sqlite3_reset(stmt);  // ends its read of the store; the step's code was seen
@@ -352,15 +352,14 @@ RegStmt::RegStmt(sqlite3* db, const char* sql) {
     stmt_ = takeCached(db, sql);
     if (stmt_ != nullptr) {
         rc_ = SQLITE_OK;
-        cached_ = true;
         return;
     }
     rc_ = sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
-    if (rc_ == SQLITE_OK) cached_ = keepCached(db, stmt_);
+    if (rc_ == SQLITE_OK) keepCached(db, stmt_);
 }
 
 RegStmt::~RegStmt() {
-    if (!cached_ || !giveBackCached(stmt_)) sqlite3_finalize(stmt_);
+    if (!giveBackCached(stmt_)) sqlite3_finalize(stmt_);
 }
 
 void RegStmt::bind(int index, int64_t value) {

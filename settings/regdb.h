@@ -67,7 +67,6 @@ class RegStmt {
   private:
     sqlite3_stmt* stmt_ = nullptr;
     int rc_;
-    bool cached_ = false;
 };
 
 // Runs one statement without results. Returns 0 or the mapped code.
