@@ -1,5 +1,5 @@
 // DES (FIPS 46) in CBC mode over whole buffers, with a rule for a final partial block, and the two
-// routines built on it: key derivation from a text and a random block from the clock.
+// routines beside it: key derivation from a text and a random block for key material.
 //
 // Owns the fixed key and the fixed IV of the program. Every function works on caller buffers; a key
 // schedule has one owner, who releases it with desFreeKey. Never allocates per block, never writes
@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 
 inline constexpr int32_t DES_ENCIPHER = 0;
 inline constexpr int32_t DES_DECIPHER = 1;
@@ -33,16 +32,11 @@ void desCbc(const DesKeySchedule* schedule, int32_t direction, const unsigned ch
 // Derives an 8-byte value from `length` (>= 1) bytes of `text`. Returns 0, or -1 when there is no
 // memory (then out is not written).
 [[nodiscard]] int desDeriveKey(const unsigned char* text, int32_t length, unsigned char out[8]);
-// Makes 8 pseudo-random bytes from the clock. Returns 0, or -1 when there is no memory.
+// Fills `out` with 8 bytes from the operating system's secure generator. Returns 0, or -1 when
+// the generator fails (then out is not written).
 [[nodiscard]] int desRandomBlock(unsigned char out[8]);
-// Advances the pseudo-random state and returns the new state.
-int32_t randNext(int32_t* state);
 
 // The IV of every desCbc call in the program (8 bytes).
 const unsigned char* desFixedIv();
 // The fixed key as the two key words.
 void desFixedKeyWords(uint32_t out[2]);
-
-// The clock read by desRandomBlock; tests install their own. Null restores time().
-using DesClock = time_t (*)();
-void desSetClock(DesClock clock);

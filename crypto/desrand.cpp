@@ -1,12 +1,12 @@
-// The fixed key and IV, key derivation from a text, and the random block from the clock.
+// The fixed key and IV, key derivation from a text, and the random block.
 #include <array>
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 
 #include "common/byteorder.h"
+#include "common/platform.h"
 #include "crypto/des.h"
 
 namespace {
@@ -17,24 +17,12 @@ constexpr uint32_t kFixedKeyLow = 0x0D62B41F;
 constexpr uint32_t kFixedIvHigh = 0x6B1DC24E;
 constexpr uint32_t kFixedIvLow = 0x9738F055;
 
-constexpr int32_t kRandMultiplier = 16807;
-constexpr int32_t kRandModulus = 2147483647;
-constexpr int kRandMaxSkip = 1000;
-constexpr int kRandomWords = 12;
-constexpr int kRandomBytes = kRandomWords * 4;
-
-std::atomic<DesClock> clockSeam{nullptr};
-
 std::array<unsigned char, kDesBlockSize> bytesOf(uint32_t high, uint32_t low) {
     std::array<unsigned char, kDesBlockSize> bytes{};
     putU32BE(bytes.data(), high);
     putU32BE(bytes.data() + 4, low);
     return bytes;
 }
-
-int32_t magnitude(int32_t v) {
-    return v < 0 ? -v : v;
-}  // |v| < 2^31 - 1 for generator values
 
 }  // namespace
 
@@ -46,10 +34,6 @@ const unsigned char* desFixedIv() {
 void desFixedKeyWords(uint32_t out[2]) {
     const auto bytes = bytesOf(kFixedKeyHigh, kFixedKeyLow);
     std::memcpy(out, bytes.data(), bytes.size());
-}
-
-void desSetClock(DesClock clock) {
-    clockSeam.store(clock);
 }
 
 int desDeriveKey(const unsigned char* text, int32_t length, unsigned char out[8]) {
@@ -69,32 +53,12 @@ int desDeriveKey(const unsigned char* text, int32_t length, unsigned char out[8]
     return 0;
 }
 
-int32_t randNext(int32_t* state) {
-    // The product wraps in 32 bits, as every peer computes it.
-    const auto product = static_cast<int32_t>(static_cast<uint32_t>(*state) *
-                                              static_cast<uint32_t>(kRandMultiplier));
-    *state = product % kRandModulus;
-    return *state;
-}
-
 int desRandomBlock(unsigned char out[8]) {
-    const DesClock clock = clockSeam.load();
-    const time_t now = clock != nullptr ? clock() : time(nullptr);
-    auto state = static_cast<int32_t>(static_cast<uint32_t>(now));
-    const int skip = magnitude(randNext(&state)) % kRandMaxSkip + 1;
-    for (int i = 0; i < skip; ++i) (void)randNext(&state);
-    unsigned char buffer[kRandomBytes];
-    for (int i = 0; i < kRandomWords; ++i) {
-        auto word = static_cast<uint32_t>(magnitude(randNext(&state)));
-        for (int b = 0; b < 4; ++b, word >>= 8)
-            buffer[4 * i + b] = static_cast<unsigned char>(word);
-    }
-    uint32_t key[2];
-    desFixedKeyWords(key);
-    DesKeySchedule* schedule = nullptr;
-    if (desAllocKey(key, &schedule) != 0) return -1;
-    desCbc(schedule, DES_ENCIPHER, desFixedIv(), buffer, kRandomBytes);
-    desFreeKey(schedule);
-    std::memcpy(out, buffer + kRandomBytes - kDesBlockSize, kDesBlockSize);
+    // Session keys and challenges must not be guessable by a peer or an onlooker, so they come
+    // from the operating system's generator and nothing of the program's own.
+    unsigned char block[kDesBlockSize];
+    if (osRandomBytes(block, sizeof block) != 0) return -1;
+    std::memcpy(out, block, sizeof block);
+    osWipe(block, sizeof block);
     return 0;
 }

@@ -64,6 +64,8 @@ TEST(Authenticate, OutcomesAndTheirReasons) {
             EXPECT_EQ(w.s->secure, 1);
             EXPECT_TRUE(peer.message3Valid);
             EXPECT_EQ(memcmp(w.s->sessionKey, peer.sessionKey, 8), 0);
+            // Equal blocks would let a guess at the password be checked offline.
+            EXPECT_NE(memcmp(peer.sessionKey, peer.clientChallenge, 8), 0);
         }
         if (c.trace != nullptr) {
             EXPECT_TRUE(trace.has(c.trace)) << trace.text();

@@ -1,0 +1,33 @@
+// see platform.h: the POSIX side
+#include <fcntl.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "common/platform.h"
+
+int osRandomBytes(void* buf, size_t len) {
+    auto* out = static_cast<unsigned char*>(buf);
+    while (len > 0) {
+        ssize_t n = getrandom(out, len, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return -1;
+        out += n;
+        len -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+void osWipe(void* buf, size_t len) {
+    explicit_bzero(buf, len);
+}
+
+FILE* osOpenPrivateAppend(const char* path) {
+    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    FILE* file = fdopen(fd, "a");
+    if (file == nullptr) close(fd);
+    return file;
+}
