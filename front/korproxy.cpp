@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/limits.h"
+#include "common/platform.h"
 #include "common/trace.h"
 #include "front/korproxy_cmdline.h"
 #include "front/korproxy_errpage.h"
@@ -69,7 +70,8 @@ int runCommandLine(int argc, char** argv) {
 void openTraceFile(const char* path) {
     time_t now = time(nullptr);
     if (path == nullptr || path[0] == '\0' || traceFp != nullptr) return;
-    FILE* file = fopen(path, "a");
+    // The trace holds whole deciphered pages and commands: no other user may read it.
+    FILE* file = osOpenPrivateAppend(path);
     if (file == nullptr) return;
     traceFp = file;
     TRACE("<---------------------------------------------------->\n");

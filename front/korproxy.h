@@ -14,8 +14,8 @@ extern OptionsRecord* optsP;
 int korproxyMain(int argc, char** argv);
 
 // Opens the trace file for appending unless `path` is null or empty or a trace is already open,
-// and writes the entry header (separator and time). A file that cannot be opened leaves tracing
-// off without a word.
+// and writes the entry header (separator and time). A new file is readable by its owner alone. A
+// file that cannot be opened leaves tracing off without a word.
 void openTraceFile(const char* path);
 
 // Closes the trace stream if one is open (standard output is only let go of, never closed); tracing

@@ -53,6 +53,13 @@ TEST(TraceFile, FirstOpenStaysAndEachOpenAppendsAnEntryHeader) {
         << text;
     // ctime's own newline and the line's leave an empty line after the header.
     EXPECT_TRUE(text.ends_with("\n\nline\n")) << text;
+
+    // A trace holds deciphered pages: a new file is its owner's alone, whatever the umask.
+    openTraceFile(dir.file("new.txt").c_str());
+    closeTraceFile();
+    namespace fs = std::filesystem;
+    EXPECT_EQ(fs::status(dir.file("new.txt")).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
 }
 
 }  // namespace
