@@ -39,6 +39,12 @@ inline constexpr size_t kTcpReceiveAheadSize = 64 * 1024;
 inline constexpr int kConnectTimeoutSeconds = 30;
 // Every later send or receive that makes no progress for this long fails like a socket error.
 inline constexpr int kIoTimeoutSeconds = 120;
+// Whatever each operation's own time-out, the session set-up (connect, identify, proxy session,
+// authentication) of one request ends after this long...
+inline constexpr int kSetupDeadlineSeconds = 60;
+// ...and the request's whole conversation with the server after this long.
+inline constexpr int kRequestDeadlineSeconds = 300;
 
 static_assert(kCredentialSize % 8 == 0, "the enciphered password block is whole DES blocks");
 static_assert(kResponseLineDropMax > kResponseLineMax);
+static_assert(kSetupDeadlineSeconds < kRequestDeadlineSeconds);

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <new>
 
+#include "common/deadline.h"
 #include "common/trace.h"
 
 static constexpr const char kTraceSource[] = "tcpcomm";
@@ -97,15 +98,6 @@ int connectWithin(int fd, const sockaddr_in& peer, int millis) {
     return 0;
 }
 
-// Bounds every later send and receive: a call that makes no progress in time fails.
-void setIoTimeouts(int fd, int millis) {
-    timeval tv{};
-    tv.tv_sec = millis / 1000;
-    tv.tv_usec = (millis % 1000) * 1000;
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-}
-
 void writeConnectMessage(uint32_t number, const char* address, const char* port, char* out,
                          size_t size) {
     switch (number) {
@@ -131,6 +123,14 @@ void writeConnectMessage(uint32_t number, const char* address, const char* port,
 }
 
 }  // namespace
+
+void tcpSetSocketWait(int fd, int millis) {
+    timeval tv{};
+    tv.tv_sec = millis / 1000;
+    tv.tv_usec = (millis % 1000) * 1000;
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
 
 void tcpSetTimeouts(TcpTimeouts timeouts) {
     gTimeouts = timeouts;
@@ -162,13 +162,13 @@ int tcpOpen(char* address, const char* port, SessionDesc* session, char* errorTe
     conn->peer.sin_family = AF_INET;
     conn->peer.sin_port = htons(tcpPortFromText(port));
     conn->peer.sin_addr.s_addr = ip;
-    int err = connectWithin(conn->socket, conn->peer, gTimeouts.connectMillis);
+    int err = connectWithin(conn->socket, conn->peer, deadlineWaitMillis(gTimeouts.connectMillis));
     if (err != 0) {
         tcpRelease(conn);
         writeConnectMessage(tcpMapErrno(err), address, port, errorText, errorSize);
         return -1;
     }
-    setIoTimeouts(conn->socket, gTimeouts.ioMillis);
+    tcpSetSocketWait(conn->socket, gTimeouts.ioMillis);
     TRACE("(%s, %i) Connected to client at address %s, port %s.\n", TRACE_AT, address, port);
     conn->closed = 0;
     session->conn = conn;

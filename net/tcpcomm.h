@@ -6,7 +6,7 @@
 // Owns the connection record and its socket. Socket errors are reported as Windows Sockets numbers
 // so that the texts the error page shows are the same on every platform. Never blocks for ever: a
 // connect gives up after the connect time-out and every later send or receive after the I/O
-// time-out. Never raises SIGPIPE.
+// time-out, each cut to what is left of the request (common/deadline.h). Never raises SIGPIPE.
 #pragma once
 
 #include <netinet/in.h>
@@ -64,6 +64,8 @@ struct TcpTimeouts {
 };
 void tcpSetTimeouts(TcpTimeouts timeouts);
 TcpTimeouts tcpGetTimeouts();
+// Bounds every later send and receive on `fd`: a call that makes no progress in `millis` fails.
+void tcpSetSocketWait(int fd, int millis);
 
 // Connects to `address`:`port` and fills the descriptor's conn and operation slots. `address` is
 // writable: a host name is lower-cased in place. Returns 0, or -1 with a sentence in `errorText`

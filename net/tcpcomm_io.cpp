@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/deadline.h"
 #include "common/trace.h"
 #include "net/tcpcomm.h"
 
@@ -19,20 +20,45 @@ uint32_t socketError(int err) {
     return tcpMapErrno(err);
 }
 
+// Cuts the socket's wait to what is left of the request. False, with a time-out recorded, once
+// nothing is left.
+bool waitAllowed(TcpConnection* conn) {
+    const int own = tcpGetTimeouts().ioMillis;
+    const int wait = deadlineWaitMillis(own);
+    if (wait <= 0) {
+        conn->lastError = kWsaEtimedout;
+        TRACE("(%s, %i) The request has run out of time.\n", TRACE_AT);
+        return false;
+    }
+    if (wait < own) tcpSetSocketWait(conn->socket, wait);
+    return true;
+}
+
+// One send of up to `count` bytes within what is left of the request. Returns the number taken,
+// or -1 on a socket error (traced) or a time-out.
+ssize_t sendSome(TcpConnection* conn, const unsigned char* bytes, size_t count) {
+    for (;;) {
+        if (!waitAllowed(conn)) return -1;
+        ssize_t n = ::send(conn->socket, bytes, count, MSG_NOSIGNAL);
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        conn->lastError = socketError(errno);
+        TRACE("(%s, %i) Tcp Recieve error.  WSAError=%i", TRACE_AT,
+              static_cast<int>(conn->lastError));
+        return -1;
+    }
+}
+
 // Sends every pending byte, repeating the send while the socket takes fewer than offered. On a
 // failure the bytes not yet taken stay pending at the start of the buffer.
 int sendPending(TcpConnection* conn) {
     size_t pending = static_cast<size_t>(conn->fill - conn->buffer);
     size_t sent = 0;
     while (sent < pending) {
-        ssize_t n = ::send(conn->socket, conn->buffer + sent, pending - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
+        ssize_t n = sendSome(conn, conn->buffer + sent, pending - sent);
         if (n < 0) {
-            conn->lastError = socketError(errno);
             memmove(conn->buffer, conn->buffer + sent, pending - sent);
             conn->fill = conn->buffer + (pending - sent);
-            TRACE("(%s, %i) Tcp Recieve error.  WSAError=%i", TRACE_AT,
-                  static_cast<int>(conn->lastError));
             return -1;
         }
         sent += static_cast<size_t>(n);
@@ -47,6 +73,7 @@ int refillAhead(TcpConnection* conn) {
     conn->aheadStart = 0;
     conn->aheadEnd = 0;
     for (;;) {
+        if (!waitAllowed(conn)) return -1;
         ssize_t n = ::recv(conn->socket, conn->ahead, sizeof conn->ahead, 0);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {

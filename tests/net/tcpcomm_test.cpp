@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "../session/trace_capture.h"
+#include "common/deadline.h"
 
 namespace {
 
@@ -334,6 +335,59 @@ TEST(TcpOpen, ConnectGivesUpAfterTheTimeout) {
     EXPECT_STREQ(error, "127.0.0.1 did not responsed in a resonable time.\n");
     tcpSetTimeouts({});
     for (int fd : fillers) close(fd);
+}
+
+// A server that sends a byte now and then satisfies every receive's own time-out; only the
+// request's limits end the conversation, and a silent one ends at the receive's time-out.
+TEST(TcpDeadline, TricklingServerIsCutOffAtTheRequestsLimits) {
+    struct Case {
+        const char* what;
+        bool trickle, clockRunning, setupDone;
+        int endsAfterMillis;
+    };
+    const Case cases[] = {
+        {"silent, no request clock", false, false, false, 300},
+        {"trickling during set-up", true, true, false, 600},
+        {"trickling after set-up", true, true, true, 1000},
+    };
+    tcpSetTimeouts({1000, 300});
+    deadlineSetLimits({600, 1000});
+    for (const Case& c : cases) {
+        Listener server;
+        std::thread peer([&] {
+            int fd = accept(server.fd, nullptr, nullptr);
+            char byte = 'x';
+            for (int i = 0; c.trickle && i < 200; ++i) {
+                if (send(fd, &byte, 1, MSG_NOSIGNAL) != 1) break;
+                usleep(50 * 1000);
+            }
+            if (!c.trickle) (void)recv(fd, &byte, 1, 0);  // until the client leaves
+            close(fd);
+        });
+        auto started = std::chrono::steady_clock::now();
+        if (c.clockRunning) deadlineStart();
+        if (c.setupDone) deadlineSetupDone();
+        SessionDesc session;
+        char host[] = "127.0.0.1";
+        char error[kSmLastErrorSize] = "";
+        ASSERT_EQ(tcpOpen(host, server.port.c_str(), &session, error, sizeof error), 0) << error;
+        auto* conn = static_cast<TcpConnection*>(session.conn);
+        unsigned char buf[1];
+        while (tcpReceive(conn, buf, 1) == 1 &&
+               std::chrono::steady_clock::now() - started < std::chrono::seconds(5)) {
+        }
+        auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - started)
+                        .count();
+        EXPECT_EQ(conn->lastError, kWsaEtimedout) << c.what;
+        EXPECT_GE(took, c.endsAfterMillis - 20) << c.what;
+        EXPECT_LT(took, c.endsAfterMillis + 400) << c.what;
+        tcpRelease(conn);
+        peer.join();
+        deadlineStop();
+    }
+    tcpSetTimeouts({});
+    deadlineSetLimits({});
 }
 
 }  // namespace
