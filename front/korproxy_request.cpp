@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "common/deadline.h"
 #include "common/limits.h"
 #include "common/trace.h"
 #include "front/korproxy.h"
@@ -96,7 +97,10 @@ int openConnection(SessionDesc* session, char* address) {
     *colon = '\0';
     char* port = colon + 1;
     TRACE("(%s, %i) Opening a session with (%s):(%s)\n", TRACE_AT, host, port);
-    return smOpenSession(session, host, port, credentials.id, credentials.password);
+    deadlineStart();
+    rc = smOpenSession(session, host, port, credentials.id, credentials.password);
+    if (rc == 0) deadlineSetupDone();
+    return rc;
 }
 
 int closeConnection(SessionDesc* session) {

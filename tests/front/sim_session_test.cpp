@@ -5,8 +5,8 @@
 
 #include <chrono>
 
+#include "common/deadline.h"
 #include "front_testing.h"
-#include "net/tcpcomm.h"
 #include "tests/support/sim_process.h"
 
 namespace {
@@ -122,17 +122,16 @@ const HostileCase kHostile[] = {
     {"stall", 0, "Recieve of page aborted"},
 };
 
-// A stalled server would hold the built program for its full I/O time-out, so a stall runs the
-// program's own code in a child process whose time-out is shortened.
+// A stalled server would hold the built program for the request's limits, so a stall runs the
+// program's own code in a child process whose limits are shortened; the time-out of each
+// operation stays far longer, so only the limits can end it.
 ProgramRun runStalled(const Proxy& proxy, const std::string& query) {
     return fronttest::runChild("", [&] {
         if (chdir(proxy.dir.path().c_str()) != 0) return 126;
         setenv("KORPROXY_REGISTRY", proxy.dir.file("registry.db").c_str(), 1);
         setenv("REQUEST_METHOD", "GET", 1);
         setenv("QUERY_STRING", query.c_str(), 1);
-        TcpTimeouts timeouts = tcpGetTimeouts();
-        timeouts.ioMillis = 700;
-        tcpSetTimeouts(timeouts);
+        deadlineSetLimits({700, 1400});
         char name[] = "korproxy";
         char* argv[] = {name, nullptr};
         int status = korproxyMain(1, argv);
