@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -37,19 +38,16 @@ void freeNodesOnly(ArgNode* head) {
 // The request text as the trace shows it: the value of every password field replaced.
 std::string maskedArgs(const char* text) {
     std::string shown;
-    for (const char* piece = text; piece != nullptr;) {
-        const char* amp = strchr(piece, '&');
-        std::string_view whole = amp != nullptr ? std::string_view(piece, amp - piece) : piece;
-        size_t eq = whole.find('=');
-        if (eq != std::string_view::npos &&
-            isPasswordName(std::string(whole.substr(0, eq)).c_str())) {
-            shown.append(whole.substr(0, eq + 1)).append(kMaskedValue);
-        } else {
-            shown.append(whole);
-        }
-        if (amp != nullptr) shown += '&';
-        piece = amp != nullptr ? amp + 1 : nullptr;
-    }
+    bool first = true;
+    forEachRawPiece(text, [&](const RawPiece& piece) {
+        if (!first) shown += '&';
+        first = false;
+        shown.append(piece.name);
+        if (!piece.hasValue) return;
+        shown += '=';
+        bool masked = isPasswordName(std::string(piece.name).c_str());
+        shown.append(masked ? std::string_view(kMaskedValue) : piece.value);
+    });
     return shown;
 }
 
@@ -124,7 +122,40 @@ void freeArgList(ArgNode** head) {
     *head = nullptr;
 }
 
-char* unescapeUrl(char* text) {
+void forEachRawPiece(const char* text, const std::function<void(const RawPiece&)>& visit) {
+    for (const char* piece = text; piece != nullptr;) {
+        const char* amp = strchr(piece, '&');
+        std::string_view whole = amp != nullptr ? std::string_view(piece, amp - piece) : piece;
+        size_t eq = whole.find('=');
+        if (eq == std::string_view::npos) {
+            visit({whole, {}, false});
+        } else {
+            visit({whole.substr(0, eq), whole.substr(eq + 1), true});
+        }
+        piece = amp != nullptr ? amp + 1 : nullptr;
+    }
+}
+
+std::string decodeFormText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '+') {
+            c = ' ';
+        } else if (c == '%' && i + 2 < text.size() &&
+                   isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+                   isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            c = static_cast<char>(16 * hexDigitValue(text[i + 1]) + hexDigitValue(text[i + 2]));
+            i += 2;
+        }
+        out += c;
+    }
+    return out;
+}
+
+char* unescapeUrl(char* text, bool* zeroByte) {
+    if (zeroByte != nullptr) *zeroByte = false;
     if (text == nullptr || text[0] == '\0') return text;
     // One pass: `out` trails `in`, so the text only shrinks and a decoded byte is never re-read.
     // "+" becomes a space after decoding, so an encoded plus becomes one as well.
@@ -134,7 +165,10 @@ char* unescapeUrl(char* text) {
         if (c == '%' && in[1] != '\0' && in[2] != '\0') {
             c = static_cast<char>(16 * hexDigitValue(in[1]) + hexDigitValue(in[2]));
             in += 3;
-            if (c == '\0') break;  // an escape such as %zz decodes to a zero byte: the text ends
+            if (c == '\0') {  // an escape such as %zz decodes to a zero byte: the text ends
+                if (zeroByte != nullptr) *zeroByte = true;
+                break;
+            }
         } else {
             ++in;  // includes a "%" too close to the end to be an escape: kept as it is
         }

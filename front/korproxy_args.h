@@ -1,13 +1,17 @@
 // The request argument list: a request text of the form name=value&name=value split in place into
-// a linked list of name/value pairs, and the in-place decoding of URL escapes.
+// a linked list of name/value pairs, the in-place decoding of URL escapes, and the decoding of one
+// piece of the text as it was sent, by the rules of a browser's form.
 //
 // Owns the list's nodes, the request text a list was built from, and the values that the URL
-// conversion attaches to it. Never decodes while splitting (callers decide when to decode) and
-// never copies a piece.
+// conversion attaches to it. Never decodes while splitting (callers decide when to decode); the
+// list never copies a piece.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "common/limits.h"
 
@@ -34,8 +38,24 @@ void freeArgList(ArgNode** head);
 
 // Decodes %XX escapes and then turns every "+" into a space, in place; returns `text`. A decoded
 // byte is never decoded again. A "%" with fewer than two characters before the end stays as it is.
+// An escape that decodes to a zero byte ends the text there, and sets `*zeroByte` (when given).
 // Null and empty texts are returned unchanged.
-char* unescapeUrl(char* text);
+char* unescapeUrl(char* text, bool* zeroByte = nullptr);
+
+// One piece of a request text as it was sent: `value` is empty and `hasValue` false when the piece
+// holds no "=".
+struct RawPiece {
+    std::string_view name;
+    std::string_view value;
+    bool hasValue;
+};
+// Calls `visit` with every piece of `text`, split at each "&" and at the first "=" of a piece,
+// without changing or decoding anything.
+void forEachRawPiece(const char* text, const std::function<void(const RawPiece&)>& visit);
+
+// Decodes one name or value of a form as a browser encodes it: "+" is a blank and "%" with two
+// hexadecimal digits is that byte; anything else, a stray "%" among it, stays as it is.
+[[nodiscard]] std::string decodeFormText(std::string_view text);
 
 // Upper-cases the letters of `text` in place.
 void upperCase(char* text);

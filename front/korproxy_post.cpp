@@ -119,6 +119,12 @@ int doPostRequest(const char* request) {
         printErrorPage("Internal Error: Post data did not contain any server name", 0);
         return -1;
     }
+    ArgNode* urlNode = findArgExact(list.get(), "URL");
+    if (urlNode != nullptr) {
+        bool zeroByte = false;
+        unescapeUrl(urlNode->value, &zeroByte);
+        if (refuseBrokenUrl(urlNode->value, zeroByte)) return -1;
+    }
     Session session(smNewSession());
     if (!session) {
         printErrorPage("<B> No Memory Avaiable for session layer</b> ", 0);
@@ -130,13 +136,11 @@ int doPostRequest(const char* request) {
         printErrorPage(session->lastError, rc);
         return -1;
     }
-    ArgNode* urlNode = findArgExact(list.get(), "URL");
     if (urlNode == nullptr) {
         printErrorPage("No URL was not specified for POST", 0);
         (void)closeConnection(session.get());
         return -1;
     }
-    unescapeUrl(urlNode->value);
     const char* url = request != nullptr && request[0] != '\0' ? request : urlNode->value;
     return relayCommand(session.get(), buildPostCommand(url, payload.get(), storedCgiUrl()));
 }

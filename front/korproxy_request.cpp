@@ -29,14 +29,12 @@ const char* orEmpty(const char* text) {
 
 // The GET argument text, in a block of its own that the argument list may take over: the query
 // string decoded as a whole in CGI mode, the replayed text as it is otherwise.
-char* copyGetText(const char* request) {
-    bool fromQuery = request[0] == '\0';
-    const char* text = fromQuery ? orEmpty(getenv("QUERY_STRING")) : request;
-    size_t length = strlen(text);
+char* copyGetText(const RequestOrigin& origin, bool* zeroByte) {
+    size_t length = strlen(origin.rawText);
     char* copy = static_cast<char*>(calloc(length + 10, 1));
     if (copy == nullptr) return nullptr;
-    memcpy(copy, text, length);
-    if (fromQuery) unescapeUrl(copy);
+    memcpy(copy, origin.rawText, length);
+    if (!origin.console) unescapeUrl(copy, zeroByte);
     return copy;
 }
 
@@ -103,6 +101,13 @@ int openConnection(SessionDesc* session, char* address) {
     return rc;
 }
 
+bool refuseBrokenUrl(const char* url, bool zeroByte) {
+    if (!zeroByte && (url == nullptr || strpbrk(url, "\r\n") == nullptr)) return false;
+    TRACE("(%s, %i) URL refused: it holds a line break or a zero byte\n", TRACE_AT);
+    printErrorPage("The URL holds a line break or a zero byte.", 0);
+    return true;
+}
+
 int closeConnection(SessionDesc* session) {
     (void)smSendCommand(session, "BYE", 3);
     return smCloseSession(session);
@@ -126,9 +131,17 @@ int relayCommand(SessionDesc* session, const std::string& command) {
 int doGetRequest(const char* request) {
     TRACE("(%s, %i) In doGetRequest\n", TRACE_AT);
     request = orEmpty(request);
-    char* text = copyGetText(request);
+    const bool console = request[0] != '\0';
+    const RequestOrigin origin{console ? request : orEmpty(getenv("QUERY_STRING")), console};
+    bool zeroByte = false;
+    char* text = copyGetText(origin, &zeroByte);
     if (text == nullptr) {
         printErrorPage("Out of Memory!", 0);
+        return -1;
+    }
+    if (zeroByte) {
+        free(text);
+        (void)refuseBrokenUrl(nullptr, true);
         return -1;
     }
     ArgList list;
@@ -142,8 +155,10 @@ int doGetRequest(const char* request) {
             if (!pageWritten) printErrorPage("Nothing was submitted for this request", 0);
             return 0;
         }
-        if (doSpecialRequest(list.get()) == 1) return 0;
+        if (doSpecialRequest(list.get(), origin) == 1) return 0;
     }
+    ArgNode* urlNode = findArgExact(list.get(), "URL");
+    if (urlNode != nullptr && refuseBrokenUrl(urlNode->value, false)) return -1;
 
     ArgNode* server = findArgPrefix(list.get(), "SERVER");
     if (server == nullptr && noDefaultServer()) {
@@ -179,7 +194,6 @@ int doGetRequest(const char* request) {
 
     const char* url = "/";
     if (server != nullptr) {
-        ArgNode* urlNode = findArgExact(list.get(), "URL");
         if (urlNode == nullptr) {
             TRACE("(%s, %i) No URL was specified!", TRACE_AT);
             printErrorPage("No URL was specified.", 0);

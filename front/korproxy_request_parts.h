@@ -32,6 +32,11 @@ struct Credentials {
     }
 };
 
+// Refuses, with its error page, a URL that would put a second line into the server command: one
+// that holds a line feed or a carriage return, or whose decoding met a zero byte (`zeroByte`).
+// Returns true when refused.
+[[nodiscard]] bool refuseBrokenUrl(const char* url, bool zeroByte);
+
 // The stored CGI URL, empty without an options record.
 [[nodiscard]] const char* storedCgiUrl();
 

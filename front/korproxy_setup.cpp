@@ -1,7 +1,11 @@
 // see korproxy_special.h
 // The setup form's storing step and the replacement of the stored credentials.
+#include <strings.h>
+
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "common/limits.h"
 #include "common/platform.h"
@@ -49,30 +53,74 @@ const FieldRule* ruleFor(const char* name) {
     return nullptr;
 }
 
-const char* valueOf(const ArgNode& node) {
-    return node.value != nullptr ? node.value : "";
-}
+// One field of the setup form with its value as typed.
+struct FormField {
+    const FieldRule* rule;
+    std::string value;
+};
+
+// The setup form's fields, taken from the text as the browser sent it: split at "&" first, then
+// each name and value decoded once by the form's rules. Decoding the whole query first would turn
+// an escaped "&", "+" or "%" in a password into something else than was typed.
+// The values are wiped when they go: a typed password must not stay behind in freed memory.
+struct FormFields {
+    std::vector<FormField> list;
+    explicit FormFields(const char* rawText) {
+        forEachRawPiece(rawText, [&](const RawPiece& piece) {
+            std::string name = decodeFormText(piece.name);
+            upperCase(name.data());
+            if (const FieldRule* rule = ruleFor(name.c_str())) {
+                list.push_back({rule, decodeFormText(piece.value)});
+            }
+        });
+    }
+    FormFields(const FormFields&) = delete;
+    FormFields& operator=(const FormFields&) = delete;
+    ~FormFields() {
+        for (FormField& field : list) osWipe(field.value.data(), field.value.size());
+    }
+};
 
 // The length a value takes in its field, the folder suffix of a CGI URL included.
-size_t storedLength(const FieldRule& rule, const char* value) {
-    size_t length = strlen(value);
-    if (rule.field == Field::CgiUrl && strstr(value, kProgramFolder) == nullptr) {
+size_t storedLength(const FormField& field) {
+    size_t length = field.value.size();
+    if (field.rule->field == Field::CgiUrl &&
+        field.value.find(kProgramFolder) == std::string::npos) {
         length += strlen(kProgramFolderSuffix);
     }
     return length;
 }
 
-// Decodes the CGI URL values (once, as they are compared decoded) and finds the first value that
-// does not fit its field. Empty id, password and CGI URL values keep what is stored, so they are
-// never too long.
-const FieldRule* firstValueTooLong(ArgNode* head) {
-    for (ArgNode* node = head; node != nullptr; node = node->next) {
-        const FieldRule* rule = ruleFor(node->name);
-        if (rule == nullptr) continue;
-        if (rule->field == Field::CgiUrl && node->value != nullptr) unescapeUrl(node->value);
-        if (storedLength(*rule, valueOf(*node)) > rule->maxLength) return rule;
+// The CGI URL becomes the action of every page's form and a word of every server command: a path
+// of this web server ("//" would name another one) or a web address, with no blank or control
+// character in it.
+bool acceptableCgiUrl(std::string_view url) {
+    for (char c : url) {
+        if (static_cast<unsigned char>(c) <= ' ' || c == '\x7f') return false;
     }
-    return nullptr;
+    if (url.starts_with("/")) return !url.starts_with("//");
+    return strncasecmp(url.data(), "http://", 7) == 0 ||
+           strncasecmp(url.data(), "https://", 8) == 0;
+}
+
+// Why a field's value cannot be stored, or an empty text. Empty id, password and CGI URL values
+// keep what is stored, so they are never refused.
+std::string refusalOf(const FormField& field) {
+    const FieldRule& rule = *field.rule;
+    const std::string key = rule.key;
+    if (field.value.find('\0') != std::string::npos) {
+        return "The value of the field " + key + " holds a zero byte. Nothing has been stored.";
+    }
+    if (storedLength(field) > rule.maxLength) {
+        return "The value of the field " + key + " is too long: no more than " +
+               std::to_string(rule.maxLength) +
+               " characters are accepted. Nothing has been stored.";
+    }
+    if (rule.field == Field::CgiUrl && !field.value.empty() && !acceptableCgiUrl(field.value)) {
+        return "The CGI URL must be a path that begins with \"/\", or an address that begins with "
+               "http:// or https://. Nothing has been stored.";
+    }
+    return {};
 }
 
 struct SetupState {
@@ -127,30 +175,25 @@ void applyField(SetupState& state, Field field, const char* value) {
     }
 }
 
-void refuseTooLong(const FieldRule& rule) {
-    std::string message = std::string("The value of the field ") + rule.key +
-                          " is too long: no more than " + std::to_string(rule.maxLength) +
-                          " characters are accepted. Nothing has been stored.";
-    printErrorPage(message.c_str(), 0);
-}
-
 }  // namespace
 
-int doSetupRequest(ArgNode* head) {
+int doSetupRequest(const char* rawText) {
     TRACE("(%s, %i) Configuring the server via the ?config option", TRACE_AT);
     SetupState state;
     if (psReadPasswordFile(state.id, state.password) != 0) {
         state.id[0] = '\0';
         state.password[0] = '\0';
     }
-    if (const FieldRule* rule = firstValueTooLong(head)) {
-        refuseTooLong(*rule);
+    const FormFields fields(rawText);
+    for (const FormField& field : fields.list) {
+        std::string refusal = refusalOf(field);
+        if (refusal.empty()) continue;
+        printErrorPage(refusal.c_str(), 0);
         return -1;
     }
     if (optsP != nullptr) state.opts = *optsP;
-    for (ArgNode* node = head; node != nullptr; node = node->next) {
-        const FieldRule* rule = ruleFor(node->name);
-        if (rule != nullptr) applyField(state, rule->field, valueOf(*node));
+    for (const FormField& field : fields.list) {
+        applyField(state, field.rule->field, field.value.c_str());
     }
 
     std::string failures;

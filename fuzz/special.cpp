@@ -1,7 +1,7 @@
-// The special requests under hostile query strings, decoded and split as a GET request does:
-// JUMP and CONFIG pages, SETUP storing what the form sends, FORCETRACE. The settings store is a
-// scratch file; after every input what it holds must still read back whole and within its
-// sizes. The program's connection is replaced by one that always fails, so a setup that ends in
+// The special requests of a signed-in user under hostile query strings, decoded and split as a GET
+// request does: JUMP and CONFIG pages, SETUP storing what the form sends, FORCETRACE. The settings
+// store is a scratch file; after every input what it holds must still read back whole and within
+// its sizes. The program's connection is replaced by one that always fails, so a setup that ends in
 // the start page never reaches the network.
 #include <unistd.h>
 
@@ -53,6 +53,7 @@ int tcpOpen(char*, const char*, SessionDesc*, char* errorText, size_t errorSize)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     enterScratchFolder();
+    setenv("REMOTE_USER", "fuzz", 1);  // a signed-in user: the settings requests are honoured
     optsP = static_cast<OptionsRecord*>(calloc(1, sizeof(OptionsRecord)));
     return 0;
 }
@@ -60,13 +61,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
     fuzzQuietStart();
     char* text = fuzzCText(data, size);
+    const std::string raw = text;
     unescapeUrl(text);
     ArgNode* head = buildArgList(text, nullptr);
     if (head == nullptr) {
         free(text);
         return 0;
     }
-    (void)doSpecialRequest(head);
+    (void)doSpecialRequest(head, {raw.c_str(), false});
     freeArgList(&head);
     for (const char* field : {optsP->server, optsP->port, optsP->traceFile, optsP->cgiUrl}) {
         FUZZ_CHECK(strnlen(field, kOptionTextSize) < kOptionTextSize);

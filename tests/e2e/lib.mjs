@@ -61,10 +61,12 @@ export function runProgram(args, { registry = env.registry, cgi, input } = {}) {
   return { status: r.status, out: r.stdout, err: r.stderr };
 }
 
-// The setup form's current values, read straight from the program (no web login involved).
+// The setup form's current values, read straight from the program as a signed-in user would see
+// them (no web server involved).
 export function storedForm(registry = env.registry) {
   const r = runProgram([], {
-    registry, cgi: { REQUEST_METHOD: 'GET', QUERY_STRING: 'CONFIG=1', SCRIPT_NAME: folder },
+    registry,
+    cgi: { REQUEST_METHOD: 'GET', QUERY_STRING: 'CONFIG=1', SCRIPT_NAME: folder, REMOTE_USER: 'setup' },
   });
   return fieldValues(r.out);
 }

@@ -13,6 +13,8 @@ using fronttest::runGet;
 using fronttest::Site;
 
 constexpr const char kScript[] = "SCRIPT_NAME=/cgi-bin/velkproxy/korproxy";
+constexpr const char kLogin[] = "REMOTE_USER=admin";  // the web server has signed the user in
+constexpr const char kBrokenUrl[] = "The URL holds a line break or a zero byte.";
 const std::vector<std::string> kCredentials = {"-proxyId=admin", "-proxyPassword=pw"};
 
 std::string templatePage(const Site& site, const char* name, bool setupForm,
@@ -54,6 +56,10 @@ TEST(GetRequest, ErrorPages) {
         {kCredentials, "SERVER=h&URL=/", "", -1},
         {kCredentials, "SERVER&URL=/", "", -1},
         {{"-trace=null"}, "SERVER=h:1500&URL=/", "", 1},
+        // Refused before any connection: port 1 would give a refused connection's page.
+        {kCredentials, "SERVER=127.0.0.1:1&URL=/%0AHTML%20/x", kBrokenUrl, 0},
+        {kCredentials, "SERVER=127.0.0.1:1&URL=/x%0D", kBrokenUrl, 0},
+        {kCredentials, "SERVER=127.0.0.1:1&URL=/x%00y", kBrokenUrl, 0},
     };
     for (const Case& c : cases) {
         Site site(c.setup);
@@ -66,7 +72,7 @@ TEST(GetRequest, ErrorPages) {
 TEST(SpecialRequest, SetupFormNeverShowsThePassword) {
     Site site({"-proxyId=a\"dm<in", "-proxyPassword=hunter2", "-tcps=v&1", "-tcpp=1500",
                "-cgiUrl=/cgi-bin/velkproxy"});
-    ProgramRun run = runGet(site.dir, "config=1", {kScript});
+    ProgramRun run = runGet(site.dir, "config=1", {kScript, kLogin});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, templatePage(site, kSetupFormPage, true,
                                     {"/cgi-bin/velkproxy", "a\"dm<in", "/cgi-bin/velkproxy", "v&1",
@@ -78,7 +84,8 @@ TEST(SpecialRequest, SetupFormNeverShowsThePassword) {
 // No trace line holds a submitted password: not the query dump, not the argument list's lines.
 TEST(SpecialRequest, TracesNeverHoldASubmittedPassword) {
     Site site;
-    ProgramRun run = runGet(site.dir, "FORCETRACE=1&PSWD=hunter2&x&FORCETRACE=2&JUMP=1", {kScript});
+    ProgramRun run =
+        runGet(site.dir, "FORCETRACE=1&PSWD=hunter2&x&FORCETRACE=2&JUMP=1", {kScript, kLogin});
     EXPECT_EQ(run.out, jumpPage(site));
     std::string trace = fronttest::readFile(site.dir.file("proxytrace.txt"));
     EXPECT_NE(trace.find(") Query was: FORCETRACE=1,PSWD=*****,X=*NULL*,FORCETRACE=2,JUMP=1,\n"),
@@ -88,7 +95,7 @@ TEST(SpecialRequest, TracesNeverHoldASubmittedPassword) {
     EXPECT_NE(trace.find(") Query was: \n"), std::string::npos) << trace;
 
     (void)fronttest::runCommand(site.dir, {"-trace=" + site.dir.file("trace.txt")});
-    (void)runGet(site.dir, "SETUP=SETUP&pswd=hunter2&PSWDX=hunter3&ID=admin");
+    (void)runGet(site.dir, "SETUP=SETUP&pswd=hunter2&PSWDX=hunter3&ID=admin", {kLogin});
     std::string stored = fronttest::readFile(site.dir.file("trace.txt"));
     EXPECT_NE(stored.find("args are (SETUP=SETUP&pswd=*****&PSWDX=*****&ID=admin)\n"),
               std::string::npos)
@@ -102,31 +109,93 @@ TEST(SpecialRequest, SetupStoresWhatDiffersAndNothingWhenAValueDoesNotFit) {
         {"-proxyId=admin", "-proxyPassword=old", "-tcps=velk01", "-tcpp=1500", "-trace=null"});
     // An empty PSWD keeps the stored password; an empty DADDRESS clears the server, so the final
     // page is the jump page, its form pointing at the new CGI URL.
-    ProgramRun run =
-        runGet(site.dir, "SETUP=SETUP&ID=root&PSWD=&CGIURL=/cgi-bin&DADDRESS=&DPORT=1600");
+    ProgramRun run = runGet(
+        site.dir, "SETUP=SETUP&ID=root&PSWD=&CGIURL=/cgi-bin&DADDRESS=&DPORT=1600", {kLogin});
     EXPECT_EQ(run.out, jumpPage(site, "/cgi-bin/velkproxy"));
     const fronttest::Stored stored = readStore(site.dir);
     EXPECT_EQ(stored.text(), "|1600|null|/cgi-bin/velkproxy|0|root|old");
 
-    // The first field that does not fit names itself; nothing is stored, not even the values
-    // that would fit.
-    const std::pair<const char*, const char*> tooLong[] = {
-        {"ID", "63"}, {"PSWD", "63"}, {"CGIURL", "64"}, {"DADDRESS", "64"}, {"DPORT", "64"}};
-    for (const auto& [field, limit] : tooLong) {
-        std::string query = std::string(field) + "=" + std::string(300, 'x') +
-                            "&SETUP=1&ID=other&PSWD=pw&CGIURL=/c&DADDRESS=h&DPORT=2";
-        run = runGet(site.dir, query);
-        EXPECT_EQ(run.out, errorPage(std::string("The value of the field ") + field +
-                                         " is too long: no more than " + limit +
-                                         " characters are accepted. Nothing has been stored.",
-                                     0, stored.opts));
-        EXPECT_EQ(readStore(site.dir).text(), stored.text()) << field;
+    // The first field refused names itself; nothing is stored, not even the values that would do.
+    const auto tooLong = [](const char* field, const char* limit) {
+        return std::string("The value of the field ") + field + " is too long: no more than " +
+               limit + " characters are accepted. Nothing has been stored.";
+    };
+    const std::string x300(300, 'x');
+    const std::string badCgiUrl =
+        "The CGI URL must be a path that begins with \"/\", or an address that begins with "
+        "http:// or https://. Nothing has been stored.";
+    const std::pair<std::string, std::string> refused[] = {
+        {"ID=" + x300, tooLong("ID", "63")},
+        {"PSWD=" + x300, tooLong("PSWD", "63")},
+        {"CGIURL=" + x300, tooLong("CGIURL", "64")},
+        {"DADDRESS=" + x300, tooLong("DADDRESS", "64")},
+        {"DPORT=" + x300, tooLong("DPORT", "64")},
+        {"CGIURL=javascript:alert(1)", badCgiUrl},
+        {"CGIURL=//elsewhere.example/velkproxy", badCgiUrl},
+        {"CGIURL=/cgi-bin%0AHTML", badCgiUrl},
+        {"PSWD=a%00b", kBrokenUrl},
+    };
+    for (const auto& [first, message] : refused) {
+        std::string query = first + "&SETUP=1&ID=other&PSWD=pw&CGIURL=/c&DADDRESS=h&DPORT=2";
+        run = runGet(site.dir, query, {kLogin});
+        EXPECT_EQ(run.out, errorPage(message, 0, stored.opts)) << first;
+        EXPECT_EQ(readStore(site.dir).text(), stored.text()) << first;
     }
+}
+
+// The setup form's values are stored as typed, escapes and all (the password, with a session
+// signed on with it, is in sim_session_test.cpp).
+TEST(SpecialRequest, SetupStoresValuesAsTyped) {
+    Site site({"-trace=null", "-proxyId=admin", "-proxyPassword=pw"});
+    ProgramRun run = runGet(
+        site.dir, "SETUP=SETUP&ID=a%2Bd+m%26n&CGIURL=https%3A%2F%2Fproxy%2Fvelkproxy&DPORT=1%2B1",
+        {kLogin});
+    EXPECT_EQ(run.out, jumpPage(site, "https://proxy/velkproxy"));
+    EXPECT_EQ(readStore(site.dir).text(), "|1+1|null|https://proxy/velkproxy|0|a+d m&n|pw");
+}
+
+// The program has no login of its own, and a web server's rule on the raw query cannot follow its
+// decoding, so it asks for the web server's login itself and refuses requests sent by other sites.
+TEST(SpecialRequest, SettingsOnlyForASignedInUserOnTheProxysOwnPages) {
+    const std::string needsLogin =
+        "Changing the proxy's settings needs a web login: configure the web server to ask for one "
+        "for this program.";
+    const std::string otherSite = "Settings can only be changed from the proxy's own pages.";
+    struct Case {
+        std::vector<std::string> env;
+        const char* query;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{}, "SETU%5z=SETUP&DADDRESS=elsewhere&DPORT=1", needsLogin},
+        {{"REMOTE_USER="}, "CONFIG=1", needsLogin},
+        {{}, "FORCETRACE=1&JUMP=1", needsLogin},
+        {{kLogin, "HTTP_SEC_FETCH_SITE=cross-site"}, "SETUP=SETUP&DPORT=1", otherSite},
+        {{kLogin, "HTTP_HOST=proxy", "HTTP_REFERER=http://elsewhere.example/proxy"},
+         "CONFIG=1",
+         otherSite},
+        {{kLogin, "HTTP_REFERER=https://proxy/"}, "FORCETRACE=1&JUMP=1", otherSite},
+    };
+    Site site({"-tcps=velk01", "-trace=null"});
+    const fronttest::Stored before = readStore(site.dir);
+    for (const Case& c : cases) {
+        ProgramRun run = runGet(site.dir, c.query, c.env);
+        EXPECT_EQ(run.out, errorPage(c.message, 0, before.opts)) << c.query;
+        EXPECT_EQ(readStore(site.dir).text(), before.text()) << c.query;
+        EXPECT_FALSE(std::filesystem::exists(site.dir.file("proxytrace.txt"))) << c.query;
+    }
+    // The proxy's own form, sent back from its own page, and a replay at the console are honoured.
+    (void)runGet(site.dir, "SETUP=SETUP&DPORT=1600",
+                 {kLogin, "HTTP_HOST=Proxy:8080", "HTTP_SEC_FETCH_SITE=same-origin",
+                  "HTTP_REFERER=http://proxy:8080/cgi-bin/velkproxy?CONFIG=1"});
+    EXPECT_EQ(readStore(site.dir).opts.port, std::string("1600"));
+    (void)fronttest::runCommand(site.dir, {"-request=SETUP=SETUP&DPORT=1700"});
+    EXPECT_EQ(readStore(site.dir).opts.port, std::string("1700"));
 }
 
 TEST(SpecialRequest, SetupWithADefaultServerGoesOnToItsStartPage) {
     Site site(kCredentials);
-    ProgramRun run = runGet(site.dir, "SETUP=SETUP&DADDRESS=127.0.0.1&DPORT=1");
+    ProgramRun run = runGet(site.dir, "SETUP=SETUP&DADDRESS=127.0.0.1&DPORT=1", {kLogin});
     // The start page is asked of the new default server, which refuses the connection; the page
     // says why.
     EXPECT_EQ(run.status, 0);
@@ -156,6 +225,7 @@ TEST(PostRequest, RefusedBodies) {
         {"SERVER=h:1", "", blank, 0},
         {"\r\n\r\n", "", blank, 0},
         {"URL=/x&a=1&b=2", "", "Internal Error: Post data did not contain any server name", 255},
+        {"SERVER=127.0.0.1:1&URL=%2F%0AHTML&a=1", "", kBrokenUrl, 255},
     };
     for (const Case& c : cases) {
         Site site;

@@ -72,6 +72,21 @@ TEST(SimSession, StartPageAndPostForm) {
     EXPECT_NE(post.out.find("n.1"), std::string::npos) << post.out;
 }
 
+// A password typed into the setup form with every character that the query's own syntax uses is
+// stored as typed, and the start page that follows the form signs on with it.
+TEST(SimSession, PasswordTypedIntoTheSetupFormSignsOn) {
+    SimProcess sim({"--admin-password", "p+w&x=%41 #\xE9"});
+    ASSERT_TRUE(sim.running());
+    Site proxy;
+    ProgramRun run = runGet(proxy.dir,
+                            "SETUP=SETUP&ID=admin&PSWD=p%2Bw%26x%3D%2541+%23%E9&DADDRESS=127.0.0.1"
+                            "&DPORT=" +
+                                sim.portText(),
+                            {"REMOTE_USER=admin"});
+    EXPECT_EQ(run.out.rfind(relayedHead(), 0), 0u) << run.out;
+    EXPECT_EQ(fronttest::readStore(proxy.dir).password, "p+w&x=%41 #\xE9");
+}
+
 TEST(SimSession, SetUpFailuresShowTheirErrorPages) {
     struct Case {
         std::vector<std::string> simOptions;
