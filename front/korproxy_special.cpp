@@ -97,9 +97,8 @@ int doSpecialRequest(ArgNode* head, const RequestOrigin& origin) {
             return 1;
         }
         bool setup = hasPrefix(node->name, "SETUP");
-        bool config = !setup && hasPrefix(node->name, "CONFIG");
-        bool force = !setup && !config && hasPrefix(node->name, "FORCETRACE");
-        if (!setup && !config && !force) continue;
+        bool config = hasPrefix(node->name, "CONFIG");
+        if (!setup && !config && !hasPrefix(node->name, "FORCETRACE")) continue;
         if (const char* refusal = settingsRefusal(origin)) {
             TRACE("(%s, %d) Settings request refused: %s\n", TRACE_AT, refusal);
             printErrorPage(refusal, 0);
