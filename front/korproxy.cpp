@@ -1,12 +1,14 @@
 // see korproxy.h
 #include "front/korproxy.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
 
 #include "common/limits.h"
+#include "common/notice.h"
 #include "common/trace.h"
 #include "front/korproxy_cmdline.h"
 #include "front/korproxy_errpage.h"
@@ -70,7 +72,10 @@ void openTraceFile(const char* path) {
     time_t now = time(nullptr);
     if (path == nullptr || path[0] == '\0' || traceFp != nullptr) return;
     FILE* file = fopen(path, "a");
-    if (file == nullptr) return;
+    if (file == nullptr) {
+        noteProblem("trace file %s cannot be opened: %s", path, strerror(errno));
+        return;
+    }
     traceFp = file;
     TRACE("<---------------------------------------------------->\n");
     const char* when = ctime(&now);
@@ -87,7 +92,9 @@ void closeTraceFile() {
     traceFp = nullptr;
 }
 
-int korproxyMain(int argc, char** argv) {
+namespace {
+
+int runOnce(int argc, char** argv) {
     // The options now and the credentials later are read over one opening of the store.
     RegStoreHold store;
     readProductNameFile();
@@ -105,4 +112,14 @@ int korproxyMain(int argc, char** argv) {
     printErrorPage("Enviroment variable REQUEST_METHOD is not being set by this web server", 0);
     closeTraceFile();
     return 0;
+}
+
+}  // namespace
+
+int korproxyMain(int argc, char** argv) {
+    int status = runOnce(argc, argv);
+    // What kept the program from its store or its trace goes to the web server's error log (or
+    // the console), after every page and message of the run.
+    writeProblems(stderr);
+    return status;
 }
