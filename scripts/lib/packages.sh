@@ -16,6 +16,8 @@ KORPROXY_PKGS_perf="@load libbenchmark-dev libssl-dev linux-perf time"
 KORPROXY_PKGS_fuzz="@build clang libclang-rt-14-dev"
 # Building the Debian packages from debian/ and checking them.
 KORPROXY_PKGS_deb="@build debhelper dpkg-dev fakeroot lintian"
+# The package test's fresh Debian root.
+KORPROXY_PKGS_fresh="debootstrap"
 
 # packages_of SET: the packages of SET, the sets it takes in expanded, one a line.
 packages_of() {
