@@ -36,6 +36,12 @@ check_server() {
   got=$(status "$base/?CONFIG=1" -u admin:wrong)
   [[ $got != 200 ]] || fail "$1: setup form answered without a login file"
   [ "$(stat -c %U "$(dirname "$KORPROXY_STORE")")" = www-data ] || fail "$1: store folder owner"
+  # Root storing by hand with the program itself must leave a store the web server can open.
+  (cd /usr/lib/cgi-bin/velkproxy && ./korproxy -cgiUrl=/cgi-bin/velkproxy >/dev/null)
+  local f
+  for f in "$KORPROXY_STORE" "$KORPROXY_STORE-wal" "$KORPROXY_STORE-shm"; do
+    [ ! -e "$f" ] || [ "$(stat -c %U "$f")" = www-data ] || fail "$1: root left $f root's"
+  done
   korproxy-admin -tcps=127.0.0.1 -tcpp="$STACK_SIM_PORT" -cgiUrl=/cgi-bin/velkproxy \
     -trace=/var/log/korproxy/proxytrace.txt -proxyId=ADMIN -proxyPassword=secret
   [ "$(stat -c %U "$KORPROXY_STORE")" = www-data ] || fail "$1: the store is not www-data's"
