@@ -102,7 +102,7 @@ port=$(stack_free_port)
 printf 'Listen 127.0.0.1:%s\n' "$port" >/etc/apache2/ports.conf
 apache2ctl configtest
 # A session of its own: Apache signals its whole process group when it stops.
-(. /etc/apache2/envvars && mkdir -p "$APACHE_RUN_DIR" "$APACHE_LOCK_DIR" &&
+(set +u && . /etc/apache2/envvars && mkdir -p "$APACHE_RUN_DIR" "$APACHE_LOCK_DIR" &&
   exec setsid apache2 -DFOREGROUND) >/tmp/apache-console.log 2>&1 &
 STACK_PIDS+=($!)
 stack_wait_port "$port" 10 $! || { cat /tmp/apache-console.log; stack_die "apache did not start"; }
