@@ -1,6 +1,7 @@
 // see korproxy.h
 #include "front/korproxy.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -8,6 +9,7 @@
 
 #include "common/limits.h"
 #include "common/platform.h"
+#include "common/notice.h"
 #include "common/trace.h"
 #include "front/korproxy_cmdline.h"
 #include "front/korproxy_errpage.h"
@@ -72,7 +74,10 @@ void openTraceFile(const char* path) {
     if (path == nullptr || path[0] == '\0' || traceFp != nullptr) return;
     // The trace holds whole deciphered pages and commands: no other user may read it.
     FILE* file = osOpenPrivateAppend(path);
-    if (file == nullptr) return;
+    if (file == nullptr) {
+        noteProblem("trace file %s cannot be opened: %s", path, strerror(errno));
+        return;
+    }
     traceFp = file;
     TRACE("<---------------------------------------------------->\n");
     const char* when = ctime(&now);
@@ -89,7 +94,9 @@ void closeTraceFile() {
     traceFp = nullptr;
 }
 
-int korproxyMain(int argc, char** argv) {
+namespace {
+
+int runOnce(int argc, char** argv) {
     // The options now and the credentials later are read over one opening of the store.
     RegStoreHold store;
     readProductNameFile();
@@ -107,4 +114,14 @@ int korproxyMain(int argc, char** argv) {
     printErrorPage("Enviroment variable REQUEST_METHOD is not being set by this web server", 0);
     closeTraceFile();
     return 0;
+}
+
+}  // namespace
+
+int korproxyMain(int argc, char** argv) {
+    int status = runOnce(argc, argv);
+    // What kept the program from its store or its trace goes to the web server's error log (or
+    // the console), after every page and message of the run.
+    writeProblems(stderr);
+    return status;
 }

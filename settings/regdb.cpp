@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/notice.h"
 #include "common/trace.h"
 
 static constexpr const char kTraceSource[] = "regstore";
@@ -116,6 +117,19 @@ Scope scope;
 
 RegFaultHook faultHook = nullptr;
 
+// Tells the administrator why the store cannot be used: `what` is "opened", "created" or
+// "written", `reason` the system's words for it.
+void noteStore(const char* what, const char* reason) {
+    noteProblem("settings store %s cannot be %s: %s", store.path.c_str(), what, reason);
+}
+
+// The system's reason for the connection's last failure, else SQLite's own message.
+const char* failureReason(sqlite3* db, int sqliteCode) {
+    int err = db != nullptr ? sqlite3_system_errno(db) : 0;
+    if (err != 0) return strerror(err);
+    return db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(sqliteCode);
+}
+
 std::string storePath() {
     const char* env = getenv("KORPROXY_REGISTRY");
     return (env != nullptr && env[0] != '\0') ? std::string(env) : std::string(kRegDefaultStore);
@@ -127,7 +141,11 @@ LONG makeFolders(const std::string& path) {
     if (slash == std::string::npos || slash == 0) return ERROR_SUCCESS;
     std::string folder = path.substr(0, slash);
     struct stat st {};
-    if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ERROR_CANTOPEN;
+    if (stat(folder.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return ERROR_SUCCESS;
+        noteStore("created", (folder + ": " + strerror(ENOTDIR)).c_str());
+        return ERROR_CANTOPEN;
+    }
     LONG rc = makeFolders(folder);
     if (rc != ERROR_SUCCESS) return rc;
     if (mkdir(folder.c_str(), 0700) == 0) {
@@ -138,7 +156,22 @@ LONG makeFolders(const std::string& path) {
     if (err == EEXIST) return ERROR_SUCCESS;  // another process was first
     TRACE("(%s, %d) settings store %s: cannot create the folder (errno %d).\n", TRACE_AT,
           folder.c_str(), err);
+    noteStore("created", (folder + ": " + strerror(err)).c_str());
     return err == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTOPEN;
+}
+
+// A store created by root (an administrator running the command line by hand) is handed to the
+// owner of its folder, the web server's user, which could not open a root-owned file. SQLite
+// gives the files it keeps beside the store the owner of the store.
+void giveToFolderOwner(int fd, const std::string& path) {
+    if (geteuid() != 0) return;
+    size_t slash = path.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    struct stat st {};
+    if (stat(folder.c_str(), &st) == 0 && fchown(fd, st.st_uid, st.st_gid) != 0) {
+        TRACE("(%s, %d) settings store %s: cannot hand it to the folder's owner (errno %d).\n",
+              TRACE_AT, path.c_str(), errno);
+    }
 }
 
 // Creates an empty store file readable by its owner only.
@@ -151,9 +184,11 @@ LONG makeFile(const std::string& path) {
         if (err == EEXIST) return ERROR_SUCCESS;  // another process was first
         TRACE("(%s, %d) settings store %s: cannot create the file (errno %d).\n", TRACE_AT,
               path.c_str(), err);
+        noteStore("created", strerror(err));
         return err == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTOPEN;
     }
     (void)fchmod(fd, 0600);
+    giveToFolderOwner(fd, path);
     close(fd);
     return ERROR_SUCCESS;
 }
@@ -205,7 +240,10 @@ LONG openStore(RegNeed need) {
     store.path = storePath();
     struct stat st {};
     if (stat(store.path.c_str(), &st) != 0) {
-        if (errno != ENOENT && errno != ENOTDIR) return ERROR_ACCESS_DENIED;
+        if (errno != ENOENT && errno != ENOTDIR) {
+            noteStore("opened", strerror(errno));
+            return ERROR_ACCESS_DENIED;
+        }
         if (need == RegNeed::Read) return ERROR_FILE_NOT_FOUND;
         LONG rc = makeFile(store.path);
         if (rc != ERROR_SUCCESS) return rc;
@@ -213,6 +251,7 @@ LONG openStore(RegNeed need) {
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(store.path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
     if (rc != SQLITE_OK) {
+        noteStore("opened", failureReason(db, rc));
         LONG code = (sqlite3_system_errno(db) == EACCES) ? ERROR_ACCESS_DENIED : regFail(db, rc);
         sqlite3_close(db);
         return code;
@@ -247,10 +286,9 @@ void noteFailure(bool counts, LONG code) {
 
 }  // namespace
 
-LONG regFail(sqlite3* db, int sqliteCode) {
-    const char* message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(sqliteCode);
-    TRACE("(%s, %d) settings store %s: %s (SQLite code %d).\n", TRACE_AT, store.path.c_str(),
-          message, sqliteCode);
+namespace {
+
+LONG codeForSqlite(int sqliteCode) {
     switch (sqliteCode & 0xff) {
         case SQLITE_BUSY:
         case SQLITE_LOCKED:
@@ -274,6 +312,21 @@ LONG regFail(sqlite3* db, int sqliteCode) {
         default:
             return ERROR_REGISTRY_IO_FAILED;
     }
+}
+
+}  // namespace
+
+LONG regFail(sqlite3* db, int sqliteCode) {
+    const char* message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(sqliteCode);
+    TRACE("(%s, %d) settings store %s: %s (SQLite code %d).\n", TRACE_AT, store.path.c_str(),
+          message, sqliteCode);
+    LONG code = codeForSqlite(sqliteCode);
+    // Contention and damaged files are the trace's business; refused access, a full disk or a
+    // failing device are the administrator's, who reads the web server's error log.
+    if (code == ERROR_CANTOPEN) noteStore("opened", failureReason(db, sqliteCode));
+    if (code == ERROR_ACCESS_DENIED || code == ERROR_DISK_FULL || code == ERROR_REGISTRY_IO_FAILED)
+        noteStore("written", failureReason(db, sqliteCode));
+    return code;
 }
 
 LONG regAcquire(RegNeed need, sqlite3** db) {

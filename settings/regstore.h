@@ -5,9 +5,11 @@
 // layout, and the transaction scope that lets several changes land as one. Key and value names
 // compare without regard to letter case and keep the spelling they were first written with. Every
 // function returns a Win32 code (0 success) and never throws. A read never creates the file; the
-// first write creates it (mode 0600) and its folder (0700). A file that is not a settings store,
-// or is damaged, gives ERROR_BADDB and is never replaced. Nothing here writes to stdout; SQLite
-// failures are traced with the database's own message.
+// first write creates it (mode 0600, owned by its folder's owner when root creates it) and its
+// folder (0700). A file that is not a settings store, or is damaged, gives ERROR_BADDB and is never
+// replaced. Nothing here writes to stdout; SQLite failures are traced with the database's own
+// message, and a store that cannot be opened, created or written is noted for the administrator
+// (common/notice.h).
 #pragma once
 
 #include <cstddef>

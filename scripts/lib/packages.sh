@@ -1,29 +1,78 @@
 # Debian packages that the scripts need, and the one way they are installed.
 # shellcheck shell=bash
+#
+# A set is a list of Debian packages; a word "@NAME" takes in set NAME. Add a package to the set
+# of the script that needs it (and only there): the demo, for one, must stay quick to set up.
 
 KORPROXY_PKGS_build="cmake g++ make pkg-config libsqlite3-dev"
-KORPROXY_PKGS_test="$KORPROXY_PKGS_build libgtest-dev libgmock-dev libbenchmark-dev libssl-dev clang-format lighttpd chromium"
-KORPROXY_PKGS_demo="$KORPROXY_PKGS_build lighttpd"
-KORPROXY_PKGS_load="$KORPROXY_PKGS_build libgtest-dev libgmock-dev lighttpd wrk curl"
-KORPROXY_PKGS_perf="$KORPROXY_PKGS_load libbenchmark-dev libssl-dev linux-perf time"
-KORPROXY_PKGS_fuzz="$KORPROXY_PKGS_build clang libclang-rt-14-dev"
+# The demo builds and runs the program and the simulator behind lighttpd, nothing else.
+KORPROXY_PKGS_demo="@build lighttpd"
+# Unit tests, benchmarks, formatting, and the end-to-end runs (curl for the deployment checks,
+# Node.js with npm and chromium for the browser tests).
+KORPROXY_PKGS_test="@build libgtest-dev libgmock-dev libbenchmark-dev libssl-dev clang-format
+  lighttpd curl chromium nodejs npm"
+KORPROXY_PKGS_load="@build libgtest-dev libgmock-dev lighttpd wrk curl"
+KORPROXY_PKGS_perf="@load libbenchmark-dev libssl-dev linux-perf time"
+KORPROXY_PKGS_fuzz="@build clang libclang-rt-14-dev"
+# Building the Debian packages from debian/ and checking them.
+KORPROXY_PKGS_deb="@build debhelper dpkg-dev fakeroot lintian"
+# The package test's fresh Debian root.
+KORPROXY_PKGS_fresh="debootstrap"
+
+# packages_of SET: the packages of SET, the sets it takes in expanded, one a line.
+packages_of() {
+  local var="KORPROXY_PKGS_$1" p
+  [ -n "${!var+set}" ] || { echo "packages.sh: no package set '$1'" >&2; return 1; }
+  for p in ${!var}; do
+    case $p in
+    @*) packages_of "${p#@}" ;;
+    *) echo "$p" ;;
+    esac
+  done
+}
+
+# package_present PACKAGE: installed, or (Node.js, npm) provided by a command from elsewhere, such
+# as another archive whose nodejs holds npm.
+package_present() {
+  case $1 in
+  nodejs) command -v node >/dev/null && return 0 ;;
+  npm) command -v npm >/dev/null && return 0 ;;
+  esac
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
+# apt_lists_current: true when apt has package lists fetched within the last day.
+apt_lists_current() {
+  [ -n "$(find /var/lib/apt/lists -maxdepth 1 -name '*_Packages*' -mmin -1440 -print -quit \
+    2>/dev/null)" ]
+}
 
 # ensure_packages SET: installs the packages of SET that are missing (as root), else names them.
 ensure_packages() {
-  local var="KORPROXY_PKGS_$1" missing=() p
-  for p in ${!var}; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  local missing=() p all
+  all=$(packages_of "$1") || exit 1
+  for p in $(printf '%s\n' "$all" | sort -u); do
+    package_present "$p" || missing+=("$p")
   done
-  # Node.js may come from another archive with npm inside it; only ask for it when npm is absent.
-  command -v npm >/dev/null || missing+=(nodejs npm)
   [ ${#missing[@]} -eq 0 ] && return 0
-  if [ "$(id -u)" -eq 0 ]; then
-    echo "installing: ${missing[*]}"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" >/dev/null ||
-      { apt-get update -q >/dev/null && DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" >/dev/null; }
-  else
+  if [ "$(id -u)" -ne 0 ]; then
     echo "missing packages; install them with:" >&2
     echo "  sudo apt-get install ${missing[*]}" >&2
     exit 1
   fi
+  local apt=(env DEBIAN_FRONTEND=noninteractive apt-get -q -o DPkg::Lock::Timeout=600)
+  local updated=0
+  # A new machine has no package lists yet: fetch them first, so a good run shows no errors.
+  if ! apt_lists_current; then
+    echo "updating the package lists"
+    "${apt[@]}" update >/dev/null || { echo "apt-get update failed" >&2; exit 1; }
+    updated=1
+  fi
+  echo "installing: ${missing[*]}"
+  "${apt[@]}" install -y "${missing[@]}" >/dev/null && return 0
+  # Lists a day old may already name files the archive has replaced.
+  [ $updated = 0 ] && "${apt[@]}" update >/dev/null &&
+    "${apt[@]}" install -y "${missing[@]}" >/dev/null && return 0
+  echo "apt-get could not install: ${missing[*]}" >&2
+  exit 1
 }

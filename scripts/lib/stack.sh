@@ -9,10 +9,17 @@ STACK_PIDS=()
 stack_log() { printf '%s\n' "$*" >&2; }
 stack_die() { stack_log "error: $*"; exit 1; }
 
-# stack_build ROOT BUILD: a Release build of everything.
+# stack_build ROOT BUILD: a Release build of the program and the simulator only, without the
+# tests and benchmarks (nor what they need installed).
 stack_build() {
-  cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$2" -j"$(nproc)"
+  cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=Release -DKORPROXY_TESTS=OFF -DKORPROXY_BENCH=OFF \
+    >/dev/null
+  cmake --build "$2" -j"$(nproc)" --target korproxy velk-sim
+}
+
+# stack_port_free PORT: true when nothing accepts connections on 127.0.0.1:PORT.
+stack_port_free() {
+  ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
 
 # stack_install BUILD PREFIX: installs the program and its pages; sets STACK_CGI_DIR.
@@ -29,7 +36,7 @@ stack_free_port() {
   local p i
   for ((i = 0; i < 200; i++)); do
     p=$((20000 + RANDOM % 40000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then
+    if stack_port_free "$p"; then
       echo "$p"
       return 0
     fi
@@ -85,6 +92,7 @@ accesslog.filename = "$dir/lighttpd-access.log"
 var.korproxy_dir = "$3"
 var.korproxy_registry = "$4"
 var.korproxy_users = "$5"
+var.korproxy_auth = "plain"
 include "$root/deploy/lighttpd/korproxy.conf"
 CONF
 }
@@ -96,10 +104,13 @@ stack_start_lighttpd() {
   lighttpd -D -f "$1/lighttpd.conf" >>"$1/lighttpd-console.log" 2>&1 &
   STACK_HTTP_PID=$!
   STACK_PIDS+=("$STACK_HTTP_PID")
-  stack_wait_port "$2" 10 "$STACK_HTTP_PID" || {
+  # Another server that took the port meanwhile answers too: lighttpd must still be running once
+  # its own bind has had time to fail.
+  if ! stack_wait_port "$2" 10 "$STACK_HTTP_PID" || ! sleep 0.3 ||
+    ! kill -0 "$STACK_HTTP_PID" 2>/dev/null; then
     cat "$1/lighttpd-console.log" "$1/lighttpd-error.log" >&2 2>/dev/null
-    stack_die "lighttpd did not start"
-  }
+    stack_die "lighttpd did not start on port $2"
+  fi
 }
 
 # stack_admin CGI_DIR REGISTRY ARGS...: runs the program's own command line from its folder, as the

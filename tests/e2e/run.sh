@@ -26,8 +26,19 @@ done
 [ -x "$build/bin/korproxy" ] || stack_die "no $build/bin/korproxy: build first"
 [ -x "$build/bin/velk-sim" ] || stack_die "no $build/bin/velk-sim: build first"
 
+# The tests use Node's own test runner and a playwright-core pinned for Debian 12's Node.js 18.
+node_major=$(node -p 'process.versions.node.split(".")[0]' 2>/dev/null || echo 0)
+if [ "$node_major" -lt 18 ]; then
+  echo "e2e skipped: the end-to-end tests need Node.js 18 or newer; this machine has" \
+    "$(node --version 2>/dev/null || echo 'a node that does not run')"
+  exit 77
+fi
+
 # The one npm package, from the lock file; never a browser download (playwright-core has none).
-if [ ! -d "$here/node_modules/playwright-core" ]; then
+pinned=$(sed -n 's/.*"playwright-core": "\(.*\)".*/\1/p' "$here/package.json")
+installed=$(node -p 'require(process.argv[1]).version' \
+  "$here/node_modules/playwright-core/package.json" 2>/dev/null || true)
+if [ "$installed" != "$pinned" ]; then
   (cd "$here" && timeout 300 npm ci --no-audit --no-fund >/dev/null) ||
     (cd "$here" && timeout 300 npm install --no-audit --no-fund >/dev/null) ||
     stack_die "npm could not install playwright-core"

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "common/trace.h"
 #include "front_testing.h"
 
@@ -29,6 +31,55 @@ TEST(Entry, ErrorPagesOfTheRunModesEndWithStatusZero) {
         fronttest::ProgramRun run = fronttest::runKorproxy(dir, c.env, c.args);
         EXPECT_EQ(run.status, 0) << c.report;
         EXPECT_EQ(run.out, fronttest::errorPage(c.report, 0)) << c.report;
+    }
+}
+
+// A store or trace file the program cannot use changes no page and no message; one line on
+// standard error, the web server's error log, says which file and why.
+TEST(Entry, AStoreOrTraceFileItCannotUseIsNamedOnStandardError) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> stored, env, args;
+        bool storeIsFolder;
+        std::string out, errStart, errEnd;
+    };
+    fronttest::Site plain;
+    std::string jump = fronttest::runGet(plain.dir, "").out;
+    const std::string get[] = {"REQUEST_METHOD=GET", "QUERY_STRING="};
+    const Case cases[] = {
+        {"request, store is a folder",
+         {},
+         {get[0], get[1]},
+         {},
+         true,
+         jump,
+         "korproxy: settings store ",
+         " cannot be opened: Is a directory\n"},
+        {"command line, store is a folder",
+         {},
+         {},
+         {"-tcps=h"},
+         true,
+         "An error occured while updating the default options.\n",
+         "korproxy: settings store ",
+         " cannot be opened: Is a directory\n"},
+        {"request, trace folder missing",
+         {"-trace=gone/trace.txt"},
+         {get[0], get[1]},
+         {},
+         false,
+         jump,
+         "korproxy: trace file gone/trace.txt cannot be opened: No such file or directory\n",
+         ""},
+    };
+    for (const Case& c : cases) {
+        fronttest::Site site(c.stored);
+        if (c.storeIsFolder) std::filesystem::create_directory(site.dir.file("registry.db"));
+        fronttest::ProgramRun run = fronttest::runKorproxy(site.dir, c.env, c.args);
+        EXPECT_EQ(run.out, c.out) << c.what;
+        EXPECT_TRUE(run.err.starts_with(c.errStart) && run.err.ends_with(c.errEnd))
+            << c.what << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << c.what << run.err;
     }
 }
 

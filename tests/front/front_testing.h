@@ -84,15 +84,17 @@ inline std::string rendered(std::string text, bool setupForm, const TemplateValu
 struct ProgramRun {
     int status = -1;  // the exit status (0-255), or -1 when the process did not exit normally
     std::string out;
+    std::string err;  // what it wrote to standard error
 };
 
 // Runs `child` in a forked process with `input` on its standard input; returns what it wrote to
-// standard output and its result as the exit status.
+// standard output and standard error and its result as the exit status.
 inline ProgramRun runChild(const std::string& input, const std::function<int()>& child) {
     ProgramRun run;
     FILE* in = tmpfile();
+    FILE* err = tmpfile();
     int fds[2];
-    if (in == nullptr || pipe(fds) != 0) return run;
+    if (in == nullptr || err == nullptr || pipe(fds) != 0) return run;
     fwrite(input.data(), 1, input.size(), in);
     fflush(in);
     rewind(in);
@@ -101,6 +103,7 @@ inline ProgramRun runChild(const std::string& input, const std::function<int()>&
     if (pid == 0) {
         dup2(fileno(in), STDIN_FILENO);
         dup2(fds[1], STDOUT_FILENO);
+        dup2(fileno(err), STDERR_FILENO);
         close(fds[0]);
         close(fds[1]);
         _exit(child() & 0xFF);
@@ -114,6 +117,9 @@ inline ProgramRun runChild(const std::string& input, const std::function<int()>&
     if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus)) {
         run.status = WEXITSTATUS(wstatus);
     }
+    rewind(err);
+    for (size_t n; (n = fread(chunk, 1, sizeof chunk, err)) > 0;) run.err.append(chunk, n);
+    fclose(err);
     return run;
 }
 

@@ -38,7 +38,7 @@ std::string text(const char* path, const char* name) {
 
 }  // namespace
 
-TEST_F(RegStore, ReadingAMissingStoreCreatesNothingTheFirstWriteMakesItPrivate) {
+TEST_F(RegStore, ReadingAMissingStoreCreatesNothingTheFirstWriteMakesItPrivateToTheFolderOwner) {
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &key), 2);
     DWORD size = 0;
@@ -60,6 +60,19 @@ TEST_F(RegStore, ReadingAMissingStoreCreatesNothingTheFirstWriteMakesItPrivate) 
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     ASSERT_EQ(stat(storePath().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // Root creating the store, by hand from a console, hands it (and SQLite its log files) to
+    // the folder's owner, the web server's user, which could not open a root-owned file.
+    if (geteuid() != 0) return;
+    std::filesystem::remove_all(folder());
+    std::filesystem::create_directory(folder());
+    ASSERT_EQ(chown(folder().c_str(), 65534, 65534), 0);
+    EXPECT_EQ(setAt("SOFTWARE\\Test", "v", "1"), ERROR_SUCCESS);
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        std::string file = storePath() + suffix;
+        ASSERT_EQ(stat(file.c_str(), &st), 0) << file;
+        EXPECT_EQ(st.st_uid, 65534u) << file;
+    }
 }
 
 TEST_F(RegStore, NamesIgnoreCaseAndKeepTheirFirstSpelling) {
