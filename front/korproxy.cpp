@@ -8,8 +8,8 @@
 #include <string>
 
 #include "common/limits.h"
-#include "common/platform.h"
 #include "common/notice.h"
+#include "common/platform.h"
 #include "common/trace.h"
 #include "front/korproxy_cmdline.h"
 #include "front/korproxy_errpage.h"
