@@ -1,8 +1,8 @@
 # Debian packages that the scripts need, and the one way they are installed.
 # shellcheck shell=bash
 
-KORPROXY_PKGS_build="cmake g++ make pkg-config libsqlite3-dev"
-KORPROXY_PKGS_test="$KORPROXY_PKGS_build libgtest-dev libgmock-dev libbenchmark-dev libssl-dev clang-format lighttpd chromium"
+KORPROXY_PKGS_build="cmake g++ make pkg-config libsqlite3-dev libfcgi-dev"
+KORPROXY_PKGS_test="$KORPROXY_PKGS_build libgtest-dev libgmock-dev libbenchmark-dev libssl-dev clang-format lighttpd chromium libfcgi-bin"
 KORPROXY_PKGS_demo="$KORPROXY_PKGS_build lighttpd"
 KORPROXY_PKGS_load="$KORPROXY_PKGS_build libgtest-dev libgmock-dev lighttpd wrk curl"
 KORPROXY_PKGS_perf="$KORPROXY_PKGS_load libbenchmark-dev libssl-dev linux-perf time"
