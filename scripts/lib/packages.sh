@@ -2,7 +2,8 @@
 # shellcheck shell=bash
 
 KORPROXY_PKGS_build="cmake g++ make pkg-config libsqlite3-dev libfcgi-dev"
-KORPROXY_PKGS_test="$KORPROXY_PKGS_build libgtest-dev libgmock-dev libbenchmark-dev libssl-dev clang-format lighttpd chromium libfcgi-bin"
+KORPROXY_PKGS_test="$KORPROXY_PKGS_build libgtest-dev libgmock-dev libbenchmark-dev libssl-dev clang-format lighttpd chromium libfcgi-bin curl
+  nginx fcgiwrap spawn-fcgi apache2 apache2-utils libapache2-mod-fcgid"
 KORPROXY_PKGS_demo="$KORPROXY_PKGS_build lighttpd"
 KORPROXY_PKGS_load="$KORPROXY_PKGS_build libgtest-dev libgmock-dev lighttpd wrk curl"
 KORPROXY_PKGS_perf="$KORPROXY_PKGS_load libbenchmark-dev libssl-dev linux-perf time"

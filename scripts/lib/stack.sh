@@ -68,10 +68,12 @@ stack_start_sim() {
   STACK_SIM_PORT=$port
 }
 
-# stack_write_lighttpd DIR PORT CGI_DIR REGISTRY USERS: writes DIR/lighttpd.conf, a server of its
-# own on 127.0.0.1:PORT that includes the deployment's own lighttpd configuration.
+# stack_write_lighttpd DIR PORT CGI_DIR REGISTRY USERS [MODE]: writes DIR/lighttpd.conf, a server of
+# its own on 127.0.0.1:PORT that includes the deployment's own lighttpd configuration, the CGI one
+# or, with MODE fastcgi, the FastCGI one.
 stack_write_lighttpd() {
-  local dir=$1 root
+  local dir=$1 root conf=korproxy.conf
+  [ "${6:-cgi}" = fastcgi ] && conf=korproxy-fastcgi.conf
   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
   mkdir -p "$dir/htdocs"
   cat >"$dir/lighttpd.conf" <<CONF
@@ -85,7 +87,8 @@ accesslog.filename = "$dir/lighttpd-access.log"
 var.korproxy_dir = "$3"
 var.korproxy_registry = "$4"
 var.korproxy_users = "$5"
-include "$root/deploy/lighttpd/korproxy.conf"
+var.korproxy_socket = "$dir/korproxy.socket"
+include "$root/deploy/lighttpd/$conf"
 CONF
 }
 
