@@ -117,8 +117,8 @@ bool fastcgiListening() {
 }
 
 int fastcgiServe() {
-    installSignals();
     if (FCGX_Init() != 0) return 1;
+    installSignals();  // after the library's start-up, which puts handlers of its own in place
     FCGX_Request request;
     if (FCGX_InitRequest(&request, STDIN_FILENO, 0) != 0) return 1;
     char** processEnv = environ;

@@ -113,6 +113,45 @@ stack_admin() {
   (cd "$dir" && env -u REQUEST_METHOD KORPROXY_REGISTRY="$reg" ./korproxy "$@")
 }
 
+# stack_bench_site BUILD WORK: the benchmarks' site, afresh in WORK: the program installed (sets
+# STACK_CGI_DIR), the floor CGI program in WORK/floor, velk-sim knowing the benchmark administrator
+# (sets STACK_SIM_PORT), and the store WORK/registry.db holding that administrator and the
+# simulator as default server, trace off. Everything started is stopped when the script exits.
+stack_bench_site() {
+  local build=$1 work=$2
+  rm -rf "$work"
+  mkdir -p "$work/floor"
+  stack_install "$build" "$work/install"
+  cp "$build/bin/korproxy-floor" "$work/floor/"
+  trap stack_stop EXIT
+  trap 'exit 130' INT TERM
+  stack_start_sim "$build/bin/velk-sim" "$work/velk-sim.log" --admin-id PERFADM \
+    --admin-password PERFPW1 --log "$work/velk-sim.txt"
+  stack_admin "$STACK_CGI_DIR" "$work/registry.db" -tcps=127.0.0.1 -tcpp="$STACK_SIM_PORT" \
+    -cgiUrl=/cgi-bin/velkproxy -proxyId=PERFADM -proxyPassword=PERFPW1 >/dev/null
+}
+
+# stack_wrk OUT URL CONNECTIONS REQUESTS: one wrk run of bench/count.lua (KORPROXY_EXPECT, when set,
+# is what every answer must hold), stopped after REQUESTS answers; its summary line lands in OUT.
+# Fails when a request failed.
+stack_wrk() {
+  local out=$1 done_file="$1.done" i pid
+  rm -f "$done_file"
+  KORPROXY_REQUESTS=$4 KORPROXY_DONE_FILE="$done_file" \
+    wrk -t1 -c"$3" -d300s --timeout 30s -s "$(dirname "${BASH_SOURCE[0]}")/../../bench/count.lua" \
+    "$2" >"$out" 2>&1 &
+  pid=$!
+  for ((i = 0; i < 6000; i++)); do
+    [ -e "$done_file" ] && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  kill -INT "$pid" 2>/dev/null || true
+  wait "$pid" || true
+  rm -f "$done_file"
+  grep -q 'errors=0 bad_bodies=0' "$out" || stack_die "failed requests: $(cat "$out")"
+}
+
 # stack_stop: stops every process that stack_start_* started, and waits a bounded time for each.
 stack_stop() {
   local pid i

@@ -4,9 +4,6 @@
 // leaves the process serving.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 #include "front_testing.h"
 #include "tests/support/sim_process.h"
 
@@ -116,65 +113,27 @@ TEST(FastCGI, EachRequestSeesTheSettingsAndFilesOfItsOwnTime) {
     EXPECT_EQ(fronttest::readFile(served.site.dir.file("proxytrace.txt")), forced);
 }
 
-// A client started on the FastCGI request of `env`, its standard input and output as pipes.
-struct Client {
-    pid_t pid = -1;
-    int in = -1, out = -1;
-    Client(const FastcgiServer& server, const std::vector<std::string>& env) {
-        int toClient[2], fromClient[2];
-        if (pipe(toClient) != 0 || pipe(fromClient) != 0) return;
-        std::vector<std::string> args{fronttest::kFastcgiClient, "-bind", "-connect",
-                                      server.socket};
-        std::vector<std::string> envCopy = env;
-        std::vector<char*> argv, envp;
-        for (auto& a : args) argv.push_back(a.data());
-        for (auto& e : envCopy) envp.push_back(e.data());
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
-        pid = fork();
-        if (pid == 0) {
-            dup2(toClient[0], STDIN_FILENO);
-            dup2(fromClient[1], STDOUT_FILENO);
-            execve(argv[0], argv.data(), envp.data());
-            _exit(127);
-        }
-        close(toClient[0]);
-        close(fromClient[1]);
-        in = toClient[1];
-        out = fromClient[0];
-    }
-    ~Client() {
-        if (in >= 0) close(in);
-        if (out >= 0) close(out);
-        if (pid > 0) waitpid(pid, nullptr, 0);
-    }
-};
+// Runs `script` with sh, `env` set, for pipelines around the FastCGI client ($CLIENT).
+ProgramRun runShell(const Served& served, const std::string& script, std::vector<std::string> env) {
+    env.push_back("PATH=/usr/bin:/bin");
+    env.push_back(std::string("CLIENT=") + fronttest::kFastcgiClient + " -bind -connect " +
+                  served.server.socket);
+    fronttest::ExecLine shell({"/bin/sh", "-c", script}, std::move(env));
+    return fronttest::runChild("", [&] { return shell.exec(); });
+}
 
 TEST(FastCGI, TerminateFinishesTheRequestInHandThenEnds) {
     Served served({});
-    std::string body = "SERVER=h&URL=/";
-    Client client(served.server,
-                  {"REQUEST_METHOD=POST", "CONTENT_LENGTH=" + std::to_string(body.size()),
-                   "KORPROXY_REGISTRY=" + served.site.dir.file("registry.db")});
-    ASSERT_GT(client.pid, 0);
-    ASSERT_EQ(write(client.in, "SERVER", 6), 6);  // the request has begun; its body is not whole
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    kill(served.server.pid, SIGTERM);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_EQ(write(client.in, body.data() + 6, body.size() - 6),
-              static_cast<ssize_t>(body.size() - 6));
-    close(client.in);
-    client.in = -1;
-    std::string out;
-    EXPECT_TRUE(simtest::readFd(client.out, &out));
-    EXPECT_NE(out.find("A blank post was submitted to the web proxy."), std::string::npos) << out;
-    int wstatus = -1;
-    for (int waited = 0; waited < 5000 && waitpid(served.server.pid, &wstatus, WNOHANG) == 0;
-         waited += 10) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << wstatus;
-    served.server.pid = -1;  // reaped here
+    // The body arrives in two pieces, SIGTERM between them.
+    ProgramRun run =
+        runShell(served,
+                 "{ printf SERVER; sleep 0.3; kill -TERM " + std::to_string(served.server.pid) +
+                     "; sleep 0.1; printf '=h&URL=/'; } | $CLIENT",
+                 {"REQUEST_METHOD=POST", "CONTENT_LENGTH=14",
+                  "KORPROXY_REGISTRY=" + served.site.dir.file("registry.db")});
+    EXPECT_NE(run.out.find("A blank post was submitted to the web proxy."), std::string::npos)
+        << run.out;
+    EXPECT_EQ(served.get("JUMP=1").out, "");  // nobody answers any more
 }
 
 TEST(FastCGI, BrowserGoneMidPageLeavesTheProcessServing) {
@@ -182,12 +141,8 @@ TEST(FastCGI, BrowserGoneMidPageLeavesTheProcessServing) {
     ASSERT_TRUE(sim.running());
     Served served({"-proxyId=admin", "-proxyPassword=secret", kProxyUrl});
     const std::string page = "SERVER=127.0.0.1:" + sim.portText() + "&URL=/size/";
-    {
-        Client client(served.server, served.env(page + "8388608"));
-        char first[64];
-        ASSERT_GT(read(client.out, first, sizeof first), 0);
-        kill(client.pid, SIGKILL);  // mid-page: the rest has nowhere to go
-    }
+    // The reader leaves after 100 bytes of an 8 MiB page, and the client with it.
+    (void)runShell(served, "$CLIENT | head -c 100 >/dev/null", served.env(page + "8388608"));
     ProgramRun next = served.get(page + "1024");
     EXPECT_EQ(next.status, 0);
     EXPECT_NE(next.out.find("1024 bytes"), std::string::npos) << next.out;

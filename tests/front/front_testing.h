@@ -37,6 +37,25 @@ namespace fronttest {
 
 inline constexpr char kFastcgiClient[] = "/usr/bin/cgi-fcgi";
 
+// A program, its arguments and its whole environment, laid out for execve before a fork.
+struct ExecLine {
+    std::vector<std::string> args, env;
+    std::vector<char*> argv, envp;
+    ExecLine(std::vector<std::string> a, std::vector<std::string> e)
+        : args(std::move(a)), env(std::move(e)) {
+        for (auto& x : args) argv.push_back(x.data());
+        for (auto& x : env) envp.push_back(x.data());
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+    }
+    ExecLine(const ExecLine&) = delete;  // argv and envp point into this object's own texts
+    // In the child: becomes the program, or returns 127.
+    int exec() {
+        execve(argv[0], argv.data(), envp.data());
+        return 127;
+    }
+};
+
 struct FastcgiServer {
     pid_t pid = -1;
     std::string socket;
@@ -64,11 +83,7 @@ inline FastcgiServer startFastcgi(const std::string& dir, std::vector<std::strin
         close(fd);
         return server;
     }
-    std::string program = KORPROXY_BIN_DIR "/korproxy";
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    char* argv[] = {program.data(), nullptr};
+    ExecLine program({KORPROXY_BIN_DIR "/korproxy"}, std::move(env));
     fflush(stdout);
     server.pid = fork();
     if (server.pid == 0) {
@@ -76,8 +91,7 @@ inline FastcgiServer startFastcgi(const std::string& dir, std::vector<std::strin
         int null = open("/dev/null", O_WRONLY);
         dup2(null, STDOUT_FILENO);
         if (chdir(dir.c_str()) != 0) _exit(126);
-        execve(argv[0], argv, envp.data());
-        _exit(127);
+        _exit(program.exec());
     }
     close(fd);
     return server;
@@ -207,16 +221,8 @@ inline ProgramRun runChild(const std::string& input, const std::function<int()>&
 // client, to `server`; its result is the client's: the request's output and status.
 inline ProgramRun runFastcgiRequest(const FastcgiServer& server, std::vector<std::string> env,
                                     const std::string& input = "") {
-    std::vector<std::string> args{kFastcgiClient, "-bind", "-connect", server.socket};
-    std::vector<char*> argv, envp;
-    for (auto& a : args) argv.push_back(a.data());
-    for (auto& e : env) envp.push_back(e.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    return runChild(input, [&] {
-        execve(argv[0], argv.data(), envp.data());
-        return 127;
-    });
+    ExecLine client({kFastcgiClient, "-bind", "-connect", server.socket}, std::move(env));
+    return runChild(input, [&] { return client.exec(); });
 }
 
 inline bool viaFastcgi() {
@@ -237,15 +243,10 @@ inline ProgramRun runKorproxy(const TempDir& dir, std::vector<std::string> env,
         return runFastcgiRequest(at->second, env, input);
     }
     args.insert(args.begin(), KORPROXY_BIN_DIR "/korproxy");
-    std::vector<char*> argv, envp;
-    for (auto& a : args) argv.push_back(a.data());
-    for (auto& e : env) envp.push_back(e.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
+    ExecLine program(std::move(args), std::move(env));
     return runChild(input, [&] {
         if (chdir(dir.path().c_str()) != 0) return 126;
-        execve(argv[0], argv.data(), envp.data());
-        return 127;
+        return program.exec();
     });
 }
 
