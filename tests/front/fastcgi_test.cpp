@@ -89,8 +89,8 @@ TEST(FastCGI, ThousandMixedRequestsAnswerAsCgiRunsDoWithoutGrowing) {
 }
 
 // Between two requests of one process: the command line stores a default server and a trace
-// file, the product file changes, and a FORCETRACE request opens its trace; the next request sees
-// the new settings and texts and leaves the forced trace alone.
+// file, the product file changes, a FORCETRACE request opens its trace, the setup form stores;
+// the next request sees the new settings and texts and leaves the forced trace alone.
 TEST(FastCGI, EachRequestSeesTheSettingsAndFilesOfItsOwnTime) {
     Served served({"-proxyId=admin", "-proxyPassword=secret", kProxyUrl});
     const std::string jump = served.get("").out;
@@ -111,6 +111,10 @@ TEST(FastCGI, EachRequestSeesTheSettingsAndFilesOfItsOwnTime) {
     ProgramRun renamed = served.get("URL=/");
     EXPECT_NE(renamed.out.find("Renamed Product Version 9.9"), std::string::npos) << renamed.out;
     EXPECT_EQ(fronttest::readFile(served.site.dir.file("proxytrace.txt")), forced);
+
+    // The setup form stores through the process's own connection; the next request sees it too.
+    (void)served.get("SETUP=SETUP&DADDRESS=&DPORT=");
+    EXPECT_EQ(served.get("").out, fronttest::runGet(served.site.dir, "").out);
 }
 
 // Runs `script` with sh, `env` set, for pipelines around the FastCGI client ($CLIENT).
