@@ -109,9 +109,8 @@ Kept kept;
 void refreshStore() {
     if (regHeldStoreMoved()) kept.store.reset();
     if (kept.store && kept.store->held()) return;
-    kept.store.reset();
-    kept.store
-        .emplace();  // holds nothing while there is no store yet: the next request tries again
+    // Holds nothing while there is no store yet: the next request tries again.
+    kept.store.emplace();
 }
 
 void refreshProductTexts() {
@@ -124,12 +123,12 @@ void refreshProductTexts() {
 
 // The options as stored now; what this request changes in memory stays with this request.
 void refreshOptions() {
+    // Taken before the read: a change that lands meanwhile is read again by the next request.
     RegStoreStamp now = regStoreStamp();
-    if (!kept.optionsRead || now == RegStoreStamp{} || !(now == kept.optionsStamp)) {
+    if (!kept.optionsRead || now == RegStoreStamp{} || now != kept.optionsStamp) {
         kept.options = OptionsRecord{};
         (void)psReadDefaultFile(&kept.options);
-        kept.optionsStamp =
-            now;  // taken before the read: a change meanwhile is read again next time
+        kept.optionsStamp = now;
         kept.optionsRead = true;
     }
     *optsP = kept.options;
