@@ -58,27 +58,26 @@ for kind in fastcgi cgi; do
   curl -s "${url[$kind]}" | cmp -s - "$work/floor-body" || stack_die "$kind wrote another page"
 done
 
-# wrk_run NAME URL CONNECTIONS REQUESTS: prints "rps p50_ms" of one wrk run stopped after REQUESTS
-# answers, every one of them a 200 carrying the whole page.
+# wrk_run NAME URL CONNECTIONS REQUESTS FIGURE: one wrk run stopped after REQUESTS answers, every
+# one of them a 200 carrying the whole page; appends its FIGURE (rps or p50_ms) to WORK/NAME.
 wrk_run() {
-  KORPROXY_EXPECT="</html>" stack_wrk "$work/wrk-$1.txt" "$2" "$3" "$4"
-  sed -n 's/.* rps=\([0-9.]*\) p50_ms=\([0-9.]*\) .*/\1 \2/p' "$work/wrk-$1.txt"
+  local out="$work/wrk-$1-c$3-$r.txt"
+  KORPROXY_EXPECT="</html>" stack_wrk "$out" "$2" "$3" "$4" || stack_die "failed requests: $(cat "$out")"
+  sed -n "s/.* $5=\([0-9.]*\) .*/\1/p" "$out" >>"$work/$5-$1"
 }
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 for ((r = 1; r <= rounds; r++)); do
   for kind in floor fastcgi cgi; do
-    read -r rps _ < <(wrk_run "$kind-c8-$r" "${url[$kind]}" 8 "$requests")
-    echo "$rps" >>"$work/rps-$kind"
-    read -r _ p50 < <(wrk_run "$kind-c1-$r" "${url[$kind]}" 1 $((requests / 4)))
-    echo "$p50" >>"$work/p50-$kind"
+    wrk_run "$kind" "${url[$kind]}" 8 "$requests" rps
+    wrk_run "$kind" "${url[$kind]}" 1 $((requests / 4)) p50_ms
   done
 done
 declare -A rps p50
 for kind in floor fastcgi cgi; do
   rps[$kind]=$(median <"$work/rps-$kind")
-  p50[$kind]=$(median <"$work/p50-$kind")
+  p50[$kind]=$(median <"$work/p50_ms-$kind")
 done
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 

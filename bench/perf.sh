@@ -65,7 +65,7 @@ done
 
 # Through lighttpd: one connection, so each figure is the latency of one request.
 web_run() { # web_run NAME URL REQUESTS
-  stack_wrk "$work/wrk-$1.txt" "$2" 1 "$3"
+  stack_wrk "$work/wrk-$1.txt" "$2" 1 "$3" || stack_die "failed requests: $(cat "$work/wrk-$1.txt")"
   sed -n 's/.* p50_ms=\([0-9.]*\) .*/\1/p' "$work/wrk-$1.txt"
 }
 for n in "${sizes[@]}"; do

@@ -131,17 +131,18 @@ stack_bench_site() {
     -cgiUrl=/cgi-bin/velkproxy -proxyId=PERFADM -proxyPassword=PERFPW1 >/dev/null
 }
 
-# stack_wrk OUT URL CONNECTIONS REQUESTS: one wrk run of bench/count.lua (KORPROXY_EXPECT, when set,
-# is what every answer must hold), stopped after REQUESTS answers; its summary line lands in OUT.
-# Fails when a request failed.
+# stack_wrk OUT URL CONNECTIONS REQUESTS [SECONDS]: one wrk run of bench/count.lua (KORPROXY_EXPECT,
+# when set, is what every answer must hold), stopped after REQUESTS answers or after SECONDS
+# (default 300); its summary line lands in OUT. Fails when a request failed.
 stack_wrk() {
-  local out=$1 done_file="$1.done" i pid
+  local out=$1 done_file="$1.done" seconds=${5:-300} i pid
   rm -f "$done_file"
   KORPROXY_REQUESTS=$4 KORPROXY_DONE_FILE="$done_file" \
-    wrk -t1 -c"$3" -d300s --timeout 30s -s "$(dirname "${BASH_SOURCE[0]}")/../../bench/count.lua" \
-    "$2" >"$out" 2>&1 &
+    wrk -t1 -c"$3" -d"${seconds}s" --timeout 30s \
+    -s "$(dirname "${BASH_SOURCE[0]}")/../../bench/count.lua" "$2" >"$out" 2>&1 &
   pid=$!
-  for ((i = 0; i < 6000; i++)); do
+  STACK_PIDS+=("$pid") # stopped with the rest should the script end meanwhile
+  for ((i = 0; i < seconds * 20; i++)); do
     [ -e "$done_file" ] && break
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.05
@@ -149,7 +150,7 @@ stack_wrk() {
   kill -INT "$pid" 2>/dev/null || true
   wait "$pid" || true
   rm -f "$done_file"
-  grep -q 'errors=0 bad_bodies=0' "$out" || stack_die "failed requests: $(cat "$out")"
+  grep -q 'errors=0 bad_bodies=0' "$out"
 }
 
 # stack_stop: stops every process that stack_start_* started, and waits a bounded time for each.
