@@ -24,11 +24,13 @@ stack_install() {
   [ -x "$STACK_CGI_DIR/korproxy" ] || stack_die "no program installed in $STACK_CGI_DIR"
 }
 
-# stack_free_port: a TCP port on 127.0.0.1 that nothing listens on right now.
+# stack_free_port: a TCP port on 127.0.0.1 that nothing listens on right now. It is taken below the
+# kernel's range of outgoing ports (32768 and up), so that no client connection of a load run,
+# live or lingering, holds it.
 stack_free_port() {
   local p i
   for ((i = 0; i < 200; i++)); do
-    p=$((20000 + RANDOM % 40000))
+    p=$((20000 + RANDOM % 12000))
     if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then
       echo "$p"
       return 0
