@@ -36,12 +36,8 @@ trace_name=loadtrace.txt
 trace="$STACK_CGI_DIR/$trace_name"
 
 rewriter_pid=""
-wrk_pid=""
 cleanup() {
-  local pid
-  for pid in "$rewriter_pid" "$wrk_pid"; do
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-  done
+  [ -n "$rewriter_pid" ] && kill "$rewriter_pid" 2>/dev/null && wait "$rewriter_pid" 2>/dev/null
   stack_stop
 }
 trap cleanup EXIT
@@ -136,19 +132,9 @@ check_trace() {
 run() {
   local name=$1 i
   : >"$trace"
-  rm -f "$work/wrk-done"
-  KORPROXY_REQUESTS=$requests KORPROXY_DONE_FILE="$work/wrk-done" KORPROXY_EXPECT="$marker" \
-    wrk -t1 -c"$connections" -d"${wrk_seconds}s" --timeout 30s -s "$here/count.lua" "$url" \
-    >"$work/wrk-$name.txt" 2>&1 &
-  wrk_pid=$!
-  for ((i = 0; i < wrk_seconds * 20; i++)); do
-    [ -e "$work/wrk-done" ] && break
-    kill -0 "$wrk_pid" 2>/dev/null || break
-    sleep 0.05
-  done
-  kill -INT "$wrk_pid" 2>/dev/null || true
-  wait "$wrk_pid" || true
-  wrk_pid=""
+  # Failed requests are counted below, not fatal here.
+  KORPROXY_EXPECT="$marker" stack_wrk "$work/wrk-$name.txt" "$url" "$connections" "$requests" \
+    "$wrk_seconds" || true
   # Requests cut off by the interruption may still be running: their trace lines count too.
   for ((i = 0; i < 100; i++)); do
     pgrep -f "^$STACK_CGI_DIR/korproxy" >/dev/null || break

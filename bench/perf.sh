@@ -28,21 +28,10 @@ cmake --build "$build" -j"$(nproc)" --target korproxy velk-sim korproxy-floor ko
   korproxy-sidebyside >/dev/null
 
 work="$build/perf"
-rm -rf "$work"
-mkdir -p "$work/floor"
-stack_install "$build" "$work/install"
+stack_bench_site "$build" "$work"
 cgi="$STACK_CGI_DIR"
-cp "$build/bin/korproxy-floor" "$work/floor/"
 registry="$work/registry.db"
-trap stack_stop EXIT
-trap 'exit 130' INT TERM
-
-stack_start_sim "$build/bin/velk-sim" "$work/velk-sim.log" --admin-id PERFADM --admin-password PERFPW1 \
-  --log "$work/velk-sim.txt"
 sim_port=$STACK_SIM_PORT
-# Trace off: no trace file stored.
-stack_admin "$cgi" "$registry" -tcps=127.0.0.1 -tcpp="$sim_port" -cgiUrl=/cgi-bin/velkproxy \
-  -proxyId=PERFADM -proxyPassword=PERFPW1 >/dev/null
 web_port=$(stack_free_port)
 printf 'setup:perf\n' >"$work/setup.users"
 stack_write_lighttpd "$work/lighttpd" "$web_port" "$cgi" "$registry" "$work/setup.users"
@@ -76,19 +65,7 @@ done
 
 # Through lighttpd: one connection, so each figure is the latency of one request.
 web_run() { # web_run NAME URL REQUESTS
-  local i pid
-  rm -f "$work/wrk-done"
-  KORPROXY_REQUESTS=$3 KORPROXY_DONE_FILE="$work/wrk-done" \
-    wrk -t1 -c1 -d300s --timeout 30s -s "$here/count.lua" "$2" >"$work/wrk-$1.txt" 2>&1 &
-  pid=$!
-  for ((i = 0; i < 6000; i++)); do
-    [ -e "$work/wrk-done" ] && break
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.05
-  done
-  kill -INT "$pid" 2>/dev/null || true
-  wait "$pid" || true
-  grep -q 'errors=0 bad_bodies=0' "$work/wrk-$1.txt" || stack_die "failed requests: $(cat "$work/wrk-$1.txt")"
+  stack_wrk "$work/wrk-$1.txt" "$2" 1 "$3" || stack_die "failed requests: $(cat "$work/wrk-$1.txt")"
   sed -n 's/.* p50_ms=\([0-9.]*\) .*/\1/p' "$work/wrk-$1.txt"
 }
 for n in "${sizes[@]}"; do

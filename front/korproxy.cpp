@@ -1,10 +1,13 @@
 // see korproxy.h
 #include "front/korproxy.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "common/limits.h"
@@ -49,6 +52,15 @@ int runCgi(const char* method) {
     return status;
 }
 
+// After start-up, in a web server's run: the request's answer, by its method.
+int answerRequest() {
+    const char* method = getenv("REQUEST_METHOD");
+    if (method != nullptr) return runCgi(method);
+    printErrorPage("Enviroment variable REQUEST_METHOD is not being set by this web server", 0);
+    closeTraceFile();
+    return 0;
+}
+
 // Stores or removes settings, or replays one request with its trace on the console; always 0.
 int runCommandLine(int argc, char** argv) {
     char request[kReplayRequestSize] = {};
@@ -65,6 +77,64 @@ int runCommandLine(int argc, char** argv) {
     }
     fflush(stdout);
     return 0;
+}
+
+// A file as it stands now, to tell whether it was written or replaced since it was last read.
+struct FileStamp {
+    bool present = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    int64_t modifiedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp stampOf(const char* path) {
+    struct stat st {};
+    if (stat(path, &st) != 0) return {};
+    return {true, st.st_dev, st.st_ino, st.st_size,
+            static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+// What a process that serves many requests keeps from one to the next. Each piece is what a
+// fresh run would read, read again only when its source has changed since.
+struct Kept {
+    std::optional<RegStoreHold> store;
+    bool productRead = false;
+    FileStamp product;
+    bool optionsRead = false;
+    RegStoreStamp optionsStamp;
+    OptionsRecord options{};
+};
+Kept kept;
+
+// Holds the store the environment names now, with its prepared statements, across requests.
+void refreshStore() {
+    if (regHeldStoreMoved()) kept.store.reset();
+    if (kept.store && kept.store->held()) return;
+    // Holds nothing while there is no store yet: the next request tries again.
+    kept.store.emplace();
+}
+
+void refreshProductTexts() {
+    FileStamp now = stampOf(kProductNameFile);
+    if (kept.productRead && now == kept.product) return;
+    readProductNameFile();
+    kept.product = now;
+    kept.productRead = true;
+}
+
+// The options as stored now; what this request changes in memory stays with this request.
+void refreshOptions() {
+    // Taken before the read: a change that lands meanwhile is read again by the next request.
+    RegStoreStamp now = regStoreStamp();
+    if (!kept.optionsRead || now == RegStoreStamp{} || now != kept.optionsStamp) {
+        kept.options = OptionsRecord{};
+        (void)psReadDefaultFile(&kept.options);
+        kept.optionsStamp = now;
+        kept.optionsRead = true;
+    }
+    *optsP = kept.options;
 }
 
 }  // namespace
@@ -94,6 +164,28 @@ void closeTraceFile() {
     traceFp = nullptr;
 }
 
+int korproxyServeRequest() {
+    refreshStore();
+    refreshProductTexts();
+    if (optsP == nullptr) optsP = static_cast<OptionsRecord*>(calloc(1, sizeof(OptionsRecord)));
+    if (optsP == nullptr) {
+        printErrorPage("No Memory!", 0);
+        return -1;
+    }
+    refreshOptions();
+    startTrace(*optsP);
+    int status = answerRequest();
+    writeProblems(stderr);
+    return status;
+}
+
+void korproxyEndServing() {
+    closeTraceFile();
+    kept.store.reset();
+    kept.productRead = false;
+    kept.optionsRead = false;
+}
+
 namespace {
 
 int runOnce(int argc, char** argv) {
@@ -108,12 +200,8 @@ int runOnce(int argc, char** argv) {
     (void)psReadDefaultFile(optsP);
     startTrace(*optsP);
 
-    const char* method = getenv("REQUEST_METHOD");
-    if (method != nullptr) return runCgi(method);
-    if (argc > 1) return runCommandLine(argc, argv);
-    printErrorPage("Enviroment variable REQUEST_METHOD is not being set by this web server", 0);
-    closeTraceFile();
-    return 0;
+    if (getenv("REQUEST_METHOD") == nullptr && argc > 1) return runCommandLine(argc, argv);
+    return answerRequest();
 }
 
 }  // namespace

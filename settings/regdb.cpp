@@ -56,6 +56,9 @@ struct Store {
     int shares = 0;
     bool laidOut = false;  // the tables exist
     std::string path;
+    dev_t device = 0;  // the file opened at `path`, told from one put there later
+    ino_t inode = 0;
+    int64_t openings = 0;
     std::array<CachedStmt, kRegStmtCacheSize> cache{};
 };
 Store store;
@@ -277,6 +280,12 @@ LONG openStore(RegNeed need) {
         return code;
     }
     store.db = db;
+    struct stat opened {};
+    if (stat(store.path.c_str(), &opened) == 0) {
+        store.device = opened.st_dev;
+        store.inode = opened.st_ino;
+    }
+    ++store.openings;
     return ERROR_SUCCESS;
 }
 
@@ -498,4 +507,22 @@ void regReleaseStore() {
 
 int regStoreShares() {
     return store.shares;
+}
+
+bool regHeldStoreMoved() {
+    if (store.db == nullptr) return false;
+    if (storePath() != store.path) return true;
+    struct stat st {};
+    return stat(store.path.c_str(), &st) != 0 || st.st_dev != store.device ||
+           st.st_ino != store.inode;
+}
+
+RegStoreStamp regStoreStamp() {
+    if (store.db == nullptr) return {};
+    RegStoreStamp stamp{store.openings, 0, sqlite3_total_changes64(store.db)};
+    RegStmt version(store.db, "PRAGMA data_version");
+    if (version.prepared() == SQLITE_OK && version.step() == SQLITE_ROW) {
+        stamp.otherChanges = sqlite3_column_int64(version.get(), 0);
+    }
+    return stamp;
 }

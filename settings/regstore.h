@@ -169,10 +169,27 @@ class RegStoreHold {
     }
     RegStoreHold(const RegStoreHold&) = delete;
     RegStoreHold& operator=(const RegStoreHold&) = delete;
+    [[nodiscard]] bool held() const { return held_; }
 
   private:
     bool held_;
 };
+
+// Whether the held store is no longer the one a new opening would reach: KORPROXY_REGISTRY now
+// names another file, or another file has replaced (or nothing is left of) the one held. False
+// when nothing is held. A long-lived process asks before each request and holds the store afresh.
+[[nodiscard]] bool regHeldStoreMoved();
+
+// What has been committed to the held store: two stamps of the same holding differ when any
+// process, this one included, changed the store in between. An all-zero stamp means nothing is
+// held. Lets a long-lived process keep what it read until the store changes.
+struct RegStoreStamp {
+    int64_t opening = 0;       // which holding of the process
+    int64_t otherChanges = 0;  // commits of other connections, as the database counts them
+    int64_t ownChanges = 0;    // rows this connection has changed
+    bool operator==(const RegStoreStamp&) const = default;
+};
+[[nodiscard]] RegStoreStamp regStoreStamp();
 
 // Test seam: when set, every change (key creation or deletion, value write or deletion) first asks
 // the hook, naming the platform function and the key or value name; a nonzero answer fails that

@@ -4,13 +4,14 @@
 # A set is a list of Debian packages; a word "@NAME" takes in set NAME. Add a package to the set
 # of the script that needs it (and only there): the demo, for one, must stay quick to set up.
 
-KORPROXY_PKGS_build="cmake g++ make pkg-config libsqlite3-dev"
+KORPROXY_PKGS_build="cmake g++ make pkg-config libsqlite3-dev libfcgi-dev"
 # The demo builds and runs the program and the simulator behind lighttpd, nothing else.
 KORPROXY_PKGS_demo="@build lighttpd"
 # Unit tests, benchmarks, formatting, and the end-to-end runs (curl for the deployment checks,
 # Node.js with npm and chromium for the browser tests).
 KORPROXY_PKGS_test="@build libgtest-dev libgmock-dev libbenchmark-dev libssl-dev clang-format
-  lighttpd curl chromium nodejs npm"
+  lighttpd curl chromium nodejs npm
+  libfcgi-bin nginx fcgiwrap spawn-fcgi apache2 apache2-utils libapache2-mod-fcgid"
 KORPROXY_PKGS_load="@build libgtest-dev libgmock-dev lighttpd wrk curl"
 KORPROXY_PKGS_perf="@load libbenchmark-dev libssl-dev linux-perf time"
 KORPROXY_PKGS_fuzz="@build clang libclang-rt-14-dev"

@@ -31,11 +31,13 @@ stack_install() {
   [ -x "$STACK_CGI_DIR/korproxy" ] || stack_die "no program installed in $STACK_CGI_DIR"
 }
 
-# stack_free_port: a TCP port on 127.0.0.1 that nothing listens on right now.
+# stack_free_port: a TCP port on 127.0.0.1 that nothing listens on right now. It is taken below the
+# kernel's range of outgoing ports (32768 and up), so that no client connection of a load run,
+# live or lingering, holds it.
 stack_free_port() {
   local p i
   for ((i = 0; i < 200; i++)); do
-    p=$((20000 + RANDOM % 40000))
+    p=$((20000 + RANDOM % 12000))
     if stack_port_free "$p"; then
       echo "$p"
       return 0
@@ -75,10 +77,12 @@ stack_start_sim() {
   STACK_SIM_PORT=$port
 }
 
-# stack_write_lighttpd DIR PORT CGI_DIR REGISTRY USERS: writes DIR/lighttpd.conf, a server of its
-# own on 127.0.0.1:PORT that includes the deployment's own lighttpd configuration.
+# stack_write_lighttpd DIR PORT CGI_DIR REGISTRY USERS [MODE]: writes DIR/lighttpd.conf, a server of
+# its own on 127.0.0.1:PORT that includes the deployment's own lighttpd configuration, the CGI one
+# or, with MODE fastcgi, the FastCGI one.
 stack_write_lighttpd() {
-  local dir=$1 root
+  local dir=$1 root conf=korproxy.conf
+  [ "${6:-cgi}" = fastcgi ] && conf=korproxy-fastcgi.conf
   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
   mkdir -p "$dir/htdocs"
   cat >"$dir/lighttpd.conf" <<CONF
@@ -93,7 +97,8 @@ var.korproxy_dir = "$3"
 var.korproxy_registry = "$4"
 var.korproxy_users = "$5"
 var.korproxy_auth = "plain"
-include "$root/deploy/lighttpd/korproxy.conf"
+var.korproxy_socket = "$dir/korproxy.socket"
+include "$root/deploy/lighttpd/$conf"
 CONF
 }
 
@@ -119,6 +124,46 @@ stack_admin() {
   local dir=$1 reg=$2
   shift 2
   (cd "$dir" && env -u REQUEST_METHOD KORPROXY_REGISTRY="$reg" ./korproxy "$@")
+}
+
+# stack_bench_site BUILD WORK: the benchmarks' site, afresh in WORK: the program installed (sets
+# STACK_CGI_DIR), the floor CGI program in WORK/floor, velk-sim knowing the benchmark administrator
+# (sets STACK_SIM_PORT), and the store WORK/registry.db holding that administrator and the
+# simulator as default server, trace off. Everything started is stopped when the script exits.
+stack_bench_site() {
+  local build=$1 work=$2
+  rm -rf "$work"
+  mkdir -p "$work/floor"
+  stack_install "$build" "$work/install"
+  cp "$build/bin/korproxy-floor" "$work/floor/"
+  trap stack_stop EXIT
+  trap 'exit 130' INT TERM
+  stack_start_sim "$build/bin/velk-sim" "$work/velk-sim.log" --admin-id PERFADM \
+    --admin-password PERFPW1 --log "$work/velk-sim.txt"
+  stack_admin "$STACK_CGI_DIR" "$work/registry.db" -tcps=127.0.0.1 -tcpp="$STACK_SIM_PORT" \
+    -cgiUrl=/cgi-bin/velkproxy -proxyId=PERFADM -proxyPassword=PERFPW1 >/dev/null
+}
+
+# stack_wrk OUT URL CONNECTIONS REQUESTS [SECONDS]: one wrk run of bench/count.lua (KORPROXY_EXPECT,
+# when set, is what every answer must hold), stopped after REQUESTS answers or after SECONDS
+# (default 300); its summary line lands in OUT. Fails when a request failed.
+stack_wrk() {
+  local out=$1 done_file="$1.done" seconds=${5:-300} i pid
+  rm -f "$done_file"
+  KORPROXY_REQUESTS=$4 KORPROXY_DONE_FILE="$done_file" \
+    wrk -t1 -c"$3" -d"${seconds}s" --timeout 30s \
+    -s "$(dirname "${BASH_SOURCE[0]}")/../../bench/count.lua" "$2" >"$out" 2>&1 &
+  pid=$!
+  STACK_PIDS+=("$pid") # stopped with the rest should the script end meanwhile
+  for ((i = 0; i < seconds * 20; i++)); do
+    [ -e "$done_file" ] && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  kill -INT "$pid" 2>/dev/null || true
+  wait "$pid" || true
+  rm -f "$done_file"
+  grep -q 'errors=0 bad_bodies=0' "$out"
 }
 
 # stack_stop: stops every process that stack_start_* started, and waits a bounded time for each.

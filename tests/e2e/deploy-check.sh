@@ -4,15 +4,20 @@
 # kept, in its own folder, with KORPROXY_REGISTRY set; the setup form, storing settings and
 # FORCETRACE ask for the login; the folder's other files are not served.
 #
-#   tests/e2e/deploy-check.sh lighttpd|apache|nginx [CGI_DIR]
-# Without CGI_DIR a stand-in program that echoes its CGI environment is used, so the web server's
-# side can be checked on its own; with the installed folder the real program answers (the login
-# and the folder rules are still checked). Exit 77 when the web server is not installed.
+#   tests/e2e/deploy-check.sh KIND [CGI_DIR]
+# KIND is lighttpd, apache or nginx (the program as a CGI program), or lighttpd-fastcgi,
+# apache-fcgid or nginx-fastcgi (the program as a FastCGI application). Without CGI_DIR a
+# stand-in program that echoes its environment is used (a FastCGI one for the FastCGI kinds,
+# built here with the FastCGI library), so the web server's side can be checked on its own; with
+# the installed folder the real program answers (the login and the folder rules are still
+# checked). Exit 77 when the web server is not installed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 . "$root/scripts/lib/stack.sh"
-kind=${1:?usage: deploy-check.sh lighttpd|apache|nginx [CGI_DIR]}
+kind=${1:?usage: deploy-check.sh lighttpd|apache|nginx|lighttpd-fastcgi|apache-fcgid|nginx-fastcgi [CGI_DIR]}
+fastcgi=0
+case $kind in *-fastcgi | *-fcgid) fastcgi=1 ;; esac
 
 work=$(mktemp -d /tmp/korproxy-deploy-XXXXXX)
 chmod 755 "$work"
@@ -26,11 +31,38 @@ else
   cgi="$work/cgi"
   fake=1
   mkdir -p "$cgi"
-  cat >"$cgi/korproxy" <<'CGI'
+  if [ $fastcgi = 1 ]; then
+    [ -f /usr/include/fcgiapp.h ] || { echo "skipped: libfcgi-dev not installed"; exit 77; }
+    cat >"$work/standin.c" <<'FCGI'
+#include <fcgiapp.h>
+#include <stdlib.h>
+#include <unistd.h>
+static const char* param(FCGX_Request* r, const char* name) {
+  const char* v = FCGX_GetParam(name, r->envp);
+  return v ? v : "";
+}
+int main(void) {
+  FCGX_Request r;
+  char pwd[4096];
+  if (FCGX_Init() != 0 || FCGX_InitRequest(&r, 0, 0) != 0) return 1;
+  while (FCGX_Accept_r(&r) == 0) {
+    const char* reg = FCGX_GetParam("KORPROXY_REGISTRY", r.envp);
+    if (!reg) reg = getenv("KORPROXY_REGISTRY");
+    FCGX_FPrintF(r.out, "Content-type: text/plain\r\n\r\npwd=%s\nregistry=%s\nquery=%s\n",
+                 getcwd(pwd, sizeof pwd) ? pwd : "", reg ? reg : "", param(&r, "QUERY_STRING"));
+    FCGX_Finish_r(&r);
+  }
+  return 0;
+}
+FCGI
+    cc -O -o "$cgi/korproxy" "$work/standin.c" -lfcgi
+  else
+    cat >"$cgi/korproxy" <<'CGI'
 #!/bin/sh
 printf 'Content-type: text/plain\n\n'
 printf 'pwd=%s\nregistry=%s\nquery=%s\n' "$(pwd)" "$KORPROXY_REGISTRY" "$QUERY_STRING"
 CGI
+  fi
   chmod 755 "$cgi/korproxy"
   echo '<html>template</html>' >"$cgi/pxyjump.html"
 fi
@@ -38,17 +70,28 @@ registry="$work/store/registry.db"
 mkdir -p "$work/store" "$work/htdocs"
 port=$(stack_free_port)
 
+# The user the web server runs the program as owns the store's folder, as the deployment asks.
+as_web_user() { [ "$(id -u)" -ne 0 ] || chown www-data "$@"; }
+
 case $kind in
-lighttpd)
+lighttpd | lighttpd-fastcgi)
   command -v lighttpd >/dev/null || { echo "skipped: lighttpd not installed"; exit 77; }
   echo 'setup:check-login' >"$work/users"
-  stack_write_lighttpd "$work/srv" "$port" "$cgi" "$registry" "$work/users"
+  stack_write_lighttpd "$work/srv" "$port" "$cgi" "$registry" "$work/users" \
+    "$([ $fastcgi = 1 ] && echo fastcgi || echo cgi)"
   stack_start_lighttpd "$work/srv" "$port"
   ;;
-apache)
+apache | apache-fcgid)
   command -v apache2 >/dev/null || { echo "skipped: apache2 not installed"; exit 77; }
-  htpasswd -bc "$work/users" setup check-login 2>/dev/null
   m=/usr/lib/apache2/modules
+  conf=korproxy.conf mods=(cgi)
+  if [ $fastcgi = 1 ]; then
+    [ -f $m/mod_fcgid.so ] || { echo "skipped: libapache2-mod-fcgid not installed"; exit 77; }
+    conf=korproxy-fcgid.conf mods=(fcgid)
+    mkdir -p "$work/fcgid"
+    as_web_user "$work/fcgid"
+  fi
+  htpasswd -bc "$work/users" setup check-login 2>/dev/null
   {
     echo "ServerName 127.0.0.1"
     echo "Listen 127.0.0.1:$port"
@@ -57,35 +100,54 @@ apache)
     echo "DefaultRuntimeDir $work"
     echo "Mutex file:$work default"
     echo "DocumentRoot $work/htdocs"
-    for mod in mpm_prefork authz_core authz_user authn_core authn_file auth_basic alias cgi env; do
+    for mod in mpm_prefork authz_core authz_user authn_core authn_file auth_basic alias env "${mods[@]}"; do
       echo "LoadModule ${mod}_module $m/mod_$mod.so"
     done
+    if [ $fastcgi = 1 ]; then
+      echo "FcgidIPCDir $work/fcgid"
+      echo "FcgidProcessTableFile $work/fcgid/table"
+    fi
     if [ "$(id -u)" -eq 0 ]; then echo "User www-data"; echo "Group www-data"; fi
     echo "Define KORPROXY_DIR $cgi"
     echo "Define KORPROXY_REGISTRY $registry"
     echo "Define KORPROXY_USERS $work/users"
-    echo "Include $root/deploy/apache/korproxy.conf"
+    echo "Include $root/deploy/apache/$conf"
   } >"$work/apache.conf"
-  [ "$(id -u)" -ne 0 ] || chown www-data "$work/store"
+  as_web_user "$work/store"
   apache2 -t -f "$work/apache.conf" >/dev/null 2>&1 || { apache2 -t -f "$work/apache.conf"; exit 1; }
   # A session of its own: Apache signals its whole process group when it stops.
   setsid apache2 -f "$work/apache.conf" -DFOREGROUND >"$work/apache-console.log" 2>&1 &
   STACK_PIDS+=($!)
   stack_wait_port "$port" 10 $! || { cat "$work"/apache*.log; stack_die "apache did not start"; }
   ;;
-nginx)
-  command -v nginx >/dev/null && command -v fcgiwrap >/dev/null ||
-    { echo "skipped: nginx or fcgiwrap not installed"; exit 77; }
+nginx | nginx-fastcgi)
+  if [ $fastcgi = 1 ]; then
+    command -v nginx >/dev/null && command -v spawn-fcgi >/dev/null ||
+      { echo "skipped: nginx or spawn-fcgi not installed"; exit 77; }
+    # As the deployment's comment says: the program in its own folder, on its own socket.
+    sock="$work/fastcgi.sock" conf=korproxy-fastcgi.conf
+    user=()
+    [ "$(id -u)" -ne 0 ] || user=(-u www-data -g www-data)
+    as_web_user "$work/store"
+    env KORPROXY_REGISTRY="$registry" spawn-fcgi -n -s "$sock" -M 0666 "${user[@]}" -d "$cgi" \
+      -- "$cgi/korproxy" >"$work/spawn-fcgi.log" 2>&1 &
+    STACK_PIDS+=($!)
+  else
+    command -v nginx >/dev/null && command -v fcgiwrap >/dev/null ||
+      { echo "skipped: nginx or fcgiwrap not installed"; exit 77; }
+    sock="$work/fcgiwrap.sock" conf=korproxy.conf
+    fcgiwrap -s "unix:$sock" >"$work/fcgiwrap.log" 2>&1 &
+    STACK_PIDS+=($!)
+  fi
   htpasswd -bc "$work/users" setup check-login 2>/dev/null
   mkdir -p "$work/tmp"
-  fcgiwrap -s "unix:$work/fcgiwrap.sock" >"$work/fcgiwrap.log" 2>&1 &
-  STACK_PIDS+=($!)
-  for ((i = 0; i < 50; i++)); do [ -S "$work/fcgiwrap.sock" ] && break; sleep 0.1; done
-  chmod 666 "$work/fcgiwrap.sock"
+  for ((i = 0; i < 50; i++)); do [ -S "$sock" ] && break; sleep 0.1; done
+  chmod 666 "$sock"
   sed -e "s#/usr/local/lib/cgi-bin/velkproxy#$cgi#" -e "s#/var/lib/korproxy/registry.db#$registry#" \
-    -e "s#/etc/nginx/korproxy.users#$work/users#" -e "s#unix:/run/fcgiwrap.socket#unix:$work/fcgiwrap.sock#" \
+    -e "s#/etc/nginx/korproxy.users#$work/users#" \
+    -e "s#unix:/run/fcgiwrap.socket#unix:$sock#" -e "s#unix:/run/korproxy/fastcgi.socket#unix:$sock#" \
     -e "s#include fastcgi_params;#include /etc/nginx/fastcgi_params;#" \
-    "$root/deploy/nginx/korproxy.conf" >"$work/korproxy.conf"
+    "$root/deploy/nginx/$conf" >"$work/korproxy.conf"
   cat >"$work/nginx.conf" <<CONF
 daemon off;
 worker_processes 1;

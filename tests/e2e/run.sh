@@ -2,9 +2,11 @@
 # End-to-end tests: installs the built program like the demo does, starts the simulator (three of
 # them: the site, one without the proxy capability, one with another administrator password) and
 # lighttpd with the deployment's own configuration on 127.0.0.1, on a store of their own, then runs
-# the HTTP, command-line and browser tests. Stops everything it started, whatever happens.
+# the HTTP, command-line and browser tests; then the HTTP and browser tests once more with the
+# program as lighttpd's FastCGI application. Stops everything it started, whatever happens.
 #
 #   tests/e2e/run.sh [BUILD_DIR] [http|cli|browser ...]
+# E2E_MODES names the run modes (default "cgi fastcgi").
 # Screenshots land in BUILD_DIR/e2e-shots/, logs and the store in BUILD_DIR/e2e/.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -64,24 +66,33 @@ stack_start_sim "$sim" "$work/velk-sim-otherpw.log" --admin-id "$admin_id" \
   --admin-password OTHERPW9
 otherpw_port=$STACK_SIM_PORT
 
-web_port=$(stack_free_port)
 printf 'setup:e2e-login\n' >"$work/setup.users"
-stack_write_lighttpd "$work/lighttpd" "$web_port" "$STACK_CGI_DIR" "$work/registry.db" \
-  "$work/setup.users"
-stack_start_lighttpd "$work/lighttpd" "$web_port"
 
-export E2E_BASE="http://127.0.0.1:$web_port" E2E_CGI_DIR="$STACK_CGI_DIR"
+export E2E_CGI_DIR="$STACK_CGI_DIR"
 export E2E_REGISTRY="$work/registry.db" E2E_SIM="$sim" E2E_SIM_LOG="$work/velk-sim.log"
 export E2E_SIM_PORT=$sim_port E2E_NOPROXY_PORT=$noproxy_port E2E_OTHERPW_PORT=$otherpw_port
 export E2E_REFUSED_PORT=$(stack_free_port)
 export E2E_ADMIN_ID=$admin_id E2E_ADMIN_PASSWORD=$admin_password
 export E2E_SETUP_USER=setup E2E_SETUP_PASSWORD=e2e-login
-export E2E_SHOTS="$build/e2e-shots" E2E_WORK="$work"
+export E2E_WORK="$work"
 
 failed=()
-for s in "${suites[@]}"; do
-  echo "== e2e: $s"
-  timeout 600 node --test --test-reporter=spec "$here/$s.test.mjs" || failed+=("$s")
+for mode in ${E2E_MODES:-cgi fastcgi}; do
+  # Each mode starts from an empty store and a lighttpd of its own.
+  rm -f "$work/registry.db"*
+  web_port=$(stack_free_port)
+  stack_write_lighttpd "$work/lighttpd-$mode" "$web_port" "$STACK_CGI_DIR" "$work/registry.db" \
+    "$work/setup.users" "$mode"
+  stack_start_lighttpd "$work/lighttpd-$mode" "$web_port"
+  export E2E_BASE="http://127.0.0.1:$web_port" E2E_SHOTS="$build/e2e-shots/$mode"
+  for s in "${suites[@]}"; do
+    # The command line runs no web server: once is enough.
+    [ "$mode" = cgi ] || [ "$s" != cli ] || continue
+    echo "== e2e ($mode): $s"
+    timeout 600 node --test --test-reporter=spec "$here/$s.test.mjs" || failed+=("$mode/$s")
+  done
+  kill "$STACK_HTTP_PID" 2>/dev/null || true
+  wait "$STACK_HTTP_PID" 2>/dev/null || true
 done
 if [ ${#failed[@]} -gt 0 ]; then
   echo "e2e failed: ${failed[*]} (logs in $work)" >&2

@@ -1,17 +1,28 @@
 // Helpers of the front-end tests: a temporary folder, whole files, the text a writer puts on a
 // stream, the pages the program must write, and the built korproxy run as the web server or a
 // console would (a real process in a folder of its own with a store of its own).
+//
+// With KORPROXY_TEST_FASTCGI set, every run as the web server's goes instead as a FastCGI request
+// to one long-lived korproxy per program folder, so that state one request leaves behind shows in
+// the next; the process must end cleanly when its folder goes.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,6 +35,94 @@
 
 namespace fronttest {
 
+inline constexpr char kFastcgiClient[] = "/usr/bin/cgi-fcgi";
+
+// A program, its arguments and its whole environment, laid out for execve before a fork.
+struct ExecLine {
+    std::vector<std::string> args, env;
+    std::vector<char*> argv, envp;
+    ExecLine(std::vector<std::string> a, std::vector<std::string> e)
+        : args(std::move(a)), env(std::move(e)) {
+        for (auto& x : args) argv.push_back(x.data());
+        for (auto& x : env) envp.push_back(x.data());
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+    }
+    ExecLine(const ExecLine&) = delete;  // argv and envp point into this object's own texts
+    // In the child: becomes the program, or returns 127.
+    int exec() {
+        execve(argv[0], argv.data(), envp.data());
+        return 127;
+    }
+};
+
+struct FastcgiServer {
+    pid_t pid = -1;
+    std::string socket;
+};
+
+// The long-lived processes of this test program, by program folder.
+inline std::map<std::string, FastcgiServer>& fastcgiServers() {
+    static std::map<std::string, FastcgiServer> servers;
+    return servers;
+}
+
+// Starts korproxy in `dir` as a FastCGI application: a fresh listening socket beside the folder as
+// its standard input, only `env` in its environment, standard error shared with the test.
+inline FastcgiServer startFastcgi(const std::string& dir, std::vector<std::string> env) {
+    FastcgiServer server;
+    server.socket = dir + ".sock";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (server.socket.size() >= sizeof address.sun_path) return server;
+    server.socket.copy(address.sun_path, server.socket.size());
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0) return server;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd, 8) != 0) {
+        close(fd);
+        return server;
+    }
+    ExecLine program({KORPROXY_BIN_DIR "/korproxy"}, std::move(env));
+    fflush(stdout);
+    server.pid = fork();
+    if (server.pid == 0) {
+        dup2(fd, STDIN_FILENO);
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        if (chdir(dir.c_str()) != 0) _exit(126);
+        _exit(program.exec());
+    }
+    close(fd);
+    return server;
+}
+
+// Asks the process to stop (SIGTERM) and waits for it, at most ten seconds before it is killed.
+// Returns its exit status, or -1 when it did not exit by itself.
+inline int stopFastcgi(const FastcgiServer& server) {
+    unlink(server.socket.c_str());
+    if (server.pid <= 0) return -1;
+    kill(server.pid, SIGTERM);
+    int wstatus = 0;
+    for (int waited = 0; waited < 10000; waited += 10) {
+        if (waitpid(server.pid, &wstatus, WNOHANG) == server.pid) {
+            return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+        }
+        poll(nullptr, 0, 10);
+    }
+    kill(server.pid, SIGKILL);
+    waitpid(server.pid, nullptr, 0);
+    return -1;
+}
+
+// Stops the long-lived process of `dir`, if there is one, and expects a clean end.
+inline void endFastcgiFor(const std::string& dir) {
+    auto found = fastcgiServers().find(dir);
+    if (found == fastcgiServers().end()) return;
+    EXPECT_EQ(stopFastcgi(found->second), 0) << "the long-lived korproxy of " << dir;
+    fastcgiServers().erase(found);
+}
+
 // A fresh folder under the system's temporary folder, removed with everything in it.
 struct TempDir {
     std::filesystem::path path_ = [] {
@@ -33,6 +132,7 @@ struct TempDir {
     TempDir() = default;
     TempDir(const TempDir&) = delete;
     ~TempDir() {
+        endFastcgiFor(path_.string());
         std::error_code ignored;
         if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
     }
@@ -123,20 +223,36 @@ inline ProgramRun runChild(const std::string& input, const std::function<int()>&
     return run;
 }
 
+// One FastCGI request with `env` as its parameters and `input` as its body, through the Debian
+// client, to `server`; its result is the client's: the request's output and status.
+inline ProgramRun runFastcgiRequest(const FastcgiServer& server, std::vector<std::string> env,
+                                    const std::string& input = "") {
+    ExecLine client({kFastcgiClient, "-bind", "-connect", server.socket}, std::move(env));
+    return runChild(input, [&] { return client.exec(); });
+}
+
+inline bool viaFastcgi() {
+    static const bool on = getenv("KORPROXY_TEST_FASTCGI") != nullptr;
+    return on;
+}
+
 // Runs korproxy in `dir` with only `env` set (plus KORPROXY_REGISTRY inside `dir`).
 inline ProgramRun runKorproxy(const TempDir& dir, std::vector<std::string> env,
                               std::vector<std::string> args, const std::string& input = "") {
     env.push_back("KORPROXY_REGISTRY=" + dir.file("registry.db"));
+    bool webRun = args.empty() || std::any_of(env.begin(), env.end(), [](const std::string& e) {
+                      return e.starts_with("REQUEST_METHOD=");
+                  });
+    if (viaFastcgi() && webRun) {
+        auto [at, added] = fastcgiServers().try_emplace(dir.path().string());
+        if (added) at->second = startFastcgi(at->first, {env.back()});
+        return runFastcgiRequest(at->second, env, input);
+    }
     args.insert(args.begin(), KORPROXY_BIN_DIR "/korproxy");
-    std::vector<char*> argv, envp;
-    for (auto& a : args) argv.push_back(a.data());
-    for (auto& e : env) envp.push_back(e.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
+    ExecLine program(std::move(args), std::move(env));
     return runChild(input, [&] {
         if (chdir(dir.path().c_str()) != 0) return 126;
-        execve(argv[0], argv.data(), envp.data());
-        return 127;
+        return program.exec();
     });
 }
 

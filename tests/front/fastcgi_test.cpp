@@ -1,0 +1,157 @@
+// The program as a long-lived FastCGI application: a thousand mixed requests in one process answer
+// exactly as CGI runs do, without leaking or growing; what one request changes or opens never
+// reaches the next; SIGTERM lets the request in hand finish; a browser that went away mid-page
+// leaves the process serving.
+#include <gtest/gtest.h>
+
+#include "front_testing.h"
+#include "tests/support/sim_process.h"
+
+#if KORPROXY_FASTCGI
+
+namespace {
+
+using fronttest::FastcgiServer;
+using fronttest::ProgramRun;
+using simtest::SimProcess;
+
+constexpr char kProxyUrl[] = "-cgiUrl=/cgi-bin/velkproxy";
+
+// A long-lived korproxy in the site's folder, stopped (and expected to end cleanly) with it.
+struct Served {
+    fronttest::Site site;
+    FastcgiServer server;
+    explicit Served(const std::vector<std::string>& commandLine, std::string asanOptions = "")
+        : site(commandLine) {
+        std::vector<std::string> env{"KORPROXY_REGISTRY=" + site.dir.file("registry.db")};
+        if (!asanOptions.empty()) env.push_back("ASAN_OPTIONS=" + asanOptions);
+        server = fronttest::startFastcgi(site.dir.path().string(), env);
+    }
+    ~Served() {
+        if (server.pid > 0) {
+            EXPECT_EQ(fronttest::stopFastcgi(server), 0) << "unclean end";
+        }
+    }
+    std::vector<std::string> env(const std::string& query) const {
+        return {"REQUEST_METHOD=GET", "QUERY_STRING=" + query,
+                "KORPROXY_REGISTRY=" + site.dir.file("registry.db")};
+    }
+    ProgramRun get(const std::string& query) const {
+        return fronttest::runFastcgiRequest(server, env(query));
+    }
+};
+
+long residentKib(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+TEST(FastCGI, ThousandMixedRequestsAnswerAsCgiRunsDoWithoutGrowing) {
+    SimProcess sim({});
+    std::vector<std::unique_ptr<SimProcess>> hostile;
+    std::vector<std::string> queries;
+    ASSERT_TRUE(sim.running());
+    const std::string server = "SERVER=127.0.0.1:" + sim.portText();
+    for (const char* mode :
+         {"truncated:auth", "absurd-length:response", "short-page", "one-byte"}) {
+        hostile.push_back(std::make_unique<SimProcess>(
+            std::vector<std::string>{std::string("--hostile=") + mode}));
+        ASSERT_TRUE(hostile.back()->running()) << mode;
+        queries.push_back("SERVER=127.0.0.1:" + hostile.back()->portText() + "&URL=/size/300");
+    }
+    queries.insert(queries.end(),
+                   {server + "&URL=/size/1024", server + "&URL=/", server + "&URL=%2Fa%26b", server,
+                    "SERVER=127.0.0.1:1&URL=/", "SERVER=nocolon&URL=/", "JUMP=1", "CONFIG=1",
+                    "FORCETRACE=1&" + server + "&URL=/size/2000",
+                    "SETUP=SETUP&ID=admin&PSWD=secret&CGIURL=/cgi-bin/velkproxy&DADDRESS=&DPORT="});
+    // The sanitizer's quarantine would hide whether freed memory is used again.
+    Served served({"-proxyId=admin", "-proxyPassword=secret", kProxyUrl},
+                  "quarantine_size_mb=0:detect_leaks=1");
+    std::vector<std::string> expected;
+    for (const std::string& q : queries)
+        expected.push_back(fronttest::runGet(served.site.dir, q).out);
+
+    long settled = 0;
+    for (int i = 0; i < 1000; ++i) {
+        size_t which = static_cast<size_t>(i) % queries.size();
+        ProgramRun run = served.get(queries[which]);
+        ASSERT_EQ(run.out, expected[which]) << "request " << i << ": " << queries[which];
+        if (i == 199) settled = residentKib(served.server.pid);
+    }
+    long last = residentKib(served.server.pid);
+    EXPECT_GT(settled, 0);
+    EXPECT_LE(last - settled, 512)
+        << "resident KiB after 200 requests " << settled << ", after 1000 " << last;
+}
+
+// Between two requests of one process: the command line stores a default server and a trace
+// file, the product file changes, a FORCETRACE request opens its trace, the setup form stores;
+// the next request sees the new settings and texts and leaves the forced trace alone.
+TEST(FastCGI, EachRequestSeesTheSettingsAndFilesOfItsOwnTime) {
+    Served served({"-proxyId=admin", "-proxyPassword=secret", kProxyUrl});
+    const std::string jump = served.get("").out;
+    EXPECT_NE(jump.find("Content-type: text/html\n\n"), std::string::npos) << jump;
+
+    (void)fronttest::runCommand(served.site.dir, {"-tcps=127.0.0.1", "-trace=own.txt"});
+    ProgramRun noPort = served.get("");
+    EXPECT_NE(noPort.out.find("Errors with the default values for server and port"),
+              std::string::npos)
+        << noPort.out;
+    EXPECT_TRUE(std::filesystem::exists(served.site.dir.file("own.txt")));
+
+    (void)fronttest::runCommand(served.site.dir, {"-trace=null"});
+    fronttest::writeFile(served.site.dir.file("prodname.txt"),
+                         "product.name=Renamed Product\nproduct.version=9.9\n");
+    (void)served.get("FORCETRACE=1&JUMP=1");
+    const std::string forced = fronttest::readFile(served.site.dir.file("proxytrace.txt"));
+    ProgramRun renamed = served.get("URL=/");
+    EXPECT_NE(renamed.out.find("Renamed Product Version 9.9"), std::string::npos) << renamed.out;
+    EXPECT_EQ(fronttest::readFile(served.site.dir.file("proxytrace.txt")), forced);
+
+    // The setup form stores through the process's own connection; the next request sees it too.
+    (void)served.get("SETUP=SETUP&DADDRESS=&DPORT=");
+    EXPECT_EQ(served.get("").out, fronttest::runGet(served.site.dir, "").out);
+}
+
+// Runs `script` with sh, `env` set, for pipelines around the FastCGI client ($CLIENT).
+ProgramRun runShell(const Served& served, const std::string& script, std::vector<std::string> env) {
+    env.push_back("PATH=/usr/bin:/bin");
+    env.push_back(std::string("CLIENT=") + fronttest::kFastcgiClient + " -bind -connect " +
+                  served.server.socket);
+    fronttest::ExecLine shell({"/bin/sh", "-c", script}, std::move(env));
+    return fronttest::runChild("", [&] { return shell.exec(); });
+}
+
+TEST(FastCGI, TerminateFinishesTheRequestInHandThenEnds) {
+    Served served({});
+    // The body arrives in two pieces, SIGTERM between them.
+    ProgramRun run =
+        runShell(served,
+                 "{ printf SERVER; sleep 0.3; kill -TERM " + std::to_string(served.server.pid) +
+                     "; sleep 0.1; printf '=h&URL=/'; } | $CLIENT",
+                 {"REQUEST_METHOD=POST", "CONTENT_LENGTH=14",
+                  "KORPROXY_REGISTRY=" + served.site.dir.file("registry.db")});
+    EXPECT_NE(run.out.find("A blank post was submitted to the web proxy."), std::string::npos)
+        << run.out;
+    EXPECT_EQ(served.get("JUMP=1").out, "");  // nobody answers any more
+}
+
+TEST(FastCGI, BrowserGoneMidPageLeavesTheProcessServing) {
+    SimProcess sim({});
+    ASSERT_TRUE(sim.running());
+    Served served({"-proxyId=admin", "-proxyPassword=secret", kProxyUrl});
+    const std::string page = "SERVER=127.0.0.1:" + sim.portText() + "&URL=/size/";
+    // The reader leaves after 100 bytes of an 8 MiB page, and the client with it.
+    (void)runShell(served, "$CLIENT | head -c 100 >/dev/null", served.env(page + "8388608"));
+    ProgramRun next = served.get(page + "1024");
+    EXPECT_EQ(next.status, 0);
+    EXPECT_NE(next.out.find("1024 bytes"), std::string::npos) << next.out;
+}
+
+}  // namespace
+
+#endif  // KORPROXY_FASTCGI
