@@ -82,26 +82,34 @@ ssize_t readFromRequest(void* cookie, char* data, size_t size) {
     return FCGX_GetStr(data, piece, static_cast<FCGX_Stream*>(cookie));
 }
 
-// One accepted request, answered through the request code with its own environment and streams.
+// One accepted request, answered through the request code with its own environment and streams;
+// what the program says for the error log goes to the request's error stream, which the web
+// server logs.
 int answer(FCGX_Request& request, char** processEnv) {
     FILE* out = fopencookie(request.out, "w", {nullptr, writeToRequest, nullptr, nullptr});
+    FILE* err = fopencookie(request.err, "w", {nullptr, writeToRequest, nullptr, nullptr});
     FILE* in = fopencookie(request.in, "r", {readFromRequest, nullptr, nullptr, nullptr});
-    if (out == nullptr || in == nullptr) {
-        if (out != nullptr) fclose(out);
-        if (in != nullptr) fclose(in);
+    if (out == nullptr || err == nullptr || in == nullptr) {
+        for (FILE* stream : {out, err, in}) {
+            if (stream != nullptr) fclose(stream);
+        }
         FCGX_PutS("Status: 500\r\nContent-type: text/plain\r\n\r\nOut of memory\n", request.out);
         return -1;
     }
     std::vector<char*> env = requestEnvironment(request.envp, processEnv);
     FILE* savedOut = stdout;
+    FILE* savedErr = stderr;
     FILE* savedIn = stdin;
     environ = env.data();
     stdout = out;
+    stderr = err;
     stdin = in;
     int status = korproxyServeRequest();
     fclose(out);  // its last bytes go to the request before it ends
+    fclose(err);
     fclose(in);
     stdout = savedOut;
+    stderr = savedErr;
     stdin = savedIn;
     environ = processEnv;
     return status;
