@@ -2,10 +2,12 @@
 #include "crypto/des.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <new>
 #include <utility>
 
 #include "common/byteorder.h"
+#include "crypto/des_bitslice.h"
 #include "crypto/des_fips.h"
 
 namespace {
@@ -161,9 +163,17 @@ void decipherBuffer(const uint32_t* keys, const uint32_t* encipherKeys, const un
         cipherTail(encipherKeys, whole > 0 ? buffer + whole - kDesBlockSize : iv, buffer + whole,
                    tail);
     }
-    // Then from the last block to the first, so that each predecessor is used before it changes.
-    constexpr uint32_t groupBytes = kDecipherLanes * kDesBlockSize;
+    // Then from the last block to the first, so that each predecessor is used before it changes:
+    // as many blocks as possible bitsliced, the widest way first, the rest through the tables.
     uint32_t at = whole;
+    for (const DesSlicePath& path : {desSliceWidest(), desSlicePortable()}) {
+        const uint32_t pathBytes = path.blocks * kDesBlockSize;
+        for (; at >= pathBytes; at -= pathBytes) {
+            unsigned char* group = buffer + at - pathBytes;
+            path.decipher(keys, at > pathBytes ? group - kDesBlockSize : iv, group);
+        }
+    }
+    constexpr uint32_t groupBytes = kDecipherLanes * kDesBlockSize;
     for (; at >= groupBytes; at -= groupBytes) {
         unsigned char* group = buffer + at - groupBytes;
         decipherGroup<kDecipherLanes>(keys, at > groupBytes ? group - kDesBlockSize : iv, group);
