@@ -165,8 +165,9 @@ void decipherBuffer(const uint32_t* keys, const uint32_t* encipherKeys, const un
     }
     // Then from the last block to the first, so that each predecessor is used before it changes:
     // as many blocks as possible bitsliced, the widest way first, the rest through the tables.
+    // (The base path may be the widest; the second loop then finds too few blocks left.)
     uint32_t at = whole;
-    for (const DesSlicePath& path : {desSliceWidest(), desSlicePortable()}) {
+    for (const DesSlicePath& path : {desSliceWidest(), desSliceBase()}) {
         const uint32_t pathBytes = path.blocks * kDesBlockSize;
         for (; at >= pathBytes; at -= pathBytes) {
             unsigned char* group = buffer + at - pathBytes;

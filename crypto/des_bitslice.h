@@ -1,6 +1,7 @@
 // CBC deciphering of many blocks at once: the cipher bitsliced, each block one bit lane of a set of
-// words, the S-boxes Boolean circuits over whole words. A word of 64 bits carries 64 blocks; a
-// 256-bit vector, where the processor runs it, 256.
+// words, the S-boxes Boolean circuits over whole words. A word of 64 bits carries 64 blocks, a
+// 128-bit vector 128, a 256-bit vector, where the processor runs it, 256. With fewer lanes than
+// 128 the bitsliced rounds are no faster than the tables of the one-block cipher.
 //
 // Owns the bitsliced cipher and the choice of its width at run time. Only desCbc and the tests use
 // it; it never enciphers and never handles a partial block.
@@ -22,5 +23,8 @@ struct DesSlicePath {
 
 // The 64-bit path, which every machine runs.
 DesSlicePath desSlicePortable();
+// The path of the vector unit every machine of this kind has: 128 blocks on SSE2 or NEON, else the
+// 64-bit path.
+DesSlicePath desSliceBase();
 // The widest path this processor runs (the portable one where nothing wider is built or present).
 DesSlicePath desSliceWidest();

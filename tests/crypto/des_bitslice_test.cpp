@@ -42,7 +42,7 @@ TEST(DesCircuits, GiveEveryOutputOfEverySBox) {
 
 TEST(DesSlice, EveryWidthDeciphersAsTheTablesDo) {
     std::mt19937 rng(46);
-    std::vector<DesSlicePath> paths = {desSlicePortable(), desSliceWidest()};
+    std::vector<DesSlicePath> paths = {desSlicePortable(), desSliceBase(), desSliceWidest()};
     for (const DesSlicePath& path : paths) {
         for (int trial = 0; trial < 3; ++trial) {
             SCOPED_TRACE(std::to_string(path.blocks) + " blocks, trial " + std::to_string(trial));
