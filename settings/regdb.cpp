@@ -216,7 +216,21 @@ LONG layOut(sqlite3* db) {
     return rc;
 }
 
+// A request opens the store once and reads a handful of its pages. SQLite's up-front blocks (its
+// lookaside slots, the first twenty page-cache lines), each written through to link it into a free
+// list, would make dozens of pages of memory resident for that. Without them it allocates as it
+// goes. Configuring only works before SQLite starts, so later calls change nothing.
+void configureSqlite() {
+    static const bool configured = [] {
+        (void)sqlite3_config(SQLITE_CONFIG_LOOKASIDE, 0, 0);
+        (void)sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+        return true;
+    }();
+    (void)configured;
+}
+
 LONG openStore(RegNeed need) {
+    configureSqlite();
     store.path = storePath();
     struct stat st {};
     if (stat(store.path.c_str(), &st) != 0) {
