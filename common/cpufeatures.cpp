@@ -11,12 +11,14 @@
 bool cpuHasAvx2() {
     return CPU_FEATURE_ACTIVE(AVX2);
 }
-#elif defined(__GNUC__) && defined(__x86_64__)
+#elif defined(__GNUC__) && defined(__x86_64__) && !defined(_WIN32)
 bool cpuHasAvx2() {
     static const bool has = __builtin_cpu_supports("avx2");
     return has;
 }
 #else
+// Elsewhere, and on Windows, where the compiler cannot keep 256-bit values on the stack aligned,
+// nothing is taken beyond the base instruction set.
 bool cpuHasAvx2() {
     return false;
 }

@@ -5,5 +5,6 @@
 // at start-up where the C library has already asked.
 #pragma once
 
-// True when the processor and the system run AVX2 (256-bit integer lanes).
+// True when the processor and the system run AVX2 (256-bit integer lanes) and the program may use
+// them (never on Windows).
 [[nodiscard]] bool cpuHasAvx2();
