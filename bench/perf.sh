@@ -133,8 +133,9 @@ profile() { # profile SIZE
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 verdict() { awk -v a="$1" -v b="$2" 'BEGIN { print (a <= b) ? "met" : "missed" }'; }
 rss_limit=$(((big / 1024) + 2048))
-floor_ldd=$(ldd "$work/floor/korproxy-floor" 2>&1 | sed 's/ (0x[0-9a-f]*)//; s/^[[:space:]]*//' | paste -sd ';' | sed 's/;/; /g')
-proxy_link=$(file -b "$cgi/korproxy" | grep -o 'static-pie linked\|dynamically linked\|statically linked' | head -n1)
+ldd_line() { ldd "$1" 2>&1 | sed 's/ (0x[0-9a-f]*)//; s/^[[:space:]]*//' | paste -sd ';' | sed 's/;/; /g'; }
+floor_ldd=$(ldd_line "$work/floor/korproxy-floor")
+proxy_ldd=$(ldd_line "$cgi/korproxy")
 m=1048576
 
 out="$work/figures.md"
@@ -159,7 +160,7 @@ out="$work/figures.md"
       "$(ratio "${web[proxy-$n]}" "${web[floor-$n]}")"
   done
   echo
-  echo "The floor is \`korproxy-floor\` (C, -O2); its \`ldd\`: $floor_ldd. korproxy is ${proxy_link:-linked as built}."
+  echo "The floor is \`korproxy-floor\` (C, -O2); its \`ldd\`: $floor_ldd. korproxy's: $proxy_ldd."
   echo
   echo "Aims:"
   echo
