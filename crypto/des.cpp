@@ -2,10 +2,12 @@
 #include "crypto/des.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <new>
 #include <utility>
 
 #include "common/byteorder.h"
+#include "crypto/des_bitslice.h"
 #include "crypto/des_fips.h"
 
 namespace {
@@ -161,9 +163,18 @@ void decipherBuffer(const uint32_t* keys, const uint32_t* encipherKeys, const un
         cipherTail(encipherKeys, whole > 0 ? buffer + whole - kDesBlockSize : iv, buffer + whole,
                    tail);
     }
-    // Then from the last block to the first, so that each predecessor is used before it changes.
-    constexpr uint32_t groupBytes = kDecipherLanes * kDesBlockSize;
+    // Then from the last block to the first, so that each predecessor is used before it changes:
+    // as many blocks as possible bitsliced, the widest way first, the rest through the tables.
+    // (The base path may be the widest; the second loop then finds too few blocks left.)
     uint32_t at = whole;
+    for (const DesSlicePath& path : {desSliceWidest(), desSliceBase()}) {
+        const uint32_t pathBytes = path.blocks * kDesBlockSize;
+        for (; at >= pathBytes; at -= pathBytes) {
+            unsigned char* group = buffer + at - pathBytes;
+            path.decipher(keys, at > pathBytes ? group - kDesBlockSize : iv, group);
+        }
+    }
+    constexpr uint32_t groupBytes = kDecipherLanes * kDesBlockSize;
     for (; at >= groupBytes; at -= groupBytes) {
         unsigned char* group = buffer + at - groupBytes;
         decipherGroup<kDecipherLanes>(keys, at > groupBytes ? group - kDesBlockSize : iv, group);
@@ -188,17 +199,34 @@ void desSetKey(DesKeySchedule* schedule, const uint32_t key[2]) {
     unsigned char bytes[kDesBlockSize];
     std::memcpy(bytes, key, sizeof bytes);  // the words hold the key bytes as they lie in memory
     uint32_t* words = schedule->words;
-    for (int i = 0; i < kKeyBitWords; ++i) words[i] = (bytes[i / 7] >> (7 - i % 7)) & 1;
-    for (int w = 0; w < desfips::kSubkeyWords; ++w) {
-        uint32_t subkey = 0;
-        // Without a branch per bit: a key's bits are as good as random, so a branch on each one
-        // was mispredicted half the time.
-        for (int p = 0; p < desfips::kBitsPerSubkeyWord; ++p) {
-            subkey |= desfips::kPositionMasks[p] & (0u - words[desfips::kKeyRouting[w][p]]);
+    for (int b = 0; b < kDesBlockSize; ++b) {
+        for (int j = 0; j < 7; ++j) words[7 * b + j] = (bytes[b] >> (7 - j)) & 1;
+    }
+    // C and D through permuted choice 1 a key byte at a time, then for each round the rotations and
+    // permuted choice 2 seven bits at a time.
+    uint64_t cd = 0;
+    for (int b = 0; b < kDesBlockSize; ++b) cd |= desfips::kPc1ByByte[b][bytes[b] >> 1];
+    constexpr uint32_t kHalf = 0xfffffff;
+    auto c = static_cast<uint32_t>(cd >> 28);
+    auto d = static_cast<uint32_t>(cd) & kHalf;
+#pragma GCC unroll 16
+    for (int round = 0; round < 16; ++round) {
+        const int n = desfips::kRotations[round];
+        c = ((c << n) | (c >> (28 - n))) & kHalf;
+        d = ((d << n) | (d >> (28 - n))) & kHalf;
+        const uint64_t rotated = (uint64_t{c} << 28) | d;
+        uint32_t first = 0;
+        uint32_t second = 0;
+        for (int chunk = 0; chunk < 8; ++chunk) {
+            const desfips::SubkeyPair& part =
+                desfips::kPc2ByChunk[chunk][(rotated >> (49 - 7 * chunk)) & 127];
+            first |= part.first;
+            second |= part.second;
         }
-        const int round = w / 2;
-        words[kEncipherWords + w] = subkey;
-        words[kDecipherWords + 2 * (15 - round) + w % 2] = subkey;
+        words[kEncipherWords + 2 * round] = first;
+        words[kEncipherWords + 2 * round + 1] = second;
+        words[kDecipherWords + 2 * (15 - round)] = first;
+        words[kDecipherWords + 2 * (15 - round) + 1] = second;
     }
 }
 

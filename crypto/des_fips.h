@@ -2,8 +2,8 @@
 // generated from them while compiling.
 //
 // Owns the permutation, S-box and key-schedule definitions, the eight combined S-box/P tables and
-// the key-bit routing of the subkey words. Holds no state; never used outside the cipher and its
-// tests.
+// the key schedule's tables of the two permuted choices. Holds no state; never used outside the
+// cipher and its tests.
 #pragma once
 
 #include <array>
@@ -68,7 +68,6 @@ inline constexpr std::array<uint8_t, 16> kRotations = {1, 1, 2, 2, 2, 2, 2, 2,
 
 inline constexpr int kKeyBits = 56;
 inline constexpr int kSubkeyWords = 32;
-inline constexpr int kBitsPerSubkeyWord = 24;
 
 constexpr uint32_t rotateRight(uint32_t v, int n) {
     return (v >> n) | (v << (32 - n));
@@ -101,43 +100,51 @@ constexpr std::array<std::array<uint32_t, 64>, 8> makeSpTables() {
     return tables;
 }
 
-// The 24 used positions of a subkey word, in order: bits 31-26, 23-18, 15-10, 7-2.
-constexpr std::array<uint32_t, kBitsPerSubkeyWord> makePositionMasks() {
-    std::array<uint32_t, kBitsPerSubkeyWord> masks{};
-    for (int p = 0; p < kBitsPerSubkeyWord; ++p) {
-        masks[p] = uint32_t{1} << (31 - 8 * (p / 6) - p % 6);
-    }
-    return masks;
-}
-
-// Index among the 56 key-bit words of key bit `bit` (1 to 64, not a parity bit).
-constexpr int keyBitIndex(int bit) {
-    return (bit - 1) / 8 * 7 + (bit - 1) % 8;
-}
-
-// Row w holds, for each position of subkey word w, the key-bit word routed there: word 2r holds
-// the groups of S-boxes 1, 3, 5, 7 of round r + 1, word 2r + 1 those of S-boxes 2, 4, 6, 8.
-constexpr std::array<std::array<uint8_t, kBitsPerSubkeyWord>, kSubkeyWords> makeKeyRouting() {
-    std::array<std::array<uint8_t, kBitsPerSubkeyWord>, kSubkeyWords> routing{};
-    int shift = 0;
-    for (int round = 0; round < 16; ++round) {
-        shift += kRotations[round];
-        for (int half = 0; half < 2; ++half) {
-            for (int p = 0; p < kBitsPerSubkeyWord; ++p) {
-                const int sbox = 2 * (p / 6) + half;
-                const int rotated = kPermutedChoice2[6 * sbox + p % 6] - 1;  // 0 to 55 in C and D
-                const int base = rotated < 28 ? 0 : 28;
-                const int unrotated = base + (rotated - base + shift) % 28;
-                routing[2 * round + half][p] =
-                    static_cast<uint8_t>(keyBitIndex(kPermutedChoice1[unrotated]));
+// Permuted choice 1 by key byte: entry [b][v] holds the bits of C (bits 55 to 28, its first bit
+// highest) and D (bits 27 to 0) that key byte b gives when its seven key bits (the parity bit
+// dropped) are v.
+constexpr std::array<std::array<uint64_t, 128>, 8> makePc1ByByte() {
+    std::array<std::array<uint64_t, 128>, 8> table{};
+    for (int b = 0; b < 8; ++b) {
+        for (int v = 0; v < 128; ++v) {
+            for (int j = 0; j < kKeyBits; ++j) {
+                const int bit = kPermutedChoice1[j] - 1;  // 0 is the first bit of byte 0
+                if (bit / 8 == b && ((v >> (6 - bit % 8)) & 1) != 0) {
+                    table[b][v] |= uint64_t{1} << (55 - j);
+                }
             }
         }
     }
-    return routing;
+    return table;
+}
+
+// The two subkey words of a round (S-boxes 1, 3, 5, 7, then 2, 4, 6, 8).
+struct SubkeyPair {
+    uint32_t first = 0;
+    uint32_t second = 0;
+};
+
+// Permuted choice 2 by chunks of seven bits of C and D (chunk 0 the first seven bits of C, chunk 7
+// the last seven of D): entry [c][v] holds the subkey bits that chunk c gives when it is v, each
+// S-box's group of six in the high bits of its byte.
+constexpr std::array<std::array<SubkeyPair, 128>, 8> makePc2ByChunk() {
+    std::array<std::array<SubkeyPair, 128>, 8> table{};
+    for (int c = 0; c < 8; ++c) {
+        for (int v = 0; v < 128; ++v) {
+            for (int p = 0; p < 48; ++p) {
+                const int from = kPermutedChoice2[p] - 1;
+                if (from / 7 != c || ((v >> (6 - from % 7)) & 1) == 0) continue;
+                const int sbox = p / 6;
+                const uint32_t bit = uint32_t{1} << (31 - 8 * (sbox / 2) - p % 6);
+                (sbox % 2 == 0 ? table[c][v].first : table[c][v].second) |= bit;
+            }
+        }
+    }
+    return table;
 }
 
 inline constexpr auto kSpTables = makeSpTables();
-inline constexpr auto kPositionMasks = makePositionMasks();
-inline constexpr auto kKeyRouting = makeKeyRouting();
+inline constexpr auto kPc1ByByte = makePc1ByByte();
+inline constexpr auto kPc2ByChunk = makePc2ByChunk();
 
 }  // namespace desfips

@@ -1,15 +1,6 @@
 // see korproxy_relay.h
 #include "front/korproxy_relay.h"
 
-#include <sys/mman.h>
-#if defined(__GNUC__) && defined(__x86_64__) && __has_include(<sys/platform/x86.h>)
-#define KORPROXY_LANES_BY_CPU 1
-// The header is C: its functions return the C keyword _Bool, which clang's C++ does not take.
-#define _Bool bool
-#include <sys/platform/x86.h>
-#undef _Bool
-#endif
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "common/cpufeatures.h"
 #include "common/limits.h"
 #include "common/trace.h"
 #include "front/korproxy.h"
@@ -27,43 +19,19 @@ static constexpr const char kTraceSource[] = "korproxy";
 
 namespace {
 
-// Blocks from this size up are mapped with their memory made present at once: the kernel fills
-// the pages in one pass instead of taking a fault for each page as the page data first touches it.
-constexpr size_t kPopulatedBlockMin = 256 * 1024;
-
-// The page block: `size` zero bytes, or none (get() is null) when there is no memory for them.
+// The page block: `size` zero bytes, or none (get() is null) when there is no memory for them. A
+// large block is mapped by the C library and its pages become resident only as the page's bytes
+// reach them: a server that announces a large page and sends little costs little memory.
 class PageBlock {
   public:
-    explicit PageBlock(size_t size) {
-#ifdef MAP_POPULATE
-        if (size >= kPopulatedBlockMin) {
-            void* mapped = mmap(nullptr, size, PROT_READ | PROT_WRITE,
-                                MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-            if (mapped != MAP_FAILED) {
-                data_ = static_cast<char*>(mapped);
-                mapped_ = size;
-                return;
-            }
-        }
-#endif
-        data_ = static_cast<char*>(calloc(size, 1));
-    }
-    ~PageBlock() {
-        if (mapped_ != 0) {
-            munmap(data_, mapped_);
-        } else {
-            free(data_);
-        }
-    }
+    explicit PageBlock(size_t size) : data_(static_cast<char*>(calloc(size, 1))) {}
+    ~PageBlock() { free(data_); }
     PageBlock(const PageBlock&) = delete;
     PageBlock& operator=(const PageBlock&) = delete;
-    char* get() const {
-        return data_;
-    }
+    char* get() const { return data_; }
 
   private:
-    char* data_ = nullptr;
-    size_t mapped_ = 0;  // the mapping's length; 0 when the block came from calloc
+    char* data_;
 };
 
 void traceMarker(size_t which) {
@@ -155,15 +123,14 @@ size_t findCandidate16(const unsigned char* text, size_t at, size_t count) {
     return findCandidate<Lane16>(text, at, count);
 }
 
-// Where the processor has 32-byte lanes, the page is gone through twice as fast. The C library has
-// already asked the processor what it has, so picking costs nothing at start-up.
-#if defined(KORPROXY_LANES_BY_CPU)
+// Where the processor has 32-byte lanes, the page is gone through twice as fast.
+#if defined(__GNUC__) && defined(__x86_64__)
 __attribute__((target("avx2"))) size_t findCandidate32(const unsigned char* text, size_t at,
                                                        size_t count) {
     return findCandidate<Lane32>(text, at, count);
 }
 CandidateSearch pickCandidateSearch() {
-    return CPU_FEATURE_ACTIVE(AVX2) ? findCandidate32 : findCandidate16;
+    return cpuHasAvx2() ? findCandidate32 : findCandidate16;
 }
 #else
 CandidateSearch pickCandidateSearch() {

@@ -92,7 +92,8 @@ struct SessionDesc {
 [[nodiscard]] int smRecvResponse(SessionDesc* session, uint32_t* amount);
 
 // Reads exactly `amount` page bytes into `buffer` (which holds amount + 1 bytes), deciphers them
-// and stores a zero byte behind them. Returns amount, 0 for an amount of 0 or less, kSmNotReady,
+// and stores a zero byte behind them. The buffer is written only as bytes arrive, never cleared
+// ahead of them. Returns amount, 0 for an amount of 0 or less, kSmNotReady,
 // or -1 when the stream failed.
 [[nodiscard]] int smRecvData(SessionDesc* session, unsigned char* buffer, int32_t amount);
 

@@ -99,7 +99,8 @@ int smRecvResponse(SessionDesc* session, uint32_t* amount) {
 int smRecvData(SessionDesc* session, unsigned char* buffer, int32_t amount) {
     if (session->state != kSmReady) return kSmNotReady;
     if (amount <= 0) return 0;
-    memset(buffer, 0, static_cast<size_t>(amount));
+    // The buffer is not zero-filled first: its pages would all become resident at the announced
+    // size before a byte arrives.
     for (int32_t got = 0; got < amount;) {
         int32_t ask = std::min(kPagePiece, amount - got);
         int n = session->receive(session->conn, buffer + got, ask);
@@ -110,6 +111,7 @@ int smRecvData(SessionDesc* session, unsigned char* buffer, int32_t amount) {
         }
         got += n;
     }
+    buffer[amount] = 0;
     if (!session->secure) {
         TRACE("(%s, %i) The connection is not secure, yet in the ready state...what?\n", TRACE_AT);
         return amount;
@@ -120,7 +122,6 @@ int smRecvData(SessionDesc* session, unsigned char* buffer, int32_t amount) {
         return amount;
     }
     desCbc(schedule, DES_DECIPHER, desFixedIv(), buffer, static_cast<uint32_t>(amount));
-    buffer[amount] = 0;
     desFreeKey(schedule);
     return amount;
 }

@@ -196,10 +196,25 @@ LONG makeFile(const std::string& path) {
     return ERROR_SUCCESS;
 }
 
+// One mark of the database's header (a PRAGMA naming it), or -1 when it cannot be read.
+int headerMark(sqlite3* db, const char* pragma) {
+    RegStmt mark(db, pragma);
+    if (mark.prepared() != SQLITE_OK || mark.step() != SQLITE_ROW) return -1;
+    return sqlite3_column_int(mark.get(), 0);
+}
+
 // Tells a settings store from an empty database and from anything else. Returns 0 with *laidOut
-// set, or ERROR_BADDB for a file this program must not touch. One statement reads all three marks,
-// so a process laying the store out meanwhile is seen either before or after, never halfway.
+// set, or ERROR_BADDB for a file this program must not touch. A store's two marks are read first,
+// without the schema: once the application id is there the layout has landed whole, so the version
+// read after it is the layout's. Anything else is settled by one statement that reads all three
+// marks, so that a process laying the store out meanwhile is seen either before or after, never
+// halfway.
 LONG checkLayout(sqlite3* db, bool* laidOut) {
+    if (headerMark(db, "PRAGMA application_id") == kApplicationId &&
+        headerMark(db, "PRAGMA user_version") == kLayoutVersion) {
+        *laidOut = true;
+        return ERROR_SUCCESS;
+    }
     RegStmt marks(db,
                   "SELECT a.application_id, v.user_version, (SELECT count(*) FROM sqlite_master)"
                   " FROM pragma_application_id a, pragma_user_version v");
@@ -239,7 +254,21 @@ LONG layOut(sqlite3* db) {
     return rc;
 }
 
+// A request opens the store once and reads a handful of its pages. SQLite's up-front blocks (its
+// lookaside slots, the first twenty page-cache lines), each written through to link it into a free
+// list, would make dozens of pages of memory resident for that. Without them it allocates as it
+// goes. Configuring only works before SQLite starts, so later calls change nothing.
+void configureSqlite() {
+    static const bool configured = [] {
+        (void)sqlite3_config(SQLITE_CONFIG_LOOKASIDE, 0, 0);
+        (void)sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+        return true;
+    }();
+    (void)configured;
+}
+
 LONG openStore(RegNeed need) {
+    configureSqlite();
     store.path = storePath();
     struct stat st {};
     if (stat(store.path.c_str(), &st) != 0) {
@@ -252,7 +281,9 @@ LONG openStore(RegNeed need) {
         if (rc != ERROR_SUCCESS) return rc;
     }
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(store.path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    // One thread uses the connection: SQLite need not lock it around every call.
+    int rc = sqlite3_open_v2(store.path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
     if (rc != SQLITE_OK) {
         noteStore("opened", failureReason(db, rc));
         LONG code = (sqlite3_system_errno(db) == EACCES) ? ERROR_ACCESS_DENIED : regFail(db, rc);

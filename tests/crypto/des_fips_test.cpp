@@ -1,5 +1,5 @@
 // The cipher's generated tables against the definitions they come from: the combined S-box/P
-// tables and the key-bit routing, each checked against a plain bit-by-bit reading of the
+// tables and the key schedule's tables, each checked against a plain bit-by-bit reading of the
 // definitions. (The definitions themselves and the masked-exchange permutations are checked by the
 // known answers and the libcrypto oracle.)
 #include "crypto/des_fips.h"
@@ -84,7 +84,7 @@ TEST(DesTables, CombinedSBoxTablesGiveTheRoundFunction) {
 
 // One schedule re-keyed for every key: the 56 key-bit words, then the subkeys in the documented
 // word format, then the same subkeys in reverse round order for deciphering.
-TEST(DesTables, KeyRoutingGivesTheStandardSubkeysInTheScheduleLayout) {
+TEST(DesTables, KeyScheduleGivesTheStandardSubkeysInTheScheduleLayout) {
     std::mt19937_64 rng(6);
     DesKeySchedule schedule;
     for (int trial = 0; trial < 200; ++trial) {
