@@ -7,12 +7,13 @@
 #include <string>
 
 #include "common/limits.h"
+#include "common/platform.h"
 #include "common/trace.h"
 #include "front/korproxy_cmdline.h"
 #include "front/korproxy_errpage.h"
 #include "front/korproxy_prodname.h"
 #include "front/korproxy_request.h"
-#include "settings/regstore.h"
+#include "settings/regplatform.h"
 
 static constexpr const char kTraceSource[] = "korproxy";
 
@@ -69,7 +70,7 @@ int runCommandLine(int argc, char** argv) {
 void openTraceFile(const char* path) {
     time_t now = time(nullptr);
     if (path == nullptr || path[0] == '\0' || traceFp != nullptr) return;
-    FILE* file = fopen(path, "a");
+    FILE* file = osOpenAppend(path);
     if (file == nullptr) return;
     traceFp = file;
     TRACE("<---------------------------------------------------->\n");
@@ -90,6 +91,7 @@ void closeTraceFile() {
 int korproxyMain(int argc, char** argv) {
     // The options now and the credentials later are read over one opening of the store.
     RegStoreHold store;
+    osBinaryStdio();
     readProductNameFile();
     optsP = static_cast<OptionsRecord*>(calloc(1, sizeof(OptionsRecord)));
     if (optsP == nullptr) {

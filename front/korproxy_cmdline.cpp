@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/limits.h"
+#include "common/platform.h"
 #include "common/textcopy.h"
 #include "common/trace.h"
 #include "front/korproxy.h"
@@ -64,8 +65,8 @@ struct Scan {
     bool refused = false;
 
     ~Scan() {
-        explicit_bzero(id, sizeof id);
-        explicit_bzero(password, sizeof password);
+        osWipe(id, sizeof id);
+        osWipe(password, sizeof password);
     }
 };
 

@@ -1,7 +1,6 @@
 // see korproxy_relay.h
 #include "front/korproxy_relay.h"
 
-#include <sys/mman.h>
 #if defined(__GNUC__) && defined(__x86_64__) && __has_include(<sys/platform/x86.h>)
 #define KORPROXY_LANES_BY_CPU 1
 // The header is C: its functions return the C keyword _Bool, which clang's C++ does not take.
@@ -18,6 +17,7 @@
 #include <string>
 
 #include "common/limits.h"
+#include "common/platform.h"
 #include "common/trace.h"
 #include "front/korproxy.h"
 #include "front/korproxy_errpage.h"
@@ -27,43 +27,23 @@ static constexpr const char kTraceSource[] = "korproxy";
 
 namespace {
 
-// Blocks from this size up are mapped with their memory made present at once: the kernel fills
-// the pages in one pass instead of taking a fault for each page as the page data first touches it.
-constexpr size_t kPopulatedBlockMin = 256 * 1024;
-
 // The page block: `size` zero bytes, or none (get() is null) when there is no memory for them.
 class PageBlock {
   public:
-    explicit PageBlock(size_t size) {
-#ifdef MAP_POPULATE
-        if (size >= kPopulatedBlockMin) {
-            void* mapped = mmap(nullptr, size, PROT_READ | PROT_WRITE,
-                                MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-            if (mapped != MAP_FAILED) {
-                data_ = static_cast<char*>(mapped);
-                mapped_ = size;
-                return;
-            }
-        }
-#endif
-        data_ = static_cast<char*>(calloc(size, 1));
+    explicit PageBlock(size_t size) : size_(size) {
+        data_ = static_cast<char*>(osBlockAlloc(size, &mapped_));
     }
     ~PageBlock() {
-        if (mapped_ != 0) {
-            munmap(data_, mapped_);
-        } else {
-            free(data_);
-        }
+        if (data_ != nullptr) osBlockFree(data_, size_, mapped_);
     }
     PageBlock(const PageBlock&) = delete;
     PageBlock& operator=(const PageBlock&) = delete;
-    char* get() const {
-        return data_;
-    }
+    char* get() const { return data_; }
 
   private:
     char* data_ = nullptr;
-    size_t mapped_ = 0;  // the mapping's length; 0 when the block came from calloc
+    size_t size_;
+    bool mapped_ = false;
 };
 
 void traceMarker(size_t which) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/limits.h"
+#include "common/platform.h"
 #include "session/smsess.h"
 
 // The descriptor of one request, released when the request is done.
@@ -26,8 +27,8 @@ struct Credentials {
     Credentials(const Credentials&) = delete;
     Credentials& operator=(const Credentials&) = delete;
     ~Credentials() {
-        explicit_bzero(id, sizeof id);
-        explicit_bzero(password, sizeof password);
+        osWipe(id, sizeof id);
+        osWipe(password, sizeof password);
     }
 };
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/limits.h"
+#include "common/platform.h"
 #include "common/textcopy.h"
 #include "common/trace.h"
 #include "front/korproxy.h"
@@ -13,7 +14,7 @@
 #include "front/korproxy_template.h"
 #include "settings/psopts.h"
 #include "settings/pssec.h"
-#include "settings/regstore.h"
+#include "settings/regplatform.h"
 
 static constexpr const char kTraceSource[] = "korproxy";
 
@@ -82,8 +83,8 @@ struct SetupState {
     bool credentialsChanged = false;
 
     ~SetupState() {
-        explicit_bzero(id, sizeof id);
-        explicit_bzero(password, sizeof password);
+        osWipe(id, sizeof id);
+        osWipe(password, sizeof password);
     }
 };
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/limits.h"
+#include "common/platform.h"
 #include "common/trace.h"
 #include "front/korproxy.h"
 #include "front/korproxy_errpage.h"
@@ -96,7 +97,7 @@ void showFile(const char* name) {
     char password[kCredentialSize] = {};
     if (psReadPasswordFile(id, password) != 0) id[0] = '\0';
     // The form never shows the password; it was read only because the id comes with it.
-    explicit_bzero(password, sizeof password);
+    osWipe(password, sizeof password);
     TRACE("(%s, %i) showFile(%s) called\n", TRACE_AT, name);
     bool setupForm = strcmp(name, kSetupFormPage) == 0;
 

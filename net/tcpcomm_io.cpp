@@ -1,23 +1,14 @@
 // see tcpcomm.h: the buffered send, receive, flush and close of an open connection
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "common/trace.h"
 #include "net/tcpcomm.h"
+#include "net/tcpsocket.h"
 
 static constexpr const char kTraceSource[] = "tcpcomm";
 
 namespace {
-
-// The socket time-outs report a call that made no progress in time as EAGAIN; it is a time-out.
-uint32_t socketError(int err) {
-    if (err == EAGAIN || err == EWOULDBLOCK) return kWsaEtimedout;
-    return tcpMapErrno(err);
-}
 
 // Sends every pending byte, repeating the send while the socket takes fewer than offered. On a
 // failure the bytes not yet taken stay pending at the start of the buffer.
@@ -25,10 +16,8 @@ int sendPending(TcpConnection* conn) {
     size_t pending = static_cast<size_t>(conn->fill - conn->buffer);
     size_t sent = 0;
     while (sent < pending) {
-        ssize_t n = ::send(conn->socket, conn->buffer + sent, pending - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
+        int64_t n = sockSend(conn->socket, conn->buffer + sent, pending - sent, &conn->lastError);
         if (n < 0) {
-            conn->lastError = socketError(errno);
             memmove(conn->buffer, conn->buffer + sent, pending - sent);
             conn->fill = conn->buffer + (pending - sent);
             TRACE("(%s, %i) Tcp Recieve error.  WSAError=%i", TRACE_AT,
@@ -46,19 +35,15 @@ int sendPending(TcpConnection* conn) {
 int refillAhead(TcpConnection* conn) {
     conn->aheadStart = 0;
     conn->aheadEnd = 0;
-    for (;;) {
-        ssize_t n = ::recv(conn->socket, conn->ahead, sizeof conn->ahead, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            conn->lastError = socketError(errno);
-            TRACE("(%s, %i) Tcp Recieve error.  WSAError=%i\n", TRACE_AT,
-                  static_cast<int>(conn->lastError));
-            return -1;
-        }
-        if (n == 0) return -1;  // the server has closed its side
-        conn->aheadEnd = static_cast<size_t>(n);
-        return 0;
+    int64_t n = sockReceive(conn->socket, conn->ahead, sizeof conn->ahead, &conn->lastError);
+    if (n < 0) {
+        TRACE("(%s, %i) Tcp Recieve error.  WSAError=%i\n", TRACE_AT,
+              static_cast<int>(conn->lastError));
+        return -1;
     }
+    if (n == 0) return -1;  // the server has closed its side
+    conn->aheadEnd = static_cast<size_t>(n);
+    return 0;
 }
 
 }  // namespace
@@ -97,12 +82,12 @@ int tcpFlush(TcpConnection* conn) {
 
 void tcpClose(TcpConnection* conn) {
     if (conn->closed) return;
-    ::close(conn->socket);
+    sockClose(conn->socket);
     conn->closed = 1;
 }
 
 void tcpRelease(TcpConnection* conn) {
     if (conn == nullptr) return;
-    if (conn->socket >= 0) tcpClose(conn);
+    if (conn->socket != kTcpNoSocket) tcpClose(conn);
     delete conn;
 }

@@ -63,8 +63,9 @@ int RegCreatePathEx(HKEY root, const char* path, HKEY* key, LONG* rc) {
     *rc = ERROR_SUCCESS;
     return walkPath(root, path, key, rc, [](HKEY current, const char* name, HKEY* next) {
         DWORD disposition = 0;
-        return RegCreateKeyExA(current, name, 0, kRegKeyClass, REG_OPTION_NON_VOLATILE,
-                               kRegLayerAccess, nullptr, next, &disposition);
+        return RegCreateKeyExA(current, name, 0, const_cast<char*>(kRegKeyClass),
+                               REG_OPTION_NON_VOLATILE, kRegLayerAccess, nullptr, next,
+                               &disposition);
     });
 }
 
@@ -108,7 +109,8 @@ int setRegValue(HKEY key, const char* name, const void* data, DWORD type, DWORD 
 }
 
 int deleteRegKey(HKEY key, const char* subKey, LONG* rc) {
-    *rc = RegDeleteKeyA(key, subKey);
+    // The system function wants an empty name, not none, for the key itself.
+    *rc = RegDeleteKeyA(key, subKey != nullptr ? subKey : "");
     return *rc == ERROR_SUCCESS ? 1 : 0;
 }
 

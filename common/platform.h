@@ -1,0 +1,36 @@
+// What the program needs of the operating system beyond the C and C++ libraries: secure random
+// bytes, wiping secrets, the computer's name, binary standard streams, the trace file's opening
+// and the page block's memory. One implementation per platform: platform_posix.cpp and
+// platform_win32.cpp.
+//
+// Owns no state. Never writes to standard output or to the trace.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+// The format checking of printf-like functions: on Windows the runtime's formatting is the GNU one
+// (%zu and the rest), which the compiler checks under its own name.
+#ifdef __MINGW32__
+#define KORPROXY_PRINTF gnu_printf
+#else
+#define KORPROXY_PRINTF printf
+#endif
+
+// Fills `buf` with `len` bytes from the system's secure generator. Returns 0, or -1 (then `buf`
+// holds nothing usable).
+[[nodiscard]] int osRandomBytes(void* buf, size_t len);
+// Clears `len` bytes at `buf` in a way the compiler may not drop as a dead store.
+void osWipe(void* buf, size_t len);
+// Puts this computer's name into `name` (`capacity` bytes, terminated). Returns false, with
+// `name` empty, when the system gives none.
+[[nodiscard]] bool osComputerName(char* name, size_t capacity);
+// Makes standard input and output carry bytes unchanged: no line-end translation either way.
+void osBinaryStdio();
+// Opens `path` for appending, creating it, so that each single write of a line lands whole at
+// the end even while other processes append to the same file. Bytes are written unchanged.
+// Returns null when it cannot be opened.
+[[nodiscard]] FILE* osOpenAppend(const char* path);
+// A zero-filled block of `size` bytes, or null. `*mapped` tells osBlockFree how it was obtained.
+[[nodiscard]] void* osBlockAlloc(size_t size, bool* mapped);
+void osBlockFree(void* block, size_t size, bool mapped);
