@@ -1,0 +1,73 @@
+// see platform.h: the Windows side
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// after windows.h, which they build on
+#include <bcrypt.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <climits>
+#include <cstdlib>
+
+#include "common/platform.h"
+
+int osRandomBytes(void* buf, size_t len) {
+    auto* out = static_cast<unsigned char*>(buf);
+    while (len > 0) {
+        ULONG piece = len > ULONG_MAX ? ULONG_MAX : static_cast<ULONG>(len);
+        if (!BCRYPT_SUCCESS(
+                BCryptGenRandom(nullptr, out, piece, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+            return -1;
+        }
+        out += piece;
+        len -= piece;
+    }
+    return 0;
+}
+
+void osWipe(void* buf, size_t len) {
+    SecureZeroMemory(buf, len);
+}
+
+bool osComputerName(char* name, size_t capacity) {
+    if (capacity == 0) return false;
+    DWORD size = static_cast<DWORD>(capacity > MAXDWORD ? MAXDWORD : capacity);
+    if (!GetComputerNameA(name, &size)) {
+        name[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+void osBinaryStdio() {
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+}
+
+FILE* osOpenAppend(const char* path) {
+    // A handle with append access only: the system puts every write at the end of the file as
+    // one piece, whatever other processes append meanwhile.
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    FILE* stream = _fdopen(fd, "ab");
+    if (stream == nullptr) _close(fd);
+    return stream;
+}
+
+void* osBlockAlloc(size_t size, bool* mapped) {
+    *mapped = false;
+    return calloc(size, 1);
+}
+
+void osBlockFree(void* block, size_t, bool) {
+    free(block);
+}
