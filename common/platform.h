@@ -1,6 +1,6 @@
 // What the program needs of the operating system beyond the C and C++ libraries: secure random
-// bytes, wiping secrets, the computer's name, binary standard streams, the trace file's opening
-// and the page block's memory. One implementation per platform: platform_posix.cpp and
+// bytes, wiping secrets, the computer's name, the process's streams and folder, the trace file's
+// opening and the page block's memory. One implementation per platform: platform_posix.cpp and
 // platform_win32.cpp.
 //
 // Owns no state. Never writes to standard output or to the trace.
@@ -25,8 +25,10 @@ void osWipe(void* buf, size_t len);
 // Puts this computer's name into `name` (`capacity` bytes, terminated). Returns false, with
 // `name` empty, when the system gives none.
 [[nodiscard]] bool osComputerName(char* name, size_t capacity);
-// Makes standard input and output carry bytes unchanged: no line-end translation either way.
-void osBinaryStdio();
+// Prepares the process before it reads anything: standard input and output carry bytes unchanged
+// (no line-end translation either way), and where the web server may start the program in another
+// folder (Windows), the working folder becomes the program's own, where its pages lie.
+void osPrepareProcess();
 // Opens `path` for appending, creating it, so that each single write of a line lands whole at
 // the end even while other processes append to the same file. Bytes are written unchanged.
 // Returns null when it cannot be opened.

@@ -43,7 +43,7 @@ bool osComputerName(char* name, size_t capacity) {
     return true;
 }
 
-void osBinaryStdio() {}
+void osPrepareProcess() {}  // the web server starts CGI programs in their folder
 
 FILE* osOpenAppend(const char* path) {
     return fopen(path, "a");

@@ -11,6 +11,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/platform.h"
 
@@ -42,9 +43,17 @@ bool osComputerName(char* name, size_t capacity) {
     return true;
 }
 
-void osBinaryStdio() {
+void osPrepareProcess() {
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
+    // IIS chooses a CGI program's working folder from the address asked for, not from the program.
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (length == 0 || length >= sizeof path) return;
+    char* slash = strrchr(path, '\\');
+    if (slash == nullptr) return;
+    *slash = '\0';
+    SetCurrentDirectoryA(path);
 }
 
 FILE* osOpenAppend(const char* path) {

@@ -91,7 +91,7 @@ void closeTraceFile() {
 int korproxyMain(int argc, char** argv) {
     // The options now and the credentials later are read over one opening of the store.
     RegStoreHold store;
-    osBinaryStdio();
+    osPrepareProcess();
     readProductNameFile();
     optsP = static_cast<OptionsRecord*>(calloc(1, sizeof(OptionsRecord)));
     if (optsP == nullptr) {

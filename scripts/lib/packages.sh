@@ -3,6 +3,7 @@
 
 KORPROXY_PKGS_build="cmake g++ make pkg-config libsqlite3-dev"
 KORPROXY_PKGS_test="$KORPROXY_PKGS_build libgtest-dev libgmock-dev libbenchmark-dev libssl-dev clang-format lighttpd chromium"
+KORPROXY_PKGS_test="$KORPROXY_PKGS_test g++-mingw-w64-x86-64-posix wine wine64 googletest"  # korproxy.exe
 KORPROXY_PKGS_demo="$KORPROXY_PKGS_build lighttpd"
 KORPROXY_PKGS_load="$KORPROXY_PKGS_build libgtest-dev libgmock-dev lighttpd wrk curl"
 KORPROXY_PKGS_perf="$KORPROXY_PKGS_load libbenchmark-dev libssl-dev linux-perf time"

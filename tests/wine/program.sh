@@ -79,6 +79,12 @@ cgi=(REQUEST_METHOD=GET QUERY_STRING=CONFIG=1 SCRIPT_NAME=/cgi-bin/velkproxy)
 same setup
 expect setup 'ADMIN'
 
+# Started in another folder, as IIS may do, the program still finds its pages in its own.
+cgi=(REQUEST_METHOD=GET QUERY_STRING=JUMP=1 SCRIPT_NAME=/cgi-bin/velkproxy)
+same jump
+(cd "$work" && env "${cgi[@]}" timeout 60 "$here/run-exe" win/korproxy.exe) >"$work/jump-elsewhere.win"
+cmp "$work/jump-elsewhere.win" "$work/jump.linux" || fail "started elsewhere, it did not find its pages"
+
 cgi=(REQUEST_METHOD=GET "QUERY_STRING=SERVER=127.0.0.1:$refused&URL=/" SCRIPT_NAME=/cgi-bin/velkproxy)
 same refused
 expect refused "Connection to 127.0.0.1 port $refused was refused."
@@ -95,7 +101,7 @@ for p in "${pids[@]}"; do wait "$p" || fail "a run side by side failed"; done
 trace=$work/win/trace.txt
 runs=$(grep -c '^<---------------------------------------------------->$' "$trace")
 entries=$(grep -c '^Trace file entry generated at: ' "$trace")
-[ "$runs" = 8 ] && [ "$entries" = 8 ] || fail "trace: $runs separators, $entries entry lines, not 8"
+[ "$runs" = 10 ] && [ "$entries" = 10 ] || fail "trace: $runs separators, $entries entry lines, not 10"
 grep -q '^(tcpcomm, [0-9]*) Connected to client at address 127.0.0.1' "$trace" || fail "trace: no connect"
 
 cgi=()
