@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 
 #include "net/tcpsocket.h"
@@ -67,12 +68,13 @@ uint32_t ioError(int err) {
     return wsaNumber(err);
 }
 
-sockaddr_in addressOf(const TcpPeer& peer) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = peer.port;
-    a.sin_addr.s_addr = peer.address;
-    return a;
+// The peer is kept in the platform's own form: it goes to connect as it is.
+static_assert(sizeof(TcpPeer) == sizeof(sockaddr_in));
+static_assert(offsetof(sockaddr_in, sin_port) == offsetof(TcpPeer, port));
+static_assert(offsetof(sockaddr_in, sin_addr) == offsetof(TcpPeer, address));
+
+const sockaddr* addressOf(const TcpPeer& peer) {
+    return reinterpret_cast<const sockaddr*>(&peer);
 }
 
 // Waits until the connect in progress on `fd` ends or `millis` pass. Returns 0 or an errno value.
@@ -109,9 +111,8 @@ uint32_t sockConnect(TcpSocket socket, const TcpPeer& peer, int millis) {
     int fd = static_cast<int>(socket);
     int flags = fcntl(fd, F_GETFL, 0);
     if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return wsaNumber(errno);
-    sockaddr_in a = addressOf(peer);
     int err = 0;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) < 0) err = errno;
+    if (connect(fd, addressOf(peer), sizeof peer) < 0) err = errno;
     if (err == EINPROGRESS || err == EINTR) err = awaitConnect(fd, millis);
     if (err == 0 && fcntl(fd, F_SETFL, flags) < 0) err = errno;
     return err == 0 ? 0 : wsaNumber(err);

@@ -7,6 +7,7 @@
 #include <winsock2.h>
 
 #include <climits>
+#include <cstddef>
 
 #include "net/tcpsocket.h"
 
@@ -19,12 +20,13 @@ SOCKET handleOf(TcpSocket socket) {
     return static_cast<SOCKET>(socket);
 }
 
-sockaddr_in addressOf(const TcpPeer& peer) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = peer.port;
-    a.sin_addr.s_addr = peer.address;
-    return a;
+// The peer is kept in the platform's own form: it goes to connect as it is.
+static_assert(sizeof(TcpPeer) == sizeof(sockaddr_in));
+static_assert(offsetof(sockaddr_in, sin_port) == offsetof(TcpPeer, port));
+static_assert(offsetof(sockaddr_in, sin_addr) == offsetof(TcpPeer, address));
+
+const sockaddr* addressOf(const TcpPeer& peer) {
+    return reinterpret_cast<const sockaddr*>(&peer);
 }
 
 int chunkOf(size_t count) {
@@ -79,9 +81,8 @@ uint32_t sockConnect(TcpSocket socket, const TcpPeer& peer, int millis) {
     SOCKET s = handleOf(socket);
     u_long nonBlocking = 1;
     if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0) return WSAGetLastError();
-    sockaddr_in a = addressOf(peer);
     uint32_t err = 0;
-    if (connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+    if (connect(s, addressOf(peer), sizeof peer) != 0) {
         err = static_cast<uint32_t>(WSAGetLastError());
         if (err == kWsaEwouldblock) err = awaitConnect(s, millis);
     }
