@@ -1,4 +1,6 @@
 // The Windows program's platform layers on the real registry, Windows Sockets and system calls.
+// The settings, credentials and a refused connect are checked through the whole program
+// (program.sh).
 #include <gtest/gtest.h>
 #include <winsock2.h>
 
@@ -8,24 +10,18 @@
 
 #include "common/platform.h"
 #include "net/tcpcomm.h"
-#include "settings/psopts.h"
-#include "settings/pssec.h"
 #include "settings/registry.h"
-#include "settings/settingskeys.h"
 
 namespace {
 
 constexpr const char kScratch[] = "SOFTWARE\\korproxy-test";
 
-// A scratch key below HKEY_LOCAL_MACHINE, and the program's own keys, empty before and after.
+// A scratch key below HKEY_LOCAL_MACHINE, empty before and after.
 class Registry : public ::testing::Test {
   protected:
     void SetUp() override { clear(); }
     void TearDown() override { clear(); }
-    static void clear() {
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kScratch);
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kProxyKeyPath);
-    }
+    static void clear() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kScratch); }
 };
 
 TEST_F(Registry, PathsOpenAndCreateLevelByLevel) {
@@ -81,31 +77,6 @@ TEST_F(Registry, ValuesAreSizedByTheirType) {
     EXPECT_EQ(getRegValue(key, "missing", buffer, nullptr, &size, &rc), 0);
     EXPECT_EQ(rc, ERROR_FILE_NOT_FOUND);
     RegCloseKey(key);
-}
-
-TEST_F(Registry, SettingsAndCredentialsRoundTripAndGo) {
-    OptionsRecord opts{};
-    snprintf(opts.server, sizeof opts.server, "velk.example");
-    snprintf(opts.port, sizeof opts.port, "1500");
-    snprintf(opts.cgiUrl, sizeof opts.cgiUrl, "/cgi-bin/velkproxy");
-    ASSERT_EQ(psWriteDefaultFile(&opts), 0);
-    OptionsRecord back{};
-    EXPECT_EQ(psReadDefaultFile(&back), 0);
-    EXPECT_STREQ(back.server, "velk.example");
-    EXPECT_STREQ(back.traceFile, "") << "an empty field is stored as an empty text";
-
-    for (std::string password : {std::string(63, 'p'), std::string()}) {
-        ASSERT_EQ(psWritePasswordFile("ADMIN", password.c_str()), 0);
-        char id[kCredentialSize], got[kCredentialSize];
-        ASSERT_EQ(psReadPasswordFile(id, got), 0);
-        EXPECT_STREQ(id, "ADMIN");
-        EXPECT_EQ(got, password);
-    }
-    psDeletePasswordFile();
-    psDeleteDefaultFile(1);
-    HKEY key = nullptr;
-    LONG rc = 0;
-    EXPECT_EQ(RegOpenPathEx(HKEY_LOCAL_MACHINE, kProxyKeyPath, &key, &rc), 0) << "both keys gone";
 }
 
 TEST(Platform, ComputerNameRandomBytesAndWiping) {
@@ -173,20 +144,6 @@ TEST(Transport, ExchangesBytesAndTimesOutInMilliseconds) {
     closesocket(peer);
     tcpRelease(conn);
     tcpSetTimeouts({});
-}
-
-TEST(Transport, RefusedConnectWordsItsWindowsSocketsNumber) {
-    std::string closedPort;
-    {
-        Listener gone;
-        closedPort = gone.port;
-    }
-    SessionDesc session;
-    char host[] = "127.0.0.1";
-    char error[kSmLastErrorSize] = "";
-    EXPECT_EQ(tcpOpen(host, closedPort.c_str(), &session, error, sizeof error), -1);
-    EXPECT_EQ(std::string(error), "Connection to 127.0.0.1 port " + closedPort + " was refused.\n");
-    EXPECT_EQ(session.conn, nullptr);
 }
 
 }  // namespace
