@@ -12,7 +12,10 @@
 
 #include "settings/regplatform.h"
 
-// The access asked for at every level: read, set values, create sub-keys.
+// The access asked for at every level: read, set values, create sub-keys. A level that refuses it
+// (HKEY_LOCAL_MACHINE\SOFTWARE to a web server's account, which may change only the program's own
+// keys) is opened for reading instead: walking through a level needs no more, and a change to it
+// still fails where it is refused.
 inline constexpr REGSAM kRegLayerAccess = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
 static_assert(kRegLayerAccess == 0x2001f);
 // A key path: 511 characters and a terminator.

@@ -3,6 +3,8 @@
 // (program.sh).
 #include <gtest/gtest.h>
 #include <winsock2.h>
+// after winsock2.h, which declares what it builds on
+#include <sddl.h>
 
 #include <chrono>
 #include <cstring>
@@ -21,7 +23,23 @@ class Registry : public ::testing::Test {
   protected:
     void SetUp() override { clear(); }
     void TearDown() override { clear(); }
-    static void clear() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kScratch); }
+    static void clear() {
+        setScratchAccess("D:(A;;KA;;;WD)");
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kScratch);
+    }
+    // Gives the scratch key (not its sub-keys) the access list `sddl`.
+    static void setScratchAccess(const char* sddl) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratch, 0, WRITE_DAC, &key) != ERROR_SUCCESS)
+            return;
+        PSECURITY_DESCRIPTOR sd = nullptr;
+        if (ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd,
+                                                                 nullptr)) {
+            EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
+            LocalFree(sd);
+        }
+        RegCloseKey(key);
+    }
 };
 
 TEST_F(Registry, PathsOpenAndCreateLevelByLevel) {
@@ -41,6 +59,20 @@ TEST_F(Registry, PathsOpenAndCreateLevelByLevel) {
     EXPECT_EQ(RegOpenPathEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\korproxy-test\\a\\b", &key, &rc), 0);
     EXPECT_EQ(connectRegistry(nullptr, HKEY_CURRENT_USER, &key, &rc), 0);
     EXPECT_EQ(rc, ERROR_SUCCESS);
+}
+
+TEST_F(Registry, LevelsThatOnlyAllowReadingAreWalkedThrough) {
+    HKEY key = nullptr;
+    LONG rc = 0;
+    ASSERT_EQ(RegCreatePathEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\korproxy-test\\own", &key, &rc), 1);
+    RegCloseKey(key);
+    setScratchAccess("D:P(A;;KR;;;WD)");  // as HKEY_LOCAL_MACHINE\SOFTWARE is to a web server
+    ASSERT_EQ(RegOpenPathEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\korproxy-test\\own", &key, &rc), 1);
+    EXPECT_EQ(setRegValue(key, "v", "x", REG_SZ, 0, &rc), 1) << "the last level allows changes";
+    RegCloseKey(key);
+    ASSERT_EQ(RegCreatePathEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\korproxy-test\\own\\new", &key, &rc),
+              1);
+    RegCloseKey(key);
 }
 
 TEST_F(Registry, ValuesAreSizedByTheirType) {
