@@ -29,10 +29,8 @@ void osWipe(void* buf, size_t len);
 // (no line-end translation either way), and where the web server may start the program in another
 // folder (Windows), the working folder becomes the program's own, where its pages lie.
 void osPrepareProcess();
-// Opens `path` for appending, creating it, so that each single write of a line lands whole at
-// the end even while other processes append to the same file. Bytes are written unchanged.
-// Returns null when it cannot be opened.
-[[nodiscard]] FILE* osOpenAppend(const char* path);
-// A zero-filled block of `size` bytes, or null. `*mapped` tells osBlockFree how it was obtained.
-[[nodiscard]] void* osBlockAlloc(size_t size, bool* mapped);
-void osBlockFree(void* block, size_t size, bool mapped);
+// Opens `path` for appending; a file that does not exist yet is created readable and writable by
+// its owner alone. Each single write of a line lands whole at the end even while other processes
+// append to the same file, and bytes are written unchanged. Returns the stream, or null when the
+// file cannot be opened.
+[[nodiscard]] FILE* osOpenPrivateAppend(const char* path);

@@ -1,21 +1,12 @@
 // see platform.h: the POSIX side
-#include <sys/mman.h>
+#include <fcntl.h>
 #include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "common/platform.h"
-
-namespace {
-
-// Blocks from this size up are mapped with their memory made present at once: the kernel fills
-// the pages in one pass instead of taking a fault for each page as the page data first touches it.
-constexpr size_t kPopulatedBlockMin = 256 * 1024;
-
-}  // namespace
 
 int osRandomBytes(void* buf, size_t len) {
     auto* out = static_cast<unsigned char*>(buf);
@@ -45,29 +36,10 @@ bool osComputerName(char* name, size_t capacity) {
 
 void osPrepareProcess() {}  // the web server starts CGI programs in their folder
 
-FILE* osOpenAppend(const char* path) {
-    return fopen(path, "a");
-}
-
-void* osBlockAlloc(size_t size, bool* mapped) {
-    *mapped = false;
-#ifdef MAP_POPULATE
-    if (size >= kPopulatedBlockMin) {
-        void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE,
-                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-        if (block != MAP_FAILED) {
-            *mapped = true;
-            return block;
-        }
-    }
-#endif
-    return calloc(size, 1);
-}
-
-void osBlockFree(void* block, size_t size, bool mapped) {
-    if (mapped) {
-        munmap(block, size);
-    } else {
-        free(block);
-    }
+FILE* osOpenPrivateAppend(const char* path) {
+    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    FILE* file = fdopen(fd, "a");
+    if (file == nullptr) close(fd);
+    return file;
 }

@@ -8,6 +8,7 @@
 #include <bcrypt.h>
 #include <fcntl.h>
 #include <io.h>
+#include <sddl.h>
 
 #include <climits>
 #include <cstdlib>
@@ -56,11 +57,20 @@ void osPrepareProcess() {
     SetCurrentDirectoryA(path);
 }
 
-FILE* osOpenAppend(const char* path) {
+FILE* osOpenPrivateAppend(const char* path) {
+    // Full access for the file's owner alone (and for the system and administrators, who can
+    // take any file anyway); a file that exists keeps its own access list.
+    PSECURITY_DESCRIPTOR owner = nullptr;
+    SECURITY_ATTRIBUTES security{sizeof security, nullptr, FALSE};
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            "D:P(A;;FA;;;OW)(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1, &owner, nullptr)) {
+        security.lpSecurityDescriptor = owner;
+    }
     // A handle with append access only: the system puts every write at the end of the file as
     // one piece, whatever other processes append meanwhile.
-    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &security,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (owner != nullptr) LocalFree(owner);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_BINARY);
     if (fd < 0) {
@@ -70,13 +80,4 @@ FILE* osOpenAppend(const char* path) {
     FILE* stream = _fdopen(fd, "ab");
     if (stream == nullptr) _close(fd);
     return stream;
-}
-
-void* osBlockAlloc(size_t size, bool* mapped) {
-    *mapped = false;
-    return calloc(size, 1);
-}
-
-void osBlockFree(void* block, size_t, bool) {
-    free(block);
 }

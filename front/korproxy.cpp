@@ -70,7 +70,7 @@ int runCommandLine(int argc, char** argv) {
 void openTraceFile(const char* path) {
     time_t now = time(nullptr);
     if (path == nullptr || path[0] == '\0' || traceFp != nullptr) return;
-    FILE* file = osOpenAppend(path);
+    FILE* file = osOpenPrivateAppend(path);
     if (file == nullptr) return;
     traceFp = file;
     TRACE("<---------------------------------------------------->\n");

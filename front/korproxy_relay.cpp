@@ -17,7 +17,6 @@
 #include <string>
 
 #include "common/limits.h"
-#include "common/platform.h"
 #include "common/trace.h"
 #include "front/korproxy.h"
 #include "front/korproxy_errpage.h"
@@ -27,23 +26,19 @@ static constexpr const char kTraceSource[] = "korproxy";
 
 namespace {
 
-// The page block: `size` zero bytes, or none (get() is null) when there is no memory for them.
+// The page block: `size` zero bytes, or none (get() is null) when there is no memory for them. A
+// large block is mapped by the C library and its pages become resident only as the page's bytes
+// reach them: a server that announces a large page and sends little costs little memory.
 class PageBlock {
   public:
-    explicit PageBlock(size_t size) : size_(size) {
-        data_ = static_cast<char*>(osBlockAlloc(size, &mapped_));
-    }
-    ~PageBlock() {
-        if (data_ != nullptr) osBlockFree(data_, size_, mapped_);
-    }
+    explicit PageBlock(size_t size) : data_(static_cast<char*>(calloc(size, 1))) {}
+    ~PageBlock() { free(data_); }
     PageBlock(const PageBlock&) = delete;
     PageBlock& operator=(const PageBlock&) = delete;
     char* get() const { return data_; }
 
   private:
-    char* data_ = nullptr;
-    size_t size_;
-    bool mapped_ = false;
+    char* data_;
 };
 
 void traceMarker(size_t which) {
