@@ -1,22 +1,50 @@
-// The few services the program takes from the operating system beyond the C and C++ libraries:
-// unpredictable bytes for key material, a wipe of secrets that the compiler may not leave out,
-// and the creation of a file that only its owner can read.
+// What the program needs of the operating system beyond the C and C++ libraries: secure random
+// bytes, wiping secrets, the computer's name, the process's streams and folder, the trace file's
+// opening, a file's stamp. One implementation per platform: platform_posix.cpp and
+// platform_win32.cpp.
 //
-// Owns the declarations only; each platform defines them in one file of its own
-// (platform_posix.cpp here). Never holds state and never traces: callers decide what a failure
-// means.
+// Owns no state. Never writes to standard output or to the trace.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
-// Fills `len` bytes of `buf` from the operating system's secure generator. Returns 0, or -1 when
-// the generator fails (then `buf` holds nothing usable).
+// The format checking of printf-like functions: on Windows the runtime's formatting is the GNU one
+// (%zu and the rest), which the compiler checks under its own name.
+#ifdef __MINGW32__
+#define KORPROXY_PRINTF gnu_printf
+#else
+#define KORPROXY_PRINTF printf
+#endif
+
+// Fills `buf` with `len` bytes from the system's secure generator. Returns 0, or -1 (then `buf`
+// holds nothing usable).
 [[nodiscard]] int osRandomBytes(void* buf, size_t len);
-
-// Overwrites `len` bytes of `buf` with zeros, even when the buffer is never read again.
+// Clears `len` bytes at `buf` in a way the compiler may not drop as a dead store.
 void osWipe(void* buf, size_t len);
-
+// Puts this computer's name into `name` (`capacity` bytes, terminated). Returns false, with
+// `name` empty, when the system gives none.
+[[nodiscard]] bool osComputerName(char* name, size_t capacity);
+// Prepares the process before it reads anything: standard input and output carry bytes unchanged
+// (no line-end translation either way), and where the web server may start the program in another
+// folder (Windows), the working folder becomes the program's own, where its pages lie.
+void osPrepareProcess();
 // Opens `path` for appending; a file that does not exist yet is created readable and writable by
-// its owner alone. Returns the stream, or null when the file cannot be opened.
+// its owner alone. Each single write of a line lands whole at the end even while other processes
+// append to the same file, and bytes are written unchanged. Returns the stream, or null when the
+// file cannot be opened.
 [[nodiscard]] FILE* osOpenPrivateAppend(const char* path);
+
+// What a file is now, so that a long-lived process can tell whether it was written or replaced
+// since it last read it: equal stamps mean the same file with the same content, as far as the
+// system tells. A missing file gives the all-zero stamp.
+struct OsFileStamp {
+    bool present = false;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int64_t size = 0;
+    int64_t modifiedNs = 0;
+    bool operator==(const OsFileStamp&) const = default;
+};
+[[nodiscard]] OsFileStamp osFileStamp(const char* path);

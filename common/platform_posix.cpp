@@ -1,6 +1,7 @@
 // see platform.h: the POSIX side
 #include <fcntl.h>
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,10 +25,29 @@ void osWipe(void* buf, size_t len) {
     explicit_bzero(buf, len);
 }
 
+bool osComputerName(char* name, size_t capacity) {
+    if (capacity == 0) return false;
+    if (gethostname(name, capacity) != 0) {
+        name[0] = '\0';
+        return false;
+    }
+    name[capacity - 1] = '\0';  // a cut name may come back without a terminator
+    return true;
+}
+
+void osPrepareProcess() {}  // the web server starts CGI programs in their folder
+
 FILE* osOpenPrivateAppend(const char* path) {
     int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return nullptr;
     FILE* file = fdopen(fd, "a");
     if (file == nullptr) close(fd);
     return file;
+}
+
+OsFileStamp osFileStamp(const char* path) {
+    struct stat st {};
+    if (stat(path, &st) != 0) return {};
+    return {true, static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), st.st_size,
+            static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }

@@ -8,13 +8,15 @@
 
 #include <cstdio>
 
+#include "common/platform.h"
+
 // Null while tracing is off; a file opened for appending, or standard output during a replay.
 extern FILE* traceFp;
 
 // Formats one trace line and writes it to `traceFp` in one write; does nothing while it is null.
 // Pending stdio output of the stream is flushed first, so the line keeps its place after whatever
 // was written to the same stream through stdio (the page, during a console replay).
-void traceLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void traceLine(const char* format, ...) __attribute__((format(KORPROXY_PRINTF, 1, 2)));
 
 // True while a trace stream is open; lets callers skip building expensive trace arguments.
 inline bool traceOn() {

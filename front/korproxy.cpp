@@ -1,8 +1,6 @@
 // see korproxy.h
 #include "front/korproxy.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +16,7 @@
 #include "front/korproxy_errpage.h"
 #include "front/korproxy_prodname.h"
 #include "front/korproxy_request.h"
-#include "settings/regstore.h"
+#include "settings/regplatform.h"
 
 static constexpr const char kTraceSource[] = "korproxy";
 
@@ -79,29 +77,12 @@ int runCommandLine(int argc, char** argv) {
     return 0;
 }
 
-// A file as it stands now, to tell whether it was written or replaced since it was last read.
-struct FileStamp {
-    bool present = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    int64_t modifiedNs = 0;
-    bool operator==(const FileStamp&) const = default;
-};
-
-FileStamp stampOf(const char* path) {
-    struct stat st {};
-    if (stat(path, &st) != 0) return {};
-    return {true, st.st_dev, st.st_ino, st.st_size,
-            static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-}
-
 // What a process that serves many requests keeps from one to the next. Each piece is what a
 // fresh run would read, read again only when its source has changed since.
 struct Kept {
     std::optional<RegStoreHold> store;
     bool productRead = false;
-    FileStamp product;
+    OsFileStamp product;
     bool optionsRead = false;
     RegStoreStamp optionsStamp;
     OptionsRecord options{};
@@ -117,7 +98,7 @@ void refreshStore() {
 }
 
 void refreshProductTexts() {
-    FileStamp now = stampOf(kProductNameFile);
+    OsFileStamp now = osFileStamp(kProductNameFile);
     if (kept.productRead && now == kept.product) return;
     readProductNameFile();
     kept.product = now;
@@ -191,6 +172,7 @@ namespace {
 int runOnce(int argc, char** argv) {
     // The options now and the credentials later are read over one opening of the store.
     RegStoreHold store;
+    osPrepareProcess();
     readProductNameFile();
     optsP = static_cast<OptionsRecord*>(calloc(1, sizeof(OptionsRecord)));
     if (optsP == nullptr) {

@@ -36,7 +36,9 @@ void readLine(FILE* stream, char* buffer, size_t size) {
 void readProductNameFileAt(const char* path) {
     productName[0] = '\0';
     productVersion[0] = '\0';
-    FILE* file = fopen(path, "r");
+    // As bytes: the file reaches the page as it lies, on Windows too (no line-end translation
+    // there, and no end at a Ctrl-Z).
+    FILE* file = fopen(path, "rb");
     if (file == nullptr) {
         copyTextCut(productName, kDefaultProductName);
         copyTextCut(productVersion, kDefaultProductVersion);

@@ -18,7 +18,7 @@
 #include "front/korproxy_template.h"
 #include "settings/psopts.h"
 #include "settings/pssec.h"
-#include "settings/regstore.h"
+#include "settings/regplatform.h"
 
 static constexpr const char kTraceSource[] = "korproxy";
 

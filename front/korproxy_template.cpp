@@ -101,7 +101,9 @@ void showFile(const char* name) {
     TRACE("(%s, %i) showFile(%s) called\n", TRACE_AT, name);
     bool setupForm = strcmp(name, kSetupFormPage) == 0;
 
-    FILE* in = fopen(name, "r");
+    // As bytes: the file reaches the page as it lies, on Windows too (no line-end translation
+    // there, and no end at a Ctrl-Z).
+    FILE* in = fopen(name, "rb");
     if (in == nullptr) {
         int error = errno;
         std::string message =

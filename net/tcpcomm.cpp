@@ -1,27 +1,39 @@
 // see tcpcomm.h: opening a connection, address resolution and error sentences
 #include "net/tcpcomm.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
-#include <chrono>
+#include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
+#include "common/byteorder.h"
 #include "common/deadline.h"
 #include "common/trace.h"
+#include "net/tcpsocket.h"
 
 static constexpr const char kTraceSource[] = "tcpcomm";
 
 namespace {
 
 constexpr uint32_t kNoAddress = 0xFFFFFFFFu;
+constexpr uint16_t kAfInet = 2;  // AF_INET on every platform the program runs on
+constexpr uint32_t kAccessViolation = 0xC0000005u;
+constexpr size_t kFaultTextSize = 512;
+
+// A value in network byte order, as the platform's socket address holds it.
+template <typename T>
+T networkOrder(T value) {
+    T out;
+    unsigned char bytes[sizeof(T)];
+    if constexpr (sizeof(T) == 2) {
+        putU16BE(bytes, value);
+    } else {
+        putU32BE(bytes, value);
+    }
+    memcpy(&out, bytes, sizeof out);
+    return out;
+}
 
 TcpTimeouts gTimeouts;
 
@@ -71,33 +83,6 @@ bool parsePart(const char*& p, uint64_t* value) {
     return digits > 0;
 }
 
-// Connects `fd` within the connect time-out. Returns 0, or the errno value of the failure.
-int connectWithin(int fd, const sockaddr_in& peer, int millis) {
-    int flags = fcntl(fd, F_GETFL, 0);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return errno;
-    int err = 0;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) < 0) err = errno;
-    if (err == EINPROGRESS || err == EINTR) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(millis);
-        for (;;) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return ETIMEDOUT;
-            pollfd pfd{fd, POLLOUT, 0};
-            int ready = poll(&pfd, 1, static_cast<int>(left.count()));
-            if (ready < 0 && errno == EINTR) continue;
-            if (ready < 0) return errno;
-            if (ready == 0) return ETIMEDOUT;
-            break;
-        }
-        socklen_t len = sizeof err;
-        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0) return errno;
-    }
-    if (err != 0) return err;
-    if (fcntl(fd, F_SETFL, flags) < 0) return errno;
-    return 0;
-}
-
 void writeConnectMessage(uint32_t number, const char* address, const char* port, char* out,
                          size_t size) {
     switch (number) {
@@ -124,14 +109,6 @@ void writeConnectMessage(uint32_t number, const char* address, const char* port,
 
 }  // namespace
 
-void tcpSetSocketWait(int fd, int millis) {
-    timeval tv{};
-    tv.tv_sec = millis / 1000;
-    tv.tv_usec = (millis % 1000) * 1000;
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-}
-
 void tcpSetTimeouts(TcpTimeouts timeouts) {
     gTimeouts = timeouts;
 }
@@ -142,33 +119,38 @@ TcpTimeouts tcpGetTimeouts() {
 
 int tcpOpen(char* address, const char* port, SessionDesc* session, char* errorText,
             size_t errorSize) {
-    // The socket library needs no start-up here, and no blocking call can be cancelled: the
-    // start-up failure and the cancel step have nothing to do.
+    if (sockStartup() != 0) {
+        snprintf(errorText, errorSize, "Unable to initalize the TCP/IP stack");
+        return -1;
+    }
     auto* conn = new (std::nothrow) TcpConnection;
     if (conn == nullptr) return -1;
     TRACE("(%s, %i) Getting local socket for call out.\n", TRACE_AT);
-    conn->socket = socket(AF_INET, SOCK_STREAM, 0);
-    if (conn->socket < 0) {
+    conn->socket = sockCreate();
+    if (conn->socket == kTcpNoSocket) {
         snprintf(errorText, errorSize, "Can't open local socket to talk with %s", address);
         delete conn;
+        sockCancelBlocking();
         return -1;
     }
     uint32_t ip = 0;
     if (tcpResolveAddress(address, &ip) != 0) {
         snprintf(errorText, errorSize, "Unable to resolve hostname %s", address);
         tcpRelease(conn);
+        sockCancelBlocking();
         return -1;
     }
-    conn->peer.sin_family = AF_INET;
-    conn->peer.sin_port = htons(tcpPortFromText(port));
-    conn->peer.sin_addr.s_addr = ip;
-    int err = connectWithin(conn->socket, conn->peer, deadlineWaitMillis(gTimeouts.connectMillis));
+    conn->peer.family = kAfInet;
+    conn->peer.port = networkOrder(tcpPortFromText(port));
+    conn->peer.address = ip;
+    uint32_t err =
+        sockConnect(conn->socket, conn->peer, deadlineWaitMillis(gTimeouts.connectMillis));
     if (err != 0) {
         tcpRelease(conn);
-        writeConnectMessage(tcpMapErrno(err), address, port, errorText, errorSize);
+        writeConnectMessage(err, address, port, errorText, errorSize);
         return -1;
     }
-    tcpSetSocketWait(conn->socket, gTimeouts.ioMillis);
+    sockSetIoTimeouts(conn->socket, gTimeouts.ioMillis);
     TRACE("(%s, %i) Connected to client at address %s, port %s.\n", TRACE_AT, address, port);
     conn->closed = 0;
     session->conn = conn;
@@ -200,7 +182,7 @@ uint32_t tcpParseDotted(const char* text) {
     int lastBits = 32 - 8 * (count - 1);
     if (lastBits < 32 && parts[count - 1] >= (uint64_t{1} << lastBits)) return kNoAddress;
     value |= parts[count - 1];
-    return htonl(static_cast<uint32_t>(value));
+    return networkOrder(static_cast<uint32_t>(value));
 }
 
 int tcpResolveAddress(char* text, uint32_t* out) {
@@ -212,16 +194,8 @@ int tcpResolveAddress(char* text, uint32_t* out) {
     for (char* c = text; *c != '\0'; ++c) {
         *c = static_cast<char>(tolower(static_cast<unsigned char>(*c)));
     }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (text[0] == '\0' || getaddrinfo(text, nullptr, &hints, &found) != 0 || found == nullptr) {
-        return -1;
-    }
-    *out = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-    freeaddrinfo(found);
-    return 0;
+    if (text[0] == '\0') return -1;
+    return sockLookup(text, out);
 }
 
 uint16_t tcpPortFromText(const char* text) {
@@ -233,53 +207,6 @@ uint16_t tcpPortFromText(const char* text) {
     for (; isdigit(static_cast<unsigned char>(*p)); ++p) value = value * 10u + (*p - '0');
     if (negative) value = 0u - value;
     return static_cast<uint16_t>(value);
-}
-
-uint32_t tcpMapErrno(int err) {
-    switch (err) {
-        case ECONNREFUSED:
-            return kWsaEconnrefused;
-        case ETIMEDOUT:
-            return kWsaEtimedout;
-        case ENETUNREACH:
-            return kWsaEnetunreach;
-        case EHOSTUNREACH:
-            return kWsaEhostunreach;
-        case EADDRNOTAVAIL:
-            return kWsaEaddrnotavail;
-        case ECONNRESET:
-            return kWsaEconnreset;
-        case EINTR:
-            return kWsaEintr;
-        case EFAULT:
-            return kWsaEfault;
-        case EINVAL:
-            return kWsaEinval;
-        case EMFILE:
-            return kWsaEmfile;
-        case EAGAIN:
-            return kWsaEwouldblock;
-#if EWOULDBLOCK != EAGAIN
-        case EWOULDBLOCK:
-            return kWsaEwouldblock;
-#endif
-        case EINPROGRESS:
-            return kWsaEinprogress;
-        case ENOTSOCK:
-            return kWsaEnotsock;
-        case EAFNOSUPPORT:
-            return kWsaEafnosupport;
-        case EADDRINUSE:
-            return kWsaEaddrinuse;
-        case ENETDOWN:
-            return kWsaEnetdown;
-        case ENOBUFS:
-            return kWsaEnobufs;
-        case EISCONN:
-            return kWsaEisconn;
-        default:
-            return static_cast<uint32_t>(err);
-    }
 }
 
 int tcpErrorText(uint32_t number, char* dest, size_t destSize) {
@@ -346,4 +273,17 @@ int tcpErrorText(uint32_t number, char* dest, size_t destSize) {
     }
     snprintf(dest, destSize, "%s", text);
     return 0;
+}
+
+void tcpDescribeFault(uint32_t code, uint64_t codeAddress, uint64_t writeFlag,
+                      uint64_t dataAddress) {
+    char text[kFaultTextSize];
+    int used =
+        snprintf(text, sizeof text, "Code = %" PRIx32 ", Address = %" PRIx64, code, codeAddress);
+    if (code == kAccessViolation && used > 0 && static_cast<size_t>(used) < sizeof text) {
+        snprintf(text + used, sizeof text - static_cast<size_t>(used),
+                 "Attempt to %s data at address %" PRIx64, writeFlag == 0 ? "read" : "write",
+                 dataAddress);
+    }
+    TRACE("(%s, %i)VELK Exception Information: %s~", TRACE_AT, text);
 }

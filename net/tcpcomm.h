@@ -9,8 +9,6 @@
 // time-out, each cut to what is left of the request (common/deadline.h). Never raises SIGPIPE.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <cstddef>
 #include <cstdint>
 
@@ -43,9 +41,22 @@ enum TcpError : uint32_t {
 // The longest sentence of tcpErrorText is 87 characters.
 inline constexpr size_t kTcpErrorTextSize = 88;
 
+// A socket handle of the platform: a descriptor, or a Windows SOCKET (64 bits there).
+using TcpSocket = intptr_t;
+inline constexpr TcpSocket kTcpNoSocket = -1;
+
+// The IPv4 socket address of the connect, in the platform's 16-byte form.
+struct TcpPeer {
+    uint16_t family = 0;
+    uint16_t port = 0;     // network byte order
+    uint32_t address = 0;  // network byte order
+    unsigned char zero[8] = {};
+};
+static_assert(sizeof(TcpPeer) == 16);
+
 struct TcpConnection {
-    int socket = -1;
-    sockaddr_in peer = {};
+    TcpSocket socket = kTcpNoSocket;
+    TcpPeer peer = {};
     int closed = 0;
     unsigned char buffer[kTcpSendBufferSize];
     unsigned char* fill = buffer;  // the pending bytes run from buffer up to fill
@@ -64,8 +75,6 @@ struct TcpTimeouts {
 };
 void tcpSetTimeouts(TcpTimeouts timeouts);
 TcpTimeouts tcpGetTimeouts();
-// Bounds every later send and receive on `fd`: a call that makes no progress in `millis` fails.
-void tcpSetSocketWait(int fd, int millis);
 
 // Connects to `address`:`port` and fills the descriptor's conn and operation slots. `address` is
 // writable: a host name is lower-cased in place. Returns 0, or -1 with a sentence in `errorText`
@@ -98,7 +107,5 @@ void tcpRelease(TcpConnection* conn);
 [[nodiscard]] int tcpResolveAddress(char* text, uint32_t* out);
 // The port of a port text as atoi reads it, low 16 bits.
 [[nodiscard]] uint16_t tcpPortFromText(const char* text);
-// Maps an errno value onto its Windows Sockets number; other values are returned unchanged.
-[[nodiscard]] uint32_t tcpMapErrno(int err);
 // Writes the sentence for `number` into `dest` (at least kTcpErrorTextSize bytes). Returns 0.
 int tcpErrorText(uint32_t number, char* dest, size_t destSize);

@@ -1,24 +1,15 @@
 // see tcpcomm.h: the buffered send, receive, flush and close of an open connection
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "common/deadline.h"
 #include "common/trace.h"
 #include "net/tcpcomm.h"
+#include "net/tcpsocket.h"
 
 static constexpr const char kTraceSource[] = "tcpcomm";
 
 namespace {
-
-// The socket time-outs report a call that made no progress in time as EAGAIN; it is a time-out.
-uint32_t socketError(int err) {
-    if (err == EAGAIN || err == EWOULDBLOCK) return kWsaEtimedout;
-    return tcpMapErrno(err);
-}
 
 // Cuts the socket's wait to what is left of the request. False, with a time-out recorded, once
 // nothing is left.
@@ -30,23 +21,20 @@ bool waitAllowed(TcpConnection* conn) {
         TRACE("(%s, %i) The request has run out of time.\n", TRACE_AT);
         return false;
     }
-    if (wait < own) tcpSetSocketWait(conn->socket, wait);
+    if (wait < own) sockSetIoTimeouts(conn->socket, wait);
     return true;
 }
 
 // One send of up to `count` bytes within what is left of the request. Returns the number taken,
 // or -1 on a socket error (traced) or a time-out.
-ssize_t sendSome(TcpConnection* conn, const unsigned char* bytes, size_t count) {
-    for (;;) {
-        if (!waitAllowed(conn)) return -1;
-        ssize_t n = ::send(conn->socket, bytes, count, MSG_NOSIGNAL);
-        if (n >= 0) return n;
-        if (errno == EINTR) continue;
-        conn->lastError = socketError(errno);
+int64_t sendSome(TcpConnection* conn, const unsigned char* bytes, size_t count) {
+    if (!waitAllowed(conn)) return -1;
+    int64_t n = sockSend(conn->socket, bytes, count, &conn->lastError);
+    if (n < 0) {
         TRACE("(%s, %i) Tcp Recieve error.  WSAError=%i", TRACE_AT,
               static_cast<int>(conn->lastError));
-        return -1;
     }
+    return n;
 }
 
 // Sends every pending byte, repeating the send while the socket takes fewer than offered. On a
@@ -55,7 +43,7 @@ int sendPending(TcpConnection* conn) {
     size_t pending = static_cast<size_t>(conn->fill - conn->buffer);
     size_t sent = 0;
     while (sent < pending) {
-        ssize_t n = sendSome(conn, conn->buffer + sent, pending - sent);
+        int64_t n = sendSome(conn, conn->buffer + sent, pending - sent);
         if (n < 0) {
             memmove(conn->buffer, conn->buffer + sent, pending - sent);
             conn->fill = conn->buffer + (pending - sent);
@@ -72,20 +60,16 @@ int sendPending(TcpConnection* conn) {
 int refillAhead(TcpConnection* conn) {
     conn->aheadStart = 0;
     conn->aheadEnd = 0;
-    for (;;) {
-        if (!waitAllowed(conn)) return -1;
-        ssize_t n = ::recv(conn->socket, conn->ahead, sizeof conn->ahead, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            conn->lastError = socketError(errno);
-            TRACE("(%s, %i) Tcp Recieve error.  WSAError=%i\n", TRACE_AT,
-                  static_cast<int>(conn->lastError));
-            return -1;
-        }
-        if (n == 0) return -1;  // the server has closed its side
-        conn->aheadEnd = static_cast<size_t>(n);
-        return 0;
+    if (!waitAllowed(conn)) return -1;
+    int64_t n = sockReceive(conn->socket, conn->ahead, sizeof conn->ahead, &conn->lastError);
+    if (n < 0) {
+        TRACE("(%s, %i) Tcp Recieve error.  WSAError=%i\n", TRACE_AT,
+              static_cast<int>(conn->lastError));
+        return -1;
     }
+    if (n == 0) return -1;  // the server has closed its side
+    conn->aheadEnd = static_cast<size_t>(n);
+    return 0;
 }
 
 }  // namespace
@@ -124,12 +108,12 @@ int tcpFlush(TcpConnection* conn) {
 
 void tcpClose(TcpConnection* conn) {
     if (conn->closed) return;
-    ::close(conn->socket);
+    sockClose(conn->socket);
     conn->closed = 1;
 }
 
 void tcpRelease(TcpConnection* conn) {
     if (conn == nullptr) return;
-    if (conn->socket >= 0) tcpClose(conn);
+    if (conn->socket != kTcpNoSocket) tcpClose(conn);
     delete conn;
 }

@@ -5,7 +5,7 @@
 
 #include "common/trace.h"
 #include "settings/registry.h"
-#include "settings/regstore.h"
+#include "settings/regplatform.h"
 #include "settings/settingskeys.h"
 
 static constexpr const char kTraceSource[] = "psopts";
@@ -22,7 +22,8 @@ void readOption(HKEY key, const char* name, char* field) {
     LONG rc = RegQueryValueExA(key, name, nullptr, nullptr, work, &size);
     if (rc != ERROR_SUCCESS) {
         field[0] = '\0';
-        TRACE("(%s, %d) psReadDefaultFile(): getRegValue(%s): Win32 RC=%d .\n", TRACE_AT, name, rc);
+        TRACE("(%s, %d) psReadDefaultFile(): getRegValue(%s): Win32 RC=%d .\n", TRACE_AT, name,
+              static_cast<int>(rc));
         return;
     }
     // The cleared work buffer goes over whole, so a value stored without a terminator still
@@ -31,11 +32,11 @@ void readOption(HKEY key, const char* name, char* field) {
     field[kOptionReadCapacity] = '\0';
 }
 
-void writeOption(HKEY key, const char* name, const char* field, LONG* rc) {
-    if (!setRegValue(key, name, field, REG_SZ, 0, rc)) {
-        TRACE("(%s, %i) psWriteDefaultFile(): setRegValue(%s): Win32 RC = %d.\n", TRACE_AT, name,
-              *rc);
-    }
+bool writeOption(HKEY key, const char* name, const char* field, LONG* rc) {
+    if (setRegValue(key, name, field, REG_SZ, 0, rc)) return true;
+    TRACE("(%s, %i) psWriteDefaultFile(): setRegValue(%s): Win32 RC = %d.\n", TRACE_AT, name,
+          static_cast<int>(*rc));
+    return false;
 }
 
 void deleteKeyAt(const char* path) {
@@ -45,7 +46,8 @@ void deleteKeyAt(const char* path) {
         (void)deleteRegKey(key, nullptr, &rc);
         (void)RegCloseKey(key);
     } else {
-        TRACE("(%s, %i) psDeleteDefaultFile(): RegOpenPathEx():  Win32 RC = %d.\n", TRACE_AT, rc);
+        TRACE("(%s, %i) psDeleteDefaultFile(): RegOpenPathEx():  Win32 RC = %d.\n", TRACE_AT,
+              static_cast<int>(rc));
     }
 }
 
@@ -58,7 +60,8 @@ int psReadDefaultFile(OptionsRecord* opts) {
     HKEY key = nullptr;
     LONG rc = ERROR_SUCCESS;
     if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, kDefaultsKeyPath, &key, &rc)) {
-        TRACE("(%s, %d) psReadDefaultFile(): RegOpenPathEx(): Win32 RC=%d .\n", TRACE_AT, rc);
+        TRACE("(%s, %d) psReadDefaultFile(): RegOpenPathEx(): Win32 RC=%d .\n", TRACE_AT,
+              static_cast<int>(rc));
         return 0;
     }
     readOption(key, "DefaultServerAddress", opts->server);
@@ -81,13 +84,15 @@ int psWriteDefaultFile(const OptionsRecord* opts) {
     HKEY key = nullptr;
     LONG rc = ERROR_SUCCESS;
     if (!RegCreatePathEx(HKEY_LOCAL_MACHINE, kDefaultsKeyPath, &key, &rc)) {
-        TRACE("(%s, %i) psWriteDefaultFile():  RegCreatePathEx(): Win32 RC = %d.\n", TRACE_AT, rc);
+        TRACE("(%s, %i) psWriteDefaultFile():  RegCreatePathEx(): Win32 RC = %d.\n", TRACE_AT,
+              static_cast<int>(rc));
         return -1;
     }
-    writeOption(key, "DefaultServerAddress", opts->server, &rc);
-    writeOption(key, "DefaultServerPort", opts->port, &rc);
-    writeOption(key, "TraceFile", opts->traceFile, &rc);
-    writeOption(key, "CgiUrl", opts->cgiUrl, &rc);
+    (void)writeOption(key, "DefaultServerAddress", opts->server, &rc);
+    (void)writeOption(key, "DefaultServerPort", opts->port, &rc);
+    (void)writeOption(key, "TraceFile", opts->traceFile, &rc);
+    // Where changes cannot land together, the last one alone decides the result.
+    bool cgiUrlWritten = writeOption(key, "CgiUrl", opts->cgiUrl, &rc);
     (void)RegCloseKey(key);
     // A failed write, or a failed commit, stores none of the four.
     LONG committed = scope.commit();
@@ -96,7 +101,7 @@ int psWriteDefaultFile(const OptionsRecord* opts) {
               TRACE_AT, static_cast<int>(committed));
         return -1;
     }
-    return 0;
+    return cgiUrlWritten ? 0 : -1;
 }
 
 void psDeleteDefaultFile(int alsoParent) {

@@ -1,12 +1,11 @@
 // see pssec.h
 #include "settings/pssec.h"
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "common/platform.h"
 #include "common/trace.h"
 #include "crypto/des.h"
 #include "settings/registry.h"
@@ -23,18 +22,8 @@ constexpr size_t kUserTextSize = 512;
 static_assert(kCredentialSize - 1 + 1 + kComputerNameSize - 1 < kUserTextSize);
 constexpr size_t kUserKeySize = 8;
 
-bool hostName(char* name, size_t capacity) {
-    return gethostname(name, capacity) == 0;
-}
-
-PsComputerName computerName = hostName;
+PsComputerName computerName = osComputerName;
 PsKeyDerivation deriveKey = desDeriveKey;
-
-// Clears secrets in a way the compiler may not drop as a dead store.
-void wipe(void* bytes, size_t size) {
-    volatile unsigned char* p = static_cast<volatile unsigned char*>(bytes);
-    while (size-- > 0) *p++ = 0;
-}
 
 bool allZero(const unsigned char* bytes, size_t size) {
     unsigned char any = 0;
@@ -51,8 +40,8 @@ int userSchedule(const char* id, DesKeySchedule** schedule) {
     uint32_t words[2];
     memcpy(words, key, sizeof words);
     if (rc == 0) rc = desAllocKey(words, schedule);
-    wipe(key, sizeof key);
-    wipe(words, sizeof words);
+    osWipe(key, sizeof key);
+    osWipe(words, sizeof words);
     if (rc != 0) {
         TRACE("(%s, %i) Out of memory!\n", TRACE_AT);
         return -1;
@@ -61,7 +50,7 @@ int userSchedule(const char* id, DesKeySchedule** schedule) {
 }
 
 void freeSchedule(DesKeySchedule* schedule) {
-    wipe(schedule, sizeof *schedule);
+    osWipe(schedule, sizeof *schedule);
     desFreeKey(schedule);
 }
 
@@ -83,7 +72,7 @@ int psUserKey(unsigned char key[8], const char* id) {
     if (length < 0) return -1;
     if (static_cast<size_t>(length) >= sizeof text) length = sizeof text - 1;
     int rc = deriveKey(reinterpret_cast<const unsigned char*>(text), length, key);
-    wipe(text, sizeof text);
+    osWipe(text, sizeof text);
     return rc;
 }
 
@@ -102,7 +91,7 @@ int psWritePasswordFile(const char* id, const char* password) {
     memcpy(block, password, passwordLength + 1);
     DesKeySchedule* schedule = nullptr;
     if (userSchedule(id, &schedule) != 0) {
-        wipe(block, sizeof block);
+        osWipe(block, sizeof block);
         return PS_RESULT_NO_MEMORY;
     }
     desCbc(schedule, DES_ENCIPHER, desFixedIv(), block, sizeof block);
@@ -117,28 +106,31 @@ int WritePswdToRegistry(const char* id, const unsigned char block[kCredentialSiz
     RegTransaction both;
     if (both.begun() != ERROR_SUCCESS) {
         TRACE("(%s, %i) WritePswdToRegistry(): regBeginTransaction(): Win32 RC = %d.\n", TRACE_AT,
-              both.begun());
+              static_cast<int>(both.begun()));
         return -1;
     }
     HKEY key = nullptr;
     LONG rc = ERROR_SUCCESS;
     if (!RegCreatePathEx(HKEY_LOCAL_MACHINE, kCredentialsKeyPath, &key, &rc)) {
-        TRACE("(%s, %i) WritePswdToRegistry():  RegCreatePathEx(): Win32 RC = %d.\n", TRACE_AT, rc);
+        TRACE("(%s, %i) WritePswdToRegistry():  RegCreatePathEx(): Win32 RC = %d.\n", TRACE_AT,
+              static_cast<int>(rc));
         return -1;
     }
     if (!setRegValue(key, "Password", block, REG_BINARY, kCredentialSize, &rc)) {
-        TRACE("(%s, %i) WritePswdToRegistry(): setRegValue(): Win32 RC = %d.\n", TRACE_AT, rc);
+        TRACE("(%s, %i) WritePswdToRegistry(): setRegValue(): Win32 RC = %d.\n", TRACE_AT,
+              static_cast<int>(rc));
     }
     bool idWritten = setRegValue(key, "Id", id, REG_SZ, 0, &rc);
     if (!idWritten) {
-        TRACE("(%s, %i) WritePswdToRegistry(): setRegValue(): Win32 RC = %d.\n", TRACE_AT, rc);
+        TRACE("(%s, %i) WritePswdToRegistry(): setRegValue(): Win32 RC = %d.\n", TRACE_AT,
+              static_cast<int>(rc));
     }
     (void)RegCloseKey(key);
     if (!idWritten) return -1;
     rc = both.commit();
     if (rc != ERROR_SUCCESS) {
         TRACE("(%s, %i) WritePswdToRegistry(): regCommitTransaction(): Win32 RC = %d.\n", TRACE_AT,
-              rc);
+              static_cast<int>(rc));
         return -1;
     }
     return 0;
@@ -149,8 +141,8 @@ int psReadPasswordFile(char id[kCredentialSize], char password[kCredentialSize])
     if (ReadPswdFromRegistry(id, block) != 0) return PS_RESULT_NOT_STORED;
     DesKeySchedule* schedule = nullptr;
     if (userSchedule(id, &schedule) != 0) {
-        wipe(block, sizeof block);
-        wipe(id, kCredentialSize);
+        osWipe(block, sizeof block);
+        osWipe(id, kCredentialSize);
         return PS_RESULT_NO_MEMORY;
     }
     desCbc(schedule, DES_DECIPHER, desFixedIv(), block, sizeof block);
@@ -161,7 +153,7 @@ int psReadPasswordFile(char id[kCredentialSize], char password[kCredentialSize])
         end != nullptr ? static_cast<const unsigned char*>(end) - block : kCredentialSize - 1;
     memcpy(password, block, length);
     password[length] = '\0';
-    wipe(block, sizeof block);
+    osWipe(block, sizeof block);
     return PS_RESULT_OK;
 }
 
@@ -172,7 +164,8 @@ int ReadPswdFromRegistry(char id[kCredentialSize], unsigned char block[kCredenti
     HKEY key = nullptr;
     LONG rc = ERROR_SUCCESS;
     if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, kCredentialsKeyPath, &key, &rc)) {
-        TRACE("(%s, %d) ReadPswdFromRegistry(): RegOpenPathEx(): Win32 RC=%d .\n", TRACE_AT, rc);
+        TRACE("(%s, %d) ReadPswdFromRegistry(): RegOpenPathEx(): Win32 RC=%d .\n", TRACE_AT,
+              static_cast<int>(rc));
         return -1;
     }
     unsigned char work[kRegValueBufferSize] = {};
@@ -181,9 +174,10 @@ int ReadPswdFromRegistry(char id[kCredentialSize], unsigned char block[kCredenti
     if (havePassword) {
         memcpy(block, work, kCredentialSize);
     } else {
-        TRACE("(%s, %d) ReadPswdFromRegistry(): getRegValue(): Win32 RC=%d .\n", TRACE_AT, rc);
+        TRACE("(%s, %d) ReadPswdFromRegistry(): getRegValue(): Win32 RC=%d .\n", TRACE_AT,
+              static_cast<int>(rc));
     }
-    wipe(work, sizeof work);
+    osWipe(work, sizeof work);
     bool haveId = getRegValue(key, "Id", work, &type, &size, &rc);
     if (haveId && !idFits(work)) {
         haveId = false;
@@ -192,7 +186,8 @@ int ReadPswdFromRegistry(char id[kCredentialSize], unsigned char block[kCredenti
     if (haveId) {
         memcpy(id, work, kCredentialSize);
     } else {
-        TRACE("(%s, %d) ReadPswdFromRegistry(): getRegValue(): Win32 RC=%d .\n", TRACE_AT, rc);
+        TRACE("(%s, %d) ReadPswdFromRegistry(): getRegValue(): Win32 RC=%d .\n", TRACE_AT,
+              static_cast<int>(rc));
     }
     (void)RegCloseKey(key);
     return havePassword && haveId ? 0 : -1;
@@ -202,7 +197,8 @@ void psDeletePasswordFile() {
     HKEY key = nullptr;
     LONG rc = ERROR_SUCCESS;
     if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, kCredentialsKeyPath, &key, &rc)) {
-        TRACE("(%s, %i) psDeletePasswordFile(): RegOpenPathEx():  Win32 RC = %d.\n", TRACE_AT, rc);
+        TRACE("(%s, %i) psDeletePasswordFile(): RegOpenPathEx():  Win32 RC = %d.\n", TRACE_AT,
+              static_cast<int>(rc));
         return;
     }
     (void)deleteRegKey(key, nullptr, &rc);
@@ -210,7 +206,7 @@ void psDeletePasswordFile() {
 }
 
 void psSetComputerNameSource(PsComputerName source) {
-    computerName = source != nullptr ? source : hostName;
+    computerName = source != nullptr ? source : osComputerName;
 }
 
 void psSetKeyDerivation(PsKeyDerivation derive) {

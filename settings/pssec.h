@@ -42,7 +42,7 @@ void psDeletePasswordFile();
 [[nodiscard]] int WritePswdToRegistry(const char* id, const unsigned char block[kCredentialSize]);
 
 // Test seams. The computer name: fills `name` (capacity bytes) and returns false when it cannot;
-// null restores gethostname(). The key derivation: null restores desDeriveKey.
+// null restores the system's name. The key derivation: null restores desDeriveKey.
 using PsComputerName = bool (*)(char* name, size_t capacity);
 void psSetComputerNameSource(PsComputerName source);
 using PsKeyDerivation = int (*)(const unsigned char* text, int length, unsigned char out[8]);

@@ -55,16 +55,21 @@ int walkPath(HKEY root, const char* path, HKEY* key, LONG* rc, Step step) {
 int RegOpenPathEx(HKEY root, const char* path, HKEY* key, LONG* rc) {
     return walkPath(root, path, key, rc, [](HKEY current, const char* name, HKEY* next) {
         LONG code = ERROR_SUCCESS;
-        return openRegKey(current, name, next, &code) ? ERROR_SUCCESS : code;
+        if (openRegKey(current, name, next, &code)) return ERROR_SUCCESS;
+        return code != ERROR_ACCESS_DENIED ? code : RegOpenKeyExA(current, name, 0, KEY_READ, next);
     });
 }
 
 int RegCreatePathEx(HKEY root, const char* path, HKEY* key, LONG* rc) {
     *rc = ERROR_SUCCESS;
     return walkPath(root, path, key, rc, [](HKEY current, const char* name, HKEY* next) {
-        DWORD disposition = 0;
-        return RegCreateKeyExA(current, name, 0, kRegKeyClass, REG_OPTION_NON_VOLATILE,
-                               kRegLayerAccess, nullptr, next, &disposition);
+        auto level = [&](REGSAM access) {
+            DWORD disposition = 0;
+            return RegCreateKeyExA(current, name, 0, const_cast<char*>(kRegKeyClass),
+                                   REG_OPTION_NON_VOLATILE, access, nullptr, next, &disposition);
+        };
+        LONG code = level(kRegLayerAccess);
+        return code != ERROR_ACCESS_DENIED ? code : level(KEY_READ);
     });
 }
 
@@ -108,7 +113,8 @@ int setRegValue(HKEY key, const char* name, const void* data, DWORD type, DWORD 
 }
 
 int deleteRegKey(HKEY key, const char* subKey, LONG* rc) {
-    *rc = RegDeleteKeyA(key, subKey);
+    // The system function wants an empty name, not none, for the key itself.
+    *rc = RegDeleteKeyA(key, subKey != nullptr ? subKey : "");
     return *rc == ERROR_SUCCESS ? 1 : 0;
 }
 

@@ -1,6 +1,6 @@
 // The registry access layer: opens or creates a key named by a backslash path one level at a
 // time, reads and writes single values with the size worked out from the value type, and deletes
-// keys, over the platform registry functions of regstore.h.
+// keys, over the platform registry functions of regplatform.h.
 //
 // Every function returns 1 for success and 0 for failure and puts the platform's Win32 code into
 // *rc (0 meaning success). Keeps no state and writes no trace lines (callers trace the code). The
@@ -10,9 +10,12 @@
 
 #include <cstddef>
 
-#include "settings/regstore.h"
+#include "settings/regplatform.h"
 
-// The access asked for at every level: read, set values, create sub-keys.
+// The access asked for at every level: read, set values, create sub-keys. A level that refuses it
+// (HKEY_LOCAL_MACHINE\SOFTWARE to a web server's account, which may change only the program's own
+// keys) is opened for reading instead: walking through a level needs no more, and a change to it
+// still fails where it is refused.
 inline constexpr REGSAM kRegLayerAccess = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
 static_assert(kRegLayerAccess == 0x2001f);
 // A key path: 511 characters and a terminator.

@@ -15,6 +15,7 @@
 
 #include "../session/trace_capture.h"
 #include "common/deadline.h"
+#include "net/tcpsocket.h"
 
 namespace {
 
@@ -140,6 +141,28 @@ TEST(TcpErrors, WordsEveryNumberAndFitsTheLongestSentence) {
     EXPECT_STREQ(text, "Unknown TCP/IP error. Unrecognized return code: 10054");
     tcpErrorText(10035, text, sizeof text);
     EXPECT_EQ(strlen(text), 87u) << "the longest sentence must fit whole";
+}
+
+TEST(TcpErrors, DescribesAFaultInOneTraceLine) {
+    struct {
+        uint32_t code;
+        uint64_t writeFlag;
+        const char* line;
+    } cases[] = {
+        {0xC0000005u, 1,
+         "(tcpcomm, N)VELK Exception Information: Code = c0000005, Address = 7ffe1234"
+         "Attempt to write data at address 10~"},
+        {0xC0000005u, 0,
+         "(tcpcomm, N)VELK Exception Information: Code = c0000005, Address = 7ffe1234"
+         "Attempt to read data at address 10~"},
+        {0xC0000094u, 1,
+         "(tcpcomm, N)VELK Exception Information: Code = c0000094, Address = 7ffe1234~"},
+    };
+    for (const auto& c : cases) {
+        TraceCapture trace;
+        tcpDescribeFault(c.code, 0x7ffe1234u, c.writeFlag, 0x10u);
+        EXPECT_EQ(trace.text(), c.line);
+    }
 }
 
 TEST(TcpSend, BuffersUntilFullAndSendsOnlyWhenMoreComes) {

@@ -1,0 +1,94 @@
+// see platform.h: the Windows side
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// after windows.h, which they build on
+#include <bcrypt.h>
+#include <fcntl.h>
+#include <io.h>
+#include <sddl.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/platform.h"
+
+int osRandomBytes(void* buf, size_t len) {
+    auto* out = static_cast<unsigned char*>(buf);
+    while (len > 0) {
+        ULONG piece = len > ULONG_MAX ? ULONG_MAX : static_cast<ULONG>(len);
+        if (!BCRYPT_SUCCESS(
+                BCryptGenRandom(nullptr, out, piece, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+            return -1;
+        }
+        out += piece;
+        len -= piece;
+    }
+    return 0;
+}
+
+void osWipe(void* buf, size_t len) {
+    SecureZeroMemory(buf, len);
+}
+
+bool osComputerName(char* name, size_t capacity) {
+    if (capacity == 0) return false;
+    DWORD size = static_cast<DWORD>(capacity > MAXDWORD ? MAXDWORD : capacity);
+    if (!GetComputerNameA(name, &size)) {
+        name[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+void osPrepareProcess() {
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+    // IIS chooses a CGI program's working folder from the address asked for, not from the program.
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (length == 0 || length >= sizeof path) return;
+    char* slash = strrchr(path, '\\');
+    if (slash == nullptr) return;
+    *slash = '\0';
+    SetCurrentDirectoryA(path);
+}
+
+FILE* osOpenPrivateAppend(const char* path) {
+    // Full access for the file's owner alone (and for the system and administrators, who can
+    // take any file anyway); a file that exists keeps its own access list.
+    PSECURITY_DESCRIPTOR owner = nullptr;
+    SECURITY_ATTRIBUTES security{sizeof security, nullptr, FALSE};
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            "D:P(A;;FA;;;OW)(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1, &owner, nullptr)) {
+        security.lpSecurityDescriptor = owner;
+    }
+    // A handle with append access only: the system puts every write at the end of the file as
+    // one piece, whatever other processes append meanwhile.
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &security,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (owner != nullptr) LocalFree(owner);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    FILE* stream = _fdopen(fd, "ab");
+    if (stream == nullptr) _close(fd);
+    return stream;
+}
+
+OsFileStamp osFileStamp(const char* path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return {};
+    auto wide = [](DWORD high, DWORD low) {
+        return static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
+    };
+    // The last write time counts in 100-nanosecond steps.
+    return {true, 0, 0, wide(data.nFileSizeHigh, data.nFileSizeLow),
+            wide(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime) * 100};
+}
