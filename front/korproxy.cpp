@@ -118,6 +118,22 @@ void refreshOptions() {
     *optsP = kept.options;
 }
 
+int runOnce(int argc, char** argv) {
+    // The options now and the credentials later are read over one opening of the store.
+    RegStoreHold store;
+    readProductNameFile();
+    optsP = static_cast<OptionsRecord*>(calloc(1, sizeof(OptionsRecord)));
+    if (optsP == nullptr) {
+        printErrorPage("No Memory!", 0);
+        return -1;
+    }
+    (void)psReadDefaultFile(optsP);
+    startTrace(*optsP);
+
+    if (getenv("REQUEST_METHOD") == nullptr && argc > 1) return runCommandLine(argc, argv);
+    return answerRequest();
+}
+
 }  // namespace
 
 void openTraceFile(const char* path) {
@@ -166,27 +182,6 @@ void korproxyEndServing() {
     kept.productRead = false;
     kept.optionsRead = false;
 }
-
-namespace {
-
-int runOnce(int argc, char** argv) {
-    // The options now and the credentials later are read over one opening of the store.
-    RegStoreHold store;
-    osPrepareProcess();
-    readProductNameFile();
-    optsP = static_cast<OptionsRecord*>(calloc(1, sizeof(OptionsRecord)));
-    if (optsP == nullptr) {
-        printErrorPage("No Memory!", 0);
-        return -1;
-    }
-    (void)psReadDefaultFile(optsP);
-    startTrace(*optsP);
-
-    if (getenv("REQUEST_METHOD") == nullptr && argc > 1) return runCommandLine(argc, argv);
-    return answerRequest();
-}
-
-}  // namespace
 
 int korproxyMain(int argc, char** argv) {
     int status = runOnce(argc, argv);

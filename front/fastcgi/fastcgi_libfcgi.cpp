@@ -1,6 +1,6 @@
 // see korproxy_fastcgi.h: the POSIX side, on the FastCGI library's request API. The request's
-// parameters become the process environment and its streams become stdin and stdout for the
-// length of the request (the C library lets a program point both at streams of its own), so
+// parameters become the process environment and its streams become stdin, stdout and stderr for
+// the length of the request (the C library lets a program point them at streams of its own), so
 // that the request code reads and writes exactly as it does in a CGI run.
 #include <fcgiapp.h>
 #include <signal.h>
