@@ -44,6 +44,10 @@ inline constexpr int kIoTimeoutSeconds = 120;
 inline constexpr int kSetupDeadlineSeconds = 60;
 // ...and the request's whole conversation with the server after this long.
 inline constexpr int kRequestDeadlineSeconds = 300;
+// A socket's time-out, once cut to what was left of the request, is kept for later operations
+// while it overshoots the request's end by less than this fraction of itself (a second of a
+// minute): setting it anew before every send and receive cost two system calls each.
+inline constexpr int kDeadlineSlackDivisor = 64;
 
 static_assert(kCredentialSize % 8 == 0, "the enciphered password block is whole DES blocks");
 static_assert(kResponseLineDropMax > kResponseLineMax);

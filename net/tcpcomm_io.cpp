@@ -12,16 +12,20 @@ static constexpr const char kTraceSource[] = "tcpcomm";
 namespace {
 
 // Cuts the socket's wait to what is left of the request. False, with a time-out recorded, once
-// nothing is left.
+// nothing is left. A time-out set earlier stays while it is no shorter than the wait and
+// overshoots it by less than the slack.
 bool waitAllowed(TcpConnection* conn) {
-    const int own = tcpGetTimeouts().ioMillis;
-    const int wait = deadlineWaitMillis(own);
+    const int wait = deadlineWaitMillis(tcpGetTimeouts().ioMillis);
     if (wait <= 0) {
         conn->lastError = kWsaEtimedout;
         TRACE("(%s, %i) The request has run out of time.\n", TRACE_AT);
         return false;
     }
-    if (wait < own) sockSetIoTimeouts(conn->socket, wait);
+    if (wait > conn->waitMillis ||
+        conn->waitMillis - wait > conn->waitMillis / kDeadlineSlackDivisor) {
+        sockSetIoTimeouts(conn->socket, wait);
+        conn->waitMillis = wait;
+    }
     return true;
 }
 

@@ -54,7 +54,8 @@ struct CachedStmt {
 struct Store {
     sqlite3* db = nullptr;
     int shares = 0;
-    bool laidOut = false;  // the tables exist
+    bool laidOut = false;         // the tables exist
+    bool journalChecked = false;  // a write has made sure the store keeps the rollback journal
     std::string path;
     dev_t device = 0;  // the file opened at `path`, told from one put there later
     ino_t inode = 0;
@@ -238,12 +239,10 @@ LONG checkLayout(sqlite3* db, bool* laidOut) {
 }
 
 // Writes the tables into an empty store. Another process may be doing the same: the check is
-// repeated under the write lock.
+// repeated under the write lock. The store keeps SQLite's rollback journal: a reader takes a
+// shared lock on the file and reads it, where a write-ahead log would have every process that
+// opens the store first rebuild the log's shared index (and create its two files, even to read).
 LONG layOut(sqlite3* db) {
-    {
-        RegStmt wal(db, "PRAGMA journal_mode = WAL");
-        if (wal.prepared() == SQLITE_OK) (void)wal.step();  // in rollback mode it still works
-    }
     LONG rc = regExec(db, "BEGIN IMMEDIATE");
     if (rc != ERROR_SUCCESS) return rc;
     bool laidOut = false;
@@ -254,12 +253,44 @@ LONG layOut(sqlite3* db) {
     return rc;
 }
 
+// Moves a store that keeps a write-ahead log to the rollback journal, and removes the log's two
+// files: a log file left beside the store would take every reader back to it. That takes the
+// store to itself: while another process has it open the log stays, and the next write tries
+// again. True when the store keeps the rollback journal.
+bool leaveWriteAheadLog(sqlite3* db) {
+    {
+        RegStmt mode(db, "PRAGMA journal_mode");
+        if (mode.prepared() != SQLITE_OK || mode.step() != SQLITE_ROW) return false;
+        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0));
+        if (name == nullptr || sqlite3_stricmp(name, "wal") != 0) return true;
+    }
+    int keepWal = 0;
+    (void)sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &keepWal);
+    sqlite3_busy_timeout(db, 0);  // never wait for the readers: they may keep coming
+    bool left = false;
+    {
+        RegStmt rollback(db, "PRAGMA journal_mode = DELETE");
+        if (rollback.prepared() == SQLITE_OK && rollback.step() == SQLITE_ROW) {
+            const auto* name =
+                reinterpret_cast<const char*>(sqlite3_column_text(rollback.get(), 0));
+            left = name != nullptr && sqlite3_stricmp(name, "delete") == 0;
+        }
+    }
+    sqlite3_busy_timeout(db, kRegBusyTimeoutMs);
+    keepWal = left ? 0 : 1;
+    (void)sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &keepWal);
+    return left;
+}
+
 // A request opens the store once and reads a handful of its pages. SQLite's up-front blocks (its
 // lookaside slots, the first twenty page-cache lines), each written through to link it into a free
 // list, would make dozens of pages of memory resident for that. Without them it allocates as it
-// goes. Configuring only works before SQLite starts, so later calls change nothing.
+// goes. The program uses SQLite from one thread, so SQLite need not lock around its calls and
+// allocations. Configuring only works before SQLite starts, so later calls change nothing.
 void configureSqlite() {
     static const bool configured = [] {
+        (void)sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);  // one thread uses SQLite
+        (void)sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);  // no count (and lock) per allocation
         (void)sqlite3_config(SQLITE_CONFIG_LOOKASIDE, 0, 0);
         (void)sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
         return true;
@@ -291,11 +322,13 @@ LONG openStore(RegNeed need) {
         return code;
     }
     sqlite3_busy_timeout(db, kRegBusyTimeoutMs);
-    int keepWal = 1;  // no window in which a closing process deletes the log under an opening one
+    // A store laid out by an earlier version keeps a write-ahead log until a write moves it to the
+    // rollback journal. Meanwhile no closing process deletes the log under an opening one, and
+    // the last to close copies the log into the file and empties it: every later request would
+    // otherwise read the whole log back when it opens the store, and copy it again, with three
+    // disk flushes, when it closes.
+    int keepWal = 1;
     (void)sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &keepWal);
-    // The last process to close copies the log into the file and then empties it, instead of
-    // keeping its pages: every later request would read the whole log back when it opens the
-    // store and copy it into the file again, with three disk flushes, when it closes.
     (void)regExec(db, "PRAGMA journal_size_limit = 0");
     LONG code = checkLayout(db, &store.laidOut);
     if (code == ERROR_SUCCESS && !store.laidOut) {
@@ -378,6 +411,9 @@ LONG regAcquire(RegNeed need, sqlite3** db) {
         if (rc != ERROR_SUCCESS) return rc;
         store.laidOut = true;
     }
+    if (need == RegNeed::Change && !store.journalChecked && sqlite3_get_autocommit(store.db)) {
+        store.journalChecked = leaveWriteAheadLog(store.db);
+    }
     ++store.shares;
     *db = store.db;
     return ERROR_SUCCESS;
@@ -389,6 +425,7 @@ void regRelease() {
         sqlite3_close_v2(store.db);  // a statement still in use closes it when finalized
         store.db = nullptr;
         store.laidOut = false;
+        store.journalChecked = false;
     }
 }
 

@@ -39,7 +39,7 @@ check_server() {
   # Root storing by hand with the program itself must leave a store the web server can open.
   (cd /usr/lib/cgi-bin/velkproxy && ./korproxy -cgiUrl=/cgi-bin/velkproxy >/dev/null)
   local f
-  for f in "$KORPROXY_STORE" "$KORPROXY_STORE-wal" "$KORPROXY_STORE-shm"; do
+  for f in "$KORPROXY_STORE" "$KORPROXY_STORE-journal"; do
     [ ! -e "$f" ] || [ "$(stat -c %U "$f")" = www-data ] || fail "$1: root left $f root's"
   done
   korproxy-admin -tcps=127.0.0.1 -tcpp="$STACK_SIM_PORT" -cgiUrl=/cgi-bin/velkproxy \

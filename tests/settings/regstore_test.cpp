@@ -61,18 +61,43 @@ TEST_F(RegStore, ReadingAMissingStoreCreatesNothingTheFirstWriteMakesItPrivateTo
     ASSERT_EQ(stat(storePath().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
-    // Root creating the store, by hand from a console, hands it (and SQLite its log files) to
-    // the folder's owner, the web server's user, which could not open a root-owned file.
+    // Root creating the store, by hand from a console, hands it to the folder's owner, the web
+    // server's user, which could not open a root-owned file.
     if (geteuid() != 0) return;
     std::filesystem::remove_all(folder());
     std::filesystem::create_directory(folder());
     ASSERT_EQ(chown(folder().c_str(), 65534, 65534), 0);
     EXPECT_EQ(setAt("SOFTWARE\\Test", "v", "1"), ERROR_SUCCESS);
-    for (const char* suffix : {"", "-wal", "-shm"}) {
-        std::string file = storePath() + suffix;
-        ASSERT_EQ(stat(file.c_str(), &st), 0) << file;
-        EXPECT_EQ(st.st_uid, 65534u) << file;
-    }
+    ASSERT_EQ(stat(storePath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+}
+
+// Readers open nothing but the store file. A store that an earlier version left keeping a
+// write-ahead log is moved to the rollback journal by the first write that has it to itself.
+TEST_F(RegStore, AWriteMovesALoggingStoreToTheRollbackJournalWhenNobodyElseHasItOpen) {
+    auto logFiles = [&] {
+        return std::filesystem::exists(storePath() + "-wal") +
+               std::filesystem::exists(storePath() + "-shm");
+    };
+    ASSERT_EQ(setAt("SOFTWARE\\Test", "v", "1"), ERROR_SUCCESS);
+    EXPECT_EQ(text("SOFTWARE\\Test", "v"), "1");
+    EXPECT_EQ(rawQuery("PRAGMA journal_mode"), "delete");
+    EXPECT_EQ(logFiles(), 0);
+
+    ASSERT_EQ(rawQuery("PRAGMA journal_mode = WAL"), "wal");
+    sqlite3* other = nullptr;  // another process's reader, still open
+    ASSERT_EQ(sqlite3_open_v2(storePath().c_str(), &other, SQLITE_OPEN_READONLY, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "SELECT count(*) FROM regkey", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    EXPECT_EQ(setAt("SOFTWARE\\Test", "v", "2"), ERROR_SUCCESS);
+    EXPECT_EQ(rawQuery("PRAGMA journal_mode"), "wal") << "the other reader keeps the log";
+    sqlite3_close(other);
+
+    EXPECT_EQ(setAt("SOFTWARE\\Test", "v", "3"), ERROR_SUCCESS);
+    EXPECT_EQ(rawQuery("PRAGMA journal_mode"), "delete");
+    EXPECT_EQ(logFiles(), 0);
+    EXPECT_EQ(text("SOFTWARE\\Test", "v"), "3");
 }
 
 TEST_F(RegStore, NamesIgnoreCaseAndKeepTheirFirstSpelling) {
