@@ -1,4 +1,4 @@
-// velk-sim: a storage-management server for the proxy to talk to, one thread per connection.
+// velk-sim: a storage-management server for the proxy to talk to, a connection to a thread.
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -6,13 +6,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -30,29 +29,7 @@ constexpr int kListenBacklog = 128;
 // Pause after an accept that failed for want of descriptors, so the loop does not spin.
 constexpr std::chrono::milliseconds kBackoff{100};
 
-// Counts the connections being served, so the accept loop never runs more than the bound.
-class Slots {
-  public:
-    void take() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        freed_.wait(lock, [this] { return busy_ < kMaxConnections; });
-        ++busy_;
-    }
-    void give() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            --busy_;
-        }
-        freed_.notify_one();
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable freed_;
-    int busy_ = 0;
-};
-
-Slots slots;
+std::atomic<unsigned> lastId{0};
 
 [[nodiscard]] bool resolveHost(const std::string& host, in_addr* out) {
     if (inet_pton(AF_INET, host.c_str(), out) == 1) return true;
@@ -90,24 +67,22 @@ int listenOn(const SimOptions& options, sockaddr_in* bound) {
     return fd;
 }
 
-void runConnection(int fd, unsigned id, const SimOptions* options) {
-    serveConnection(fd, id, *options);
-    slots.give();
-}
-
-[[noreturn]] void serve(int listener, const SimOptions& options) {
-    for (unsigned id = 1;; ++id) {
-        slots.take();
+// One of the server's threads: takes the next connection from the listening socket and serves
+// it, for ever. The threads wait in accept side by side, so a connection is taken by a thread that
+// is already running: a thread started for each connection held up its first answer (about a
+// tenth of a millisecond, which a client's timing then counted as its own).
+[[noreturn]] void acceptAndServe(int listener, const SimOptions* options) {
+    for (;;) {
         sockaddr_in peer{};
         socklen_t size = sizeof peer;
         int fd = ::accept(listener, reinterpret_cast<sockaddr*>(&peer), &size);
         if (fd < 0) {
             int error = errno;
-            slots.give();
             if (error != EINTR) TRACE("(%s, %d) accept failed: %s\n", TRACE_AT, strerror(error));
             if (error == EMFILE || error == ENFILE) std::this_thread::sleep_for(kBackoff);
             continue;
         }
+        unsigned id = ++lastId;
         // Every answer leaves as soon as it is written: the page right behind its response line
         // would otherwise wait for the client's delayed acknowledgement of that line.
         int noDelay = 1;
@@ -115,14 +90,21 @@ void runConnection(int fd, unsigned id, const SimOptions* options) {
         char host[INET_ADDRSTRLEN] = "?";
         (void)inet_ntop(AF_INET, &peer.sin_addr, host, sizeof host);
         TRACE("(%s, %d) #%u connection from %s:%u\n", TRACE_AT, id, host, ntohs(peer.sin_port));
+        serveConnection(fd, id, *options);
+    }
+}
+
+// Serves with kMaxConnections threads; further clients wait in the listen backlog until one ends.
+[[noreturn]] void serve(int listener, const SimOptions& options) {
+    for (int i = 1; i < kMaxConnections; ++i) {
         try {
-            std::thread(runConnection, fd, id, &options).detach();
+            std::thread(acceptAndServe, listener, &options).detach();
         } catch (const std::system_error& e) {
-            TRACE("(%s, %d) #%u no thread for the connection: %s\n", TRACE_AT, id, e.what());
-            ::close(fd);
-            slots.give();
+            TRACE("(%s, %d) serving with %d threads: %s\n", TRACE_AT, i, e.what());
+            break;
         }
     }
+    acceptAndServe(listener, &options);
 }
 
 // Prints the page a command gets, as a session would encipher it, without listening.

@@ -16,7 +16,7 @@ constexpr char kHelp[] =
     "It listens for TCP connections and plays the server's side of every session: the Identify\n"
     "answer, the proxy session, the DES challenge exchange under the administrator password, then\n"
     "enciphered page commands answered with a return-code line and an enciphered page. Each\n"
-    "connection is served by a thread of its own; what arrives is logged.\n"
+    "connection is served by one of its threads (64 at once); what arrives is logged.\n"
     "\n"
     "Options:\n"
     "  --listen HOST:PORT     address to listen on (default 127.0.0.1:1500). With port 0 a free\n"
