@@ -238,6 +238,21 @@ LONG checkLayout(sqlite3* db, bool* laidOut) {
     return ERROR_BADDB;
 }
 
+// checkLayout under one shared lock, which a settings store keeps while SQLite reads its schema
+// too: each statement outside a transaction takes and releases the lock on its own, and the
+// schema would otherwise be read under a third, by the first statement that needs it.
+LONG checkOpenedStore(sqlite3* db, bool* laidOut) {
+    LONG rc = regExec(db, "BEGIN");
+    if (rc != ERROR_SUCCESS) return rc;
+    rc = checkLayout(db, laidOut);
+    if (rc == ERROR_SUCCESS && *laidOut) {
+        (void)sqlite3_table_column_metadata(db, "main", "regvalue", nullptr, nullptr, nullptr,
+                                            nullptr, nullptr, nullptr);
+    }
+    (void)regExec(db, "COMMIT");  // it changed nothing
+    return rc;
+}
+
 // Writes the tables into an empty store. Another process may be doing the same: the check is
 // repeated under the write lock. The store keeps SQLite's rollback journal: a reader takes a
 // shared lock on the file and reads it, where a write-ahead log would have every process that
@@ -330,7 +345,7 @@ LONG openStore(RegNeed need) {
     int keepWal = 1;
     (void)sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &keepWal);
     (void)regExec(db, "PRAGMA journal_size_limit = 0");
-    LONG code = checkLayout(db, &store.laidOut);
+    LONG code = checkOpenedStore(db, &store.laidOut);
     if (code == ERROR_SUCCESS && !store.laidOut) {
         if (need == RegNeed::Read) {
             code = ERROR_FILE_NOT_FOUND;
