@@ -27,6 +27,7 @@ std::string setupForm(const std::string& action, const std::string& id, const st
            "\">\n" + input + "DPORT\" VALUE=\"" + port + "\">\n" + kLegalNotice + "\n";
 }
 
+// The jump page fills only the form marker and copies the field marker lines.
 TEST(RenderTemplate, SetupFormFillsEveryMarkerEscapedAndNeverThePassword) {
     EXPECT_EQ(rendered(kFieldLines, true, kPlain),
               setupForm("/cgi-bin/velkproxy", "admin", "/cgi-bin/velkproxy", "velk01", "1500"));
@@ -34,9 +35,6 @@ TEST(RenderTemplate, SetupFormFillsEveryMarkerEscapedAndNeverThePassword) {
     EXPECT_EQ(rendered(kFieldLines, true, hostile),
               setupForm("/x%20y&quot;&gt;&lt;script&gt;", "a&quot;b", "/c&amp;d", "&lt;h&gt;",
                         "&#39;1&#39;"));
-}
-
-TEST(RenderTemplate, JumpPageCopiesTheFieldMarkerLines) {
     EXPECT_EQ(rendered(kFieldLines, false, kPlain),
               "<FORM METHOD=GET ACTION=/cgi-bin/velkproxy>\n<!--ID-->\n<!--PSWD-->\n<!--CGIURL-->\n"
               "<!--DADDRESS-->\n<!--DPORT-->\n" +

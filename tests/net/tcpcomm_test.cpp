@@ -6,9 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,9 +45,9 @@ struct PairedConnection {
 // A listening socket on 127.0.0.1 with a port chosen by the system.
 struct Listener {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
     std::string port;
     explicit Listener(int backlog = 8) {
-        sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
@@ -106,22 +104,24 @@ TEST(TcpAddress, ParsesEveryDottedForm) {
     }
 }
 
+// A dotted address is used as written; a name is lower-cased in place before the lookup.
 TEST(TcpAddress, LowerCasesOnlyNamesBeforeTheLookup) {
-    char name[] = "LocalHost";
-    uint32_t ip = 0;
-    ASSERT_EQ(tcpResolveAddress(name, &ip), 0);
-    EXPECT_STREQ(name, "localhost");
-    EXPECT_EQ(dotted(ip), "127.0.0.1");
-
-    char hex[] = "0X7F.0.0.1";
-    ASSERT_EQ(tcpResolveAddress(hex, &ip), 0);
-    EXPECT_STREQ(hex, "0X7F.0.0.1") << "a dotted address is used as written";
-
-    char unknown[] = "BackupHost.invalid";
-    EXPECT_EQ(tcpResolveAddress(unknown, &ip), -1);
-    EXPECT_STREQ(unknown, "backuphost.invalid");
-    char empty[] = "";
-    EXPECT_EQ(tcpResolveAddress(empty, &ip), -1);
+    struct {
+        char text[24];
+        const char* after;
+        const char* ip;  // null: the lookup fails
+    } cases[] = {{"LocalHost", "localhost", "127.0.0.1"},
+                 {"0X7F.0.0.1", "0X7F.0.0.1", "127.0.0.1"},
+                 {"BackupHost.invalid", "backuphost.invalid", nullptr},
+                 {"", "", nullptr}};
+    for (auto& c : cases) {
+        uint32_t ip = 0;
+        EXPECT_EQ(tcpResolveAddress(c.text, &ip), c.ip ? 0 : -1) << c.after;
+        EXPECT_STREQ(c.text, c.after);
+        if (c.ip) {
+            EXPECT_EQ(dotted(ip), c.ip);
+        }
+    }
 }
 
 TEST(TcpAddress, ReadsPortTextsAsAtoiDoes) {
@@ -165,45 +165,54 @@ TEST(TcpErrors, DescribesAFaultInOneTraceLine) {
     }
 }
 
-TEST(TcpSend, BuffersUntilFullAndSendsOnlyWhenMoreComes) {
-    TraceCapture trace;
-    PairedConnection p;
-    std::vector<unsigned char> block(4096, 'a');
-    ASSERT_EQ(tcpSend(&p.conn, block.data(), 4096), 0);
-    EXPECT_EQ(p.pending(), 4096u);
-    EXPECT_EQ(p.drainPeer(), "") << "a full buffer is not sent until more bytes come";
-    unsigned char b = 'b';
-    ASSERT_EQ(tcpSend(&p.conn, &b, 1), 0);
-    EXPECT_EQ(p.pending(), 1u);
-    EXPECT_EQ(p.drainPeer(), std::string(4096, 'a'));
-    ASSERT_EQ(tcpFlush(&p.conn), 0);
-    EXPECT_EQ(p.drainPeer(), "b");
-    EXPECT_EQ(trace.text(),
-              "(tcpcomm, N) tcpSend: 4096 bytes moved into buffer\n"
-              "(tcpcomm, N) tcpSend: 1 bytes moved into buffer\n");
+// The bytes 0, 1, 2, ... (mod 251, so that a piece out of place shows).
+std::string patterned(size_t n) {
+    std::string bytes(n, '\0');
+    for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>(i % 251);
+    return bytes;
 }
 
-TEST(TcpSend, SplitsLargeWritesIntoBufferLoads) {
-    TraceCapture trace;
-    PairedConnection p;
-    std::vector<unsigned char> data(10000);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 7);
-    ASSERT_EQ(tcpSend(&p.conn, data.data(), 10000), 0);
-    EXPECT_EQ(p.pending(), 1808u);
-    std::string got = p.drainPeer();
-    ASSERT_EQ(tcpFlush(&p.conn), 0);
-    got += p.drainPeer();
-    EXPECT_EQ(got, std::string(data.begin(), data.end()));
-    std::string t = trace.text();
-    EXPECT_NE(t.find("4096 bytes moved into buffer\n"), std::string::npos);
-    EXPECT_NE(t.find("1808 bytes moved into buffer\n"), std::string::npos);
-    EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), 3);
+// A full buffer is sent only when more bytes come, and a large write goes in buffer loads: what
+// stays pending goes at the flush.
+TEST(TcpSend, SendsAFullBufferOnlyWhenMoreComes) {
+    struct {
+        std::vector<size_t> writes;
+        size_t pending;
+        std::vector<int> traced;  // the byte counts of the trace lines
+    } cases[] = {
+        {{4096}, 4096, {4096}},
+        {{4096, 1}, 1, {4096, 1}},
+        {{10000}, 1808, {4096, 4096, 1808}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.writes));
+        TraceCapture trace;
+        PairedConnection p;
+        const std::string data = patterned(10000);
+        size_t at = 0;
+        for (size_t n : c.writes) {
+            ASSERT_EQ(tcpSend(&p.conn, reinterpret_cast<const unsigned char*>(&data[at]), n), 0);
+            at += n;
+        }
+        EXPECT_EQ(p.pending(), c.pending);
+        EXPECT_EQ(p.drainPeer(), data.substr(0, at - c.pending));
+        ASSERT_EQ(tcpFlush(&p.conn), 0);
+        EXPECT_EQ(p.drainPeer(), data.substr(at - c.pending, c.pending));
+        std::string lines;
+        for (int n : c.traced)
+            lines += "(tcpcomm, N) tcpSend: " + std::to_string(n) + " bytes moved into buffer\n";
+        EXPECT_EQ(trace.text(), lines);
+    }
 }
 
+// Once closed, nothing read ahead is handed out and only an empty send succeeds.
 TEST(TcpSend, NothingToSendSucceedsEvenWhenClosed) {
     TraceCapture trace;
     PairedConnection p;
     EXPECT_EQ(tcpFlush(&p.conn), 0);
+    ASSERT_EQ(send(p.peer, "abcdef", 6, 0), 6);
+    unsigned char two[2];
+    EXPECT_EQ(tcpReceive(&p.conn, two, 2), 2);
     tcpClose(&p.conn);
     tcpClose(&p.conn);  // a second close does nothing
     EXPECT_EQ(tcpSend(&p.conn, nullptr, 0), 0);
@@ -243,13 +252,6 @@ TEST(TcpReceive, FailedFlushKeepsPendingBytesAndReadsNothing) {
     EXPECT_NE(trace.text().find("Tcp Recieve error.  WSAError=32"), std::string::npos);
 }
 
-// The bytes 0, 1, 2, ... (mod 251, so that a piece out of place shows).
-std::string patterned(size_t n) {
-    std::string bytes(n, '\0');
-    for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>(i % 251);
-    return bytes;
-}
-
 TEST(TcpReceive, ServesPiecesOfAnySizeAcrossReadAheadRefills) {
     const std::string sent = patterned(3 * kTcpReceiveAheadSize + 1234);
     const int32_t pieceCycles[][4] = {
@@ -278,8 +280,7 @@ TEST(TcpReceive, ServesPiecesOfAnySizeAcrossReadAheadRefills) {
 TEST(TcpReceive, ReportsTimeOutAndEndOfStreamOnlyOnceNothingIsLeft) {
     TraceCapture trace;
     PairedConnection p;
-    timeval tv{0, 100 * 1000};
-    ASSERT_EQ(setsockopt(p.conn.socket, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv), 0);
+    tcpSetTimeouts({1000, 100});
     ASSERT_EQ(send(p.peer, "0123456789", 10, 0), 10);
     unsigned char buf[4];
     EXPECT_EQ(tcpReceive(&p.conn, buf, 4), 4);
@@ -299,18 +300,18 @@ TEST(TcpReceive, ReportsTimeOutAndEndOfStreamOnlyOnceNothingIsLeft) {
     p.peer = -1;
     EXPECT_EQ(tcpReceive(&p.conn, buf, 4), 1) << "the byte read ahead comes before end of stream";
     EXPECT_EQ(tcpReceive(&p.conn, buf, 4), -1);
-}
-
-TEST(TcpReceive, ClosedConnectionHandsOutNothingReadAhead) {
-    PairedConnection p;
-    ASSERT_EQ(send(p.peer, "abcdef", 6, 0), 6);
-    unsigned char buf[2];
-    EXPECT_EQ(tcpReceive(&p.conn, buf, 2), 2);
-    tcpClose(&p.conn);
-    EXPECT_EQ(tcpReceive(&p.conn, buf, 2), -1);
+    tcpSetTimeouts({});
 }
 
 TEST(TcpOpen, FailuresLeaveTheirSentence) {
+    // A listener whose accept queue is full leaves further connects unanswered.
+    Listener full(0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        (void)connect(fillers.back(), reinterpret_cast<sockaddr*>(&full.a), sizeof full.a);
+    }
+    usleep(100 * 1000);
     std::string closedPort;
     {
         Listener gone;
@@ -323,39 +324,19 @@ TEST(TcpOpen, FailuresLeaveTheirSentence) {
     } cases[] = {
         {"127.0.0.1", closedPort, "Connection to 127.0.0.1 port " + closedPort + " was refused.\n"},
         {"BackupHost.invalid", "1500", "Unable to resolve hostname backuphost.invalid"},
+        {"127.0.0.1", full.port, "127.0.0.1 did not responsed in a resonable time.\n"},
     };
+    tcpSetTimeouts({300, 300});
     for (auto& c : cases) {
         SessionDesc session;
         std::string host = c.host;
         char error[kSmLastErrorSize] = "";
+        auto started = std::chrono::steady_clock::now();
         EXPECT_EQ(tcpOpen(host.data(), c.port.c_str(), &session, error, sizeof error), -1);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
         EXPECT_EQ(error, c.message);
         EXPECT_EQ(session.conn, nullptr);
     }
-}
-
-TEST(TcpOpen, ConnectGivesUpAfterTheTimeout) {
-    // A listener whose accept queue is full leaves further connects unanswered.
-    Listener server(0);
-    std::vector<int> fillers;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(std::stoi(server.port)));
-    for (int i = 0; i < 4; ++i) {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        (void)connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        fillers.push_back(fd);
-    }
-    usleep(100 * 1000);
-    tcpSetTimeouts({300, 300});
-    SessionDesc session;
-    char host[] = "127.0.0.1";
-    char error[kSmLastErrorSize] = "";
-    auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(tcpOpen(host, server.port.c_str(), &session, error, sizeof error), -1);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
-    EXPECT_STREQ(error, "127.0.0.1 did not responsed in a resonable time.\n");
     tcpSetTimeouts({});
     for (int fd : fillers) close(fd);
 }

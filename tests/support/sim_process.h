@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdint>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -78,7 +77,6 @@ class SimProcess {
     SimProcess& operator=(const SimProcess&) = delete;
 
     bool running() const { return port_ != 0; }
-    uint16_t port() const { return static_cast<uint16_t>(port_); }
     std::string portText() const { return std::to_string(port_); }
     std::string log() const {
         std::ostringstream text;
