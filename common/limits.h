@@ -45,9 +45,11 @@ inline constexpr int kSetupDeadlineSeconds = 60;
 // ...and the request's whole conversation with the server after this long.
 inline constexpr int kRequestDeadlineSeconds = 300;
 // A socket's time-out, once cut to what was left of the request, is kept for later operations
-// while it overshoots the request's end by less than this fraction of itself (a second of a
-// minute): setting it anew before every send and receive cost two system calls each.
+// while it overshoots the request's end by less than this fraction of itself, and never by more
+// than the second after it: setting it anew before every send and receive cost two system calls
+// each.
 inline constexpr int kDeadlineSlackDivisor = 64;
+inline constexpr int kDeadlineSlackMaxMillis = 1000;
 
 static_assert(kCredentialSize % 8 == 0, "the enciphered password block is whole DES blocks");
 static_assert(kResponseLineDropMax > kResponseLineMax);

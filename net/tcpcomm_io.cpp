@@ -21,8 +21,8 @@ bool waitAllowed(TcpConnection* conn) {
         TRACE("(%s, %i) The request has run out of time.\n", TRACE_AT);
         return false;
     }
-    if (wait > conn->waitMillis ||
-        conn->waitMillis - wait > conn->waitMillis / kDeadlineSlackDivisor) {
+    const int slack = std::min(conn->waitMillis / kDeadlineSlackDivisor, kDeadlineSlackMaxMillis);
+    if (wait > conn->waitMillis || conn->waitMillis - wait > slack) {
         sockSetIoTimeouts(conn->socket, wait);
         conn->waitMillis = wait;
     }
