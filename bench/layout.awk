@@ -1,15 +1,17 @@
 # Turns the linker's map of korproxy and the code blocks that requests ran into the linker script
 # front/korproxy_layout.ld. Run by bench/layout; see there.
 #
-# Input, in two files: the map (-Wl,-Map), then one block offset a line ("0x..." from the start of
-# the executable). Output: the script, on standard output.
+# Input, in two files: the map (-Wl,-Map), then the tracer's lines of each request ("SB ADDRESS"
+# for each block run), each request's lines after a line "run". The first block of a request is
+# the program's entry point, whose offset in the file is -v entry=0x...: that places the rest.
+# Output: the script, on standard output.
 #
-# A code section is placed at the front when a block ran in it, except a large one of which the
-# requests ran little (an extension's start-up function in a big module): placing it would bring
-# the rest of it along. The program's own code always goes to the front, and so does every variant
-# of a string function of the C library whose one variant ran: which variant runs depends on the
-# processor. So does the start-up code that sets up the kernel's shared page of clock functions
-# (the vDSO), which the tracer's processes do not have.
+# A code section is placed at the front when a block ran in it. (One that only a start-up function
+# of it ran still goes: left behind, it would cost a fault and the 64 KiB around it anyway.) The
+# program's own code always goes to the front, and so does every variant of a string function of
+# the C library whose one variant ran: which variant runs depends on the processor. So does the
+# start-up code that sets up the kernel's shared page of clock functions (the vDSO), which the
+# tracer's processes do not have.
 
 function hexval(text, i, c, value) {
     value = 0
@@ -57,8 +59,17 @@ FNR == NR {
     next
 }
 
-{
-    offset = hexval($1)
+$1 == "run" {
+    started = 0
+    next
+}
+
+$1 == "SB" {
+    if (!started) {
+        base = hexval($2) - hexval(entry)
+        started = 1
+    }
+    offset = hexval($2) - base
     lo = 1
     hi = count
     while (lo <= hi) {  # the sections are in address order in the map

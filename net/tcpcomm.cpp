@@ -150,9 +150,6 @@ int tcpOpen(char* address, const char* port, SessionDesc* session, char* errorTe
         writeConnectMessage(err, address, port, errorText, errorSize);
         return -1;
     }
-    const int wait = deadlineWaitMillis(gTimeouts.ioMillis);  // the first operation's, mostly
-    conn->waitMillis = wait > 0 ? wait : gTimeouts.ioMillis;
-    sockSetIoTimeouts(conn->socket, conn->waitMillis);
     TRACE("(%s, %i) Connected to client at address %s, port %s.\n", TRACE_AT, address, port);
     conn->closed = 0;
     session->conn = conn;

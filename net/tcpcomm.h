@@ -61,7 +61,7 @@ struct TcpConnection {
     unsigned char buffer[kTcpSendBufferSize];
     unsigned char* fill = buffer;  // the pending bytes run from buffer up to fill
     uint32_t lastError = 0;        // Windows Sockets number of the last failed socket call
-    int waitMillis = 0;            // the socket's send and receive time-out now
+    int waitMillis = 0;  // the socket's send and receive time-out now; 0 until the first sets it
     // Bytes read from the socket and not yet handed out: from ahead + aheadStart up to
     // ahead + aheadEnd. A receive takes from here first and reads the socket only when it is empty.
     size_t aheadStart = 0;

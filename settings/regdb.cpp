@@ -268,29 +268,26 @@ LONG layOut(sqlite3* db) {
     return rc;
 }
 
+// The journal mode that `pragma` (reading or setting it) answers with, in lower case; empty when
+// it cannot be read.
+std::string journalMode(sqlite3* db, const char* pragma) {
+    RegStmt stmt(db, pragma);
+    if (stmt.prepared() != SQLITE_OK || stmt.step() != SQLITE_ROW) return {};
+    const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
+    return name != nullptr ? name : "";
+}
+
 // Moves a store that keeps a write-ahead log to the rollback journal, and removes the log's two
 // files: a log file left beside the store would take every reader back to it. That takes the
 // store to itself: while another process has it open the log stays, and the next write tries
 // again. True when the store keeps the rollback journal.
 bool leaveWriteAheadLog(sqlite3* db) {
-    {
-        RegStmt mode(db, "PRAGMA journal_mode");
-        if (mode.prepared() != SQLITE_OK || mode.step() != SQLITE_ROW) return false;
-        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0));
-        if (name == nullptr || sqlite3_stricmp(name, "wal") != 0) return true;
-    }
+    const std::string mode = journalMode(db, "PRAGMA journal_mode");
+    if (mode != "wal") return !mode.empty();
     int keepWal = 0;
     (void)sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &keepWal);
     sqlite3_busy_timeout(db, 0);  // never wait for the readers: they may keep coming
-    bool left = false;
-    {
-        RegStmt rollback(db, "PRAGMA journal_mode = DELETE");
-        if (rollback.prepared() == SQLITE_OK && rollback.step() == SQLITE_ROW) {
-            const auto* name =
-                reinterpret_cast<const char*>(sqlite3_column_text(rollback.get(), 0));
-            left = name != nullptr && sqlite3_stricmp(name, "delete") == 0;
-        }
-    }
+    const bool left = journalMode(db, "PRAGMA journal_mode = DELETE") == "delete";
     sqlite3_busy_timeout(db, kRegBusyTimeoutMs);
     keepWal = left ? 0 : 1;
     (void)sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &keepWal);
