@@ -1,6 +1,6 @@
 // What the program needs of the operating system beyond the C and C++ libraries: secure random
 // bytes, wiping secrets, the computer's name, the process's streams and folder, the trace file's
-// opening, a file's stamp. One implementation per platform: platform_posix.cpp and
+// opening and appending, a file's stamp. One implementation per platform: platform_posix.cpp and
 // platform_win32.cpp.
 //
 // Owns no state. Never writes to standard output or to the trace.
@@ -31,10 +31,13 @@ void osWipe(void* buf, size_t len);
 // folder (Windows), the working folder becomes the program's own, where its pages lie.
 void osPrepareProcess();
 // Opens `path` for appending; a file that does not exist yet is created readable and writable by
-// its owner alone. Each single write of a line lands whole at the end even while other processes
-// append to the same file, and bytes are written unchanged. Returns the stream, or null when the
-// file cannot be opened.
+// its owner alone, and bytes are written unchanged. Returns the stream, or null when the file
+// cannot be opened.
 [[nodiscard]] FILE* osOpenPrivateAppend(const char* path);
+// Writes `size` bytes at the end of `file` (one from osOpenPrivateAppend, or a standard stream) as
+// one piece, even while other processes append to the same file: none of them writes over it or
+// into it. Its stdio buffer must be empty. A write that fails is given up silently.
+void osAppendWhole(FILE* file, const char* data, size_t size);
 
 // What a file is now, so that a long-lived process can tell whether it was written or replaced
 // since it last read it: equal stamps mean the same file with the same content, as far as the

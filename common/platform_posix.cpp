@@ -45,6 +45,20 @@ FILE* osOpenPrivateAppend(const char* path) {
     return file;
 }
 
+void osAppendWhole(FILE* file, const char* data, size_t size) {
+    // The file is opened with O_APPEND: the system puts each write at the end as one piece.
+    int fd = fileno(file);
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+}
+
 OsFileStamp osFileStamp(const char* path) {
     struct stat st {};
     if (stat(path, &st) != 0) return {};

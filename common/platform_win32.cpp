@@ -66,10 +66,11 @@ FILE* osOpenPrivateAppend(const char* path) {
             "D:P(A;;FA;;;OW)(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1, &owner, nullptr)) {
         security.lpSecurityDescriptor = owner;
     }
-    // A handle with append access only: the system puts every write at the end of the file as
-    // one piece, whatever other processes append meanwhile.
-    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &security,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Append access without write access, so that no write lands anywhere but at the end; read
+    // access because locking a range needs it (see osAppendWhole).
+    HANDLE file =
+        CreateFileA(path, FILE_APPEND_DATA | FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &security, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (owner != nullptr) LocalFree(owner);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_BINARY);
@@ -80,6 +81,35 @@ FILE* osOpenPrivateAppend(const char* path) {
     FILE* stream = _fdopen(fd, "ab");
     if (stream == nullptr) _close(fd);
     return stream;
+}
+
+namespace {
+
+// Far beyond any trace file's end, so that holding it never stands in the way of reading or
+// appending; within a signed 64-bit offset, which is where locks are kept on every system.
+constexpr DWORD kAppendLockHigh = 0x40000000;
+
+}  // namespace
+
+void osAppendWhole(FILE* file, const char* data, size_t size) {
+    // An append-only handle should put each write at the end as one piece, but not every
+    // implementation of the system does (the runtime seeks to the end and then writes, and a
+    // process between the two writes over it), so writers to one file take turns on a lock.
+    int fd = _fileno(file);
+    auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    OVERLAPPED at{};
+    at.OffsetHigh = kAppendLockHigh;
+    // Standard output and the console cannot be locked; nothing else appends to them.
+    bool locked = handle != INVALID_HANDLE_VALUE &&
+                  LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
+    while (size > 0) {
+        unsigned piece = size > INT_MAX ? INT_MAX : static_cast<unsigned>(size);
+        int n = _write(fd, data, piece);
+        if (n < 0) break;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    if (locked) UnlockFileEx(handle, 0, 1, 0, &at);
 }
 
 OsFileStamp osFileStamp(const char* path) {

@@ -1,9 +1,6 @@
 // see trace.h
 #include "common/trace.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdarg>
 #include <string>
 
@@ -13,18 +10,6 @@ namespace {
 
 // Most lines fit here; longer ones (a dumped page, a long query) take a heap buffer instead.
 constexpr int kStackLine = 1024;
-
-void writeWhole(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return;  // a trace that cannot be written is given up silently
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-}
 
 }  // namespace
 
@@ -50,5 +35,5 @@ void traceLine(const char* format, ...) {
     }
     va_end(again);
     fflush(traceFp);
-    writeWhole(fileno(traceFp), line, static_cast<size_t>(need));
+    osAppendWhole(traceFp, line, static_cast<size_t>(need));
 }

@@ -1,8 +1,8 @@
 // The process-wide trace: one optional plain-text stream that every subsystem writes lines to.
 //
 // Owns `traceFp` and the one function that writes a trace line. A line is formatted whole and then
-// handed to the file in a single write(2); the file is opened for appending, so requests running
-// side by side as separate processes never interleave within a line. Never opens or closes the
+// appended to the file in one piece (osAppendWhole), so requests running side by side as separate
+// processes never interleave within a line. Never opens or closes the
 // stream (the program entry does that) and never writes while `traceFp` is null.
 #pragma once
 
@@ -13,7 +13,7 @@
 // Null while tracing is off; a file opened for appending, or standard output during a replay.
 extern FILE* traceFp;
 
-// Formats one trace line and writes it to `traceFp` in one write; does nothing while it is null.
+// Formats one trace line and writes it to `traceFp` in one piece; does nothing while it is null.
 // Pending stdio output of the stream is flushed first, so the line keeps its place after whatever
 // was written to the same stream through stdio (the page, during a console replay).
 void traceLine(const char* format, ...) __attribute__((format(KORPROXY_PRINTF, 1, 2)));

@@ -96,7 +96,7 @@ expect refused "Connection to 127.0.0.1 port $refused was refused."
 # ends in a bare line feed as on Linux (a text-mode file would add a carriage return).
 cgi=(REQUEST_METHOD=GET "QUERY_STRING=SERVER=127.0.0.1:$port&URL=/" SCRIPT_NAME=/cgi-bin/velkproxy)
 pids=()
-for _ in 1 2 3 4; do
+for _ in 1 2 3 4 5 6 7 8; do
   win >/dev/null &
   pids+=($!)
 done
@@ -104,7 +104,7 @@ for p in "${pids[@]}"; do wait "$p" || fail "a run side by side failed"; done
 trace=$work/win/trace.txt
 runs=$(grep -o -- '<---------------------------------------------------->$' "$trace" | wc -l)
 entries=$(grep -oE 'Trace file entry generated at: [A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] [0-9:]{8} [0-9]{4}$' "$trace" | wc -l)
-[ "$runs" = 10 ] && [ "$entries" = 10 ] || fail "trace: $runs separators, $entries entry lines, not 10"
+[ "$runs" = 14 ] && [ "$entries" = 14 ] || fail "trace: $runs separators, $entries entry lines, not 14"
 grep -q '(tcpcomm, [0-9]*) Connected to client at address 127.0.0.1' "$trace" || fail "trace: no connect"
 
 cgi=()
