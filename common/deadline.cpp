@@ -10,9 +10,8 @@ using Clock = std::chrono::steady_clock;
 
 RequestLimits gLimits;
 bool gRunning = false;
-bool gSetupDone = false;
-Clock::time_point gSetupEnd;
 Clock::time_point gRequestEnd;
+Clock::time_point gEnd;  // the request's end, or the set-up's while that is earlier and running
 
 }  // namespace
 
@@ -22,14 +21,13 @@ void deadlineSetLimits(RequestLimits limits) {
 
 void deadlineStart() {
     const Clock::time_point now = Clock::now();
-    gSetupEnd = now + std::chrono::milliseconds(gLimits.setupMillis);
     gRequestEnd = now + std::chrono::milliseconds(gLimits.totalMillis);
+    gEnd = std::min(now + std::chrono::milliseconds(gLimits.setupMillis), gRequestEnd);
     gRunning = true;
-    gSetupDone = false;
 }
 
 void deadlineSetupDone() {
-    gSetupDone = true;
+    gEnd = gRequestEnd;
 }
 
 void deadlineStop() {
@@ -38,9 +36,8 @@ void deadlineStop() {
 
 int deadlineWaitMillis(int operationMillis) {
     if (!gRunning) return operationMillis;
-    const Clock::time_point end = gSetupDone ? gRequestEnd : std::min(gSetupEnd, gRequestEnd);
     const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(gEnd - Clock::now()).count();
     if (left <= 0) return 0;
     return static_cast<int>(std::min<long long>(operationMillis, left));
 }

@@ -81,10 +81,8 @@ int runCommandLine(int argc, char** argv) {
 // fresh run would read, read again only when its source has changed since.
 struct Kept {
     std::optional<RegStoreHold> store;
-    bool productRead = false;
-    OsFileStamp product;
-    bool optionsRead = false;
-    RegStoreStamp optionsStamp;
+    std::optional<OsFileStamp> product;  // a missing file has a stamp too
+    RegStoreStamp optionsStamp;          // all zero until read, and then read again
     OptionsRecord options{};
 };
 Kept kept;
@@ -99,34 +97,36 @@ void refreshStore() {
 
 void refreshProductTexts() {
     OsFileStamp now = osFileStamp(kProductNameFile);
-    if (kept.productRead && now == kept.product) return;
+    if (kept.product == now) return;
     readProductNameFile();
     kept.product = now;
-    kept.productRead = true;
 }
 
 // The options as stored now; what this request changes in memory stays with this request.
 void refreshOptions() {
     // Taken before the read: a change that lands meanwhile is read again by the next request.
     RegStoreStamp now = regStoreStamp();
-    if (!kept.optionsRead || now == RegStoreStamp{} || now != kept.optionsStamp) {
+    if (now == RegStoreStamp{} || now != kept.optionsStamp) {
         kept.options = OptionsRecord{};
         (void)psReadDefaultFile(&kept.options);
         kept.optionsStamp = now;
-        kept.optionsRead = true;
     }
     *optsP = kept.options;
+}
+
+// Allocates the options record once; false, with the error page written, when it cannot be.
+bool haveOptionsRecord() {
+    if (optsP == nullptr) optsP = static_cast<OptionsRecord*>(calloc(1, sizeof(OptionsRecord)));
+    if (optsP != nullptr) return true;
+    printErrorPage("No Memory!", 0);
+    return false;
 }
 
 int runOnce(int argc, char** argv) {
     // The options now and the credentials later are read over one opening of the store.
     RegStoreHold store;
     readProductNameFile();
-    optsP = static_cast<OptionsRecord*>(calloc(1, sizeof(OptionsRecord)));
-    if (optsP == nullptr) {
-        printErrorPage("No Memory!", 0);
-        return -1;
-    }
+    if (!haveOptionsRecord()) return -1;
     (void)psReadDefaultFile(optsP);
     startTrace(*optsP);
 
@@ -164,11 +164,7 @@ void closeTraceFile() {
 int korproxyServeRequest() {
     refreshStore();
     refreshProductTexts();
-    if (optsP == nullptr) optsP = static_cast<OptionsRecord*>(calloc(1, sizeof(OptionsRecord)));
-    if (optsP == nullptr) {
-        printErrorPage("No Memory!", 0);
-        return -1;
-    }
+    if (!haveOptionsRecord()) return -1;
     refreshOptions();
     startTrace(*optsP);
     int status = answerRequest();
@@ -179,8 +175,8 @@ int korproxyServeRequest() {
 void korproxyEndServing() {
     closeTraceFile();
     kept.store.reset();
-    kept.productRead = false;
-    kept.optionsRead = false;
+    kept.product.reset();
+    kept.optionsStamp = {};
 }
 
 int korproxyMain(int argc, char** argv) {

@@ -24,7 +24,8 @@ DWORD multiTextBytes(const void* data) {
 }
 
 // The walk shared by the two path functions: `step` opens or creates one level below the key in
-// hand. Intermediate keys are closed as soon as the next level is open or has failed.
+// hand with the access it is given; a level that refuses kRegLayerAccess is taken for reading.
+// Intermediate keys are closed as soon as the next level is open or has failed.
 template <typename Step>
 int walkPath(HKEY root, const char* path, HKEY* key, LONG* rc, Step step) {
     char work[kRegPathSize];
@@ -38,7 +39,8 @@ int walkPath(HKEY root, const char* path, HKEY* key, LONG* rc, Step step) {
         char* slash = strchr(component, '\\');
         if (slash != nullptr) *slash = '\0';
         HKEY next = nullptr;
-        *rc = step(current, component, &next);
+        *rc = step(current, component, kRegLayerAccess, &next);
+        if (*rc == ERROR_ACCESS_DENIED) *rc = step(current, component, KEY_READ, &next);
         if (current != root) (void)RegCloseKey(current);
         if (*rc != ERROR_SUCCESS) return 0;
         current = next;
@@ -53,24 +55,20 @@ int walkPath(HKEY root, const char* path, HKEY* key, LONG* rc, Step step) {
 }  // namespace
 
 int RegOpenPathEx(HKEY root, const char* path, HKEY* key, LONG* rc) {
-    return walkPath(root, path, key, rc, [](HKEY current, const char* name, HKEY* next) {
-        LONG code = ERROR_SUCCESS;
-        if (openRegKey(current, name, next, &code)) return ERROR_SUCCESS;
-        return code != ERROR_ACCESS_DENIED ? code : RegOpenKeyExA(current, name, 0, KEY_READ, next);
-    });
+    return walkPath(root, path, key, rc,
+                    [](HKEY current, const char* name, REGSAM access, HKEY* next) {
+                        return RegOpenKeyExA(current, name, 0, access, next);
+                    });
 }
 
 int RegCreatePathEx(HKEY root, const char* path, HKEY* key, LONG* rc) {
     *rc = ERROR_SUCCESS;
-    return walkPath(root, path, key, rc, [](HKEY current, const char* name, HKEY* next) {
-        auto level = [&](REGSAM access) {
+    return walkPath(
+        root, path, key, rc, [](HKEY current, const char* name, REGSAM access, HKEY* next) {
             DWORD disposition = 0;
             return RegCreateKeyExA(current, name, 0, const_cast<char*>(kRegKeyClass),
                                    REG_OPTION_NON_VOLATILE, access, nullptr, next, &disposition);
-        };
-        LONG code = level(kRegLayerAccess);
-        return code != ERROR_ACCESS_DENIED ? code : level(KEY_READ);
-    });
+        });
 }
 
 int getRegValue(HKEY key, const char* name, unsigned char* buffer, DWORD* type, DWORD* size,
