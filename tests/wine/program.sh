@@ -45,7 +45,8 @@ same() {
   shift
   win "$@" <"$input" >"$work/$name.win" || ws=$?
   lin "$@" <"$input" >"$work/$name.linux" || ls=$?
-  [ "$ws" = "$ls" ] || fail "$name: korproxy.exe ended with status $ws, the Linux program with $ls"
+  [ "$ws" = "$ls" ] || fail "$name: korproxy.exe ended with status $ws, the Linux program with $ls;" \
+    "korproxy.exe wrote $(wc -c <"$work/$name.win") bytes ($work/$name.*)"
   cmp "$work/$name.win" "$work/$name.linux" || fail "$name: the outputs differ ($work/$name.*)"
 }
 expect() { grep -qF -- "$2" "$work/$1.win" || fail "$1: no \"$2\" in $work/$1.win"; }
