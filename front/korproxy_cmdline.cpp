@@ -3,23 +3,41 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "common/limits.h"
 #include "common/platform.h"
 #include "common/textcopy.h"
 #include "common/trace.h"
 #include "front/korproxy.h"
+#include "front/korproxy_access.h"
 #include "front/korproxy_errpage.h"
 #include "front/korproxy_prodname.h"
 #include "front/korproxy_special.h"
 #include "settings/psopts.h"
 #include "settings/pssec.h"
+#include "settings/pswebusers.h"
 
 static constexpr const char kTraceSource[] = "korproxy";
 
 namespace {
 
-enum class Option { Uninstall, Post, Server, Port, CgiUrl, Trace, Id, Password, Request };
+enum class Option {
+    Uninstall,
+    Post,
+    ListWebUsers,
+    Remove,
+    Server,
+    Port,
+    CgiUrl,
+    Trace,
+    Id,
+    Password,
+    Request,
+    AllowServers,
+    SharedLogon,
+    WebUser,
+};
 
 struct OptionRule {
     const char* prefix;  // compared for its own length, case-sensitive
@@ -32,6 +50,8 @@ struct OptionRule {
 constexpr OptionRule kOptionRules[] = {
     {"-uninstall", "-uninstall", Option::Uninstall, false},
     {"-post", "-post", Option::Post, false},
+    {"-webUsers", "-webUsers", Option::ListWebUsers, false},
+    {"-remove", "-remove", Option::Remove, false},
     {"-tcps", "-tcps", Option::Server, true},
     {"-tcpp", "-tcpp", Option::Port, true},
     {"-cgiUrl", "-cgiUrl", Option::CgiUrl, true},
@@ -39,6 +59,9 @@ constexpr OptionRule kOptionRules[] = {
     {"-proxyI", "-proxyId", Option::Id, true},
     {"-proxyP", "-proxyPassword", Option::Password, true},
     {"-request", "-request", Option::Request, true},
+    {"-allowServers", "-allowServers", Option::AllowServers, true},
+    {"-sharedLogon", "-sharedLogon", Option::SharedLogon, true},
+    {"-webUser", "-webUser", Option::WebUser, true},
 };
 
 bool isOption(const char* argument, const OptionRule& rule) {
@@ -60,9 +83,12 @@ struct Scan {
     int* postFlag;
     char id[kCredentialSize] = {};
     char password[kCredentialSize] = {};
+    std::string webUser = {};  // -webUser: the pair of this web user instead of the shared one
     bool optionsChanged = false;
     bool uninstall = false;
     bool refused = false;
+    bool listWebUsers = false;
+    bool remove = false;
 
     ~Scan() {
         osWipe(id, sizeof id);
@@ -78,6 +104,33 @@ void takeValue(Scan& scan, const OptionRule& rule, char* field, size_t size, con
         "stored.\n",
         rule.name, size - 1);
     scan.refused = true;
+}
+
+void refuse(Scan& scan, const std::string& message) {
+    printf("ERROR: %s\n", message.c_str());
+    scan.refused = true;
+}
+
+void takeAllowedServers(Scan& scan, const char* value) {
+    std::string problem = allowedServersProblem(value);
+    if (!problem.empty()) return refuse(scan, problem + " Nothing has been stored.");
+    (void)copyTextFits(optsP->allowedServers, value);
+    scan.optionsChanged = true;
+}
+
+void takeSharedLogon(Scan& scan, const char* value) {
+    if (strcmp(value, "yes") != 0 && strcmp(value, "no") != 0) {
+        return refuse(scan, "-sharedLogon takes yes or no; nothing has been stored.");
+    }
+    (void)copyTextFits(optsP->sharedLogon, strcmp(value, "yes") == 0 ? "1" : "0");
+    scan.optionsChanged = true;
+}
+
+void takeWebUser(Scan& scan, const char* value) {
+    if (!psWebUserNameValid(value)) {
+        return refuse(scan, webUserNameRefusal(value) + " Nothing has been stored.");
+    }
+    scan.webUser = value;
 }
 
 void applyOption(Scan& scan, const OptionRule& rule, const char* value) {
@@ -114,6 +167,21 @@ void applyOption(Scan& scan, const OptionRule& rule, const char* value) {
         case Option::Request:
             takeValue(scan, rule, scan.request, scan.requestSize, value);
             break;
+        case Option::ListWebUsers:
+            scan.listWebUsers = true;
+            break;
+        case Option::Remove:
+            scan.remove = true;
+            break;
+        case Option::AllowServers:
+            takeAllowedServers(scan, value);
+            break;
+        case Option::SharedLogon:
+            takeSharedLogon(scan, value);
+            break;
+        case Option::WebUser:
+            takeWebUser(scan, value);
+            break;
     }
 }
 
@@ -142,6 +210,39 @@ bool scanArgument(Scan& scan, const char* argument) {
     return rule->option != Option::Uninstall;
 }
 
+void listWebUsers() {
+    std::vector<std::string> names;
+    if (psListWebUsers(&names) != 0) {
+        fputs("An error occured while reading the web users' logons.\n", stdout);
+        return;
+    }
+    for (const std::string& name : names) printf("%s\n", name.c_str());
+}
+
+// -webUser=NAME with -remove, or with an id and a password.
+void storeWebUser(const Scan& scan) {
+    const char* name = scan.webUser.c_str();
+    if (scan.remove) {
+        printf(deleteWebUserLogon(name) ? "The logon of the web user %s has been removed\n"
+                                        : "No logon is stored for the web user %s.\n",
+               name);
+        return;
+    }
+    if (scan.id[0] == '\0' || scan.password[0] == '\0') {
+        fputs("ERROR: -webUser needs -proxyId and -proxyPassword, or -remove.\n", stdout);
+        return;
+    }
+    int rc = storeWebUserLogon(name, scan.id, scan.password);
+    if (rc == 0) {
+        printf("The logon of the web user %s has been updated\n", name);
+    } else if (rc == kWebUserOtherSpelling) {
+        printf("ERROR: %s\n", kOtherSpellingRefusal);
+    } else {
+        printf("An error occured while updating the logon of the web user %s (rc = %i).\n", name,
+               rc);
+    }
+}
+
 void storeResults(Scan& scan) {
     if (scan.optionsChanged) {
         // An unset trace file is stored as tracing off.
@@ -151,6 +252,12 @@ void storeResults(Scan& scan) {
         } else {
             fputs("An error occured while updating the default options.\n", stdout);
         }
+    }
+    if (scan.listWebUsers) listWebUsers();
+    if (!scan.webUser.empty()) return storeWebUser(scan);
+    if (scan.remove) {
+        fputs("ERROR: -remove needs -webUser=<name>.\n", stdout);
+        return;
     }
     if (scan.id[0] != '\0' && scan.password[0] != '\0') {
         int rc = psUpdatePasswordFile(scan.id, scan.password);
@@ -165,7 +272,7 @@ void storeResults(Scan& scan) {
         if (!scan.optionsChanged) printf("Processing request (%s)\n", scan.request);
         return;
     }
-    if (!scan.optionsChanged) printUsage();
+    if (!scan.optionsChanged && !scan.listWebUsers) printUsage();
 }
 
 }  // namespace
@@ -190,6 +297,7 @@ void processOptions(int argc, char** argv, char* request, size_t requestSize, in
     }
     if (scan.uninstall) {
         TRACE("(%s, %d) Uninstalling the web proxy.", TRACE_AT);
+        psDeleteWebUsers();
         psDeletePasswordFile();
         psDeleteDefaultFile(1);
         return;
@@ -211,7 +319,7 @@ void printUsageTo(FILE* out) {
         "korproxy: the web administration proxy, command-line administration\n",
         noticeLine.c_str(),
     };
-    static const char* const usage[10] = {
+    static const char* const usage[] = {
         "Usage for korproxy: \n",
         "   -proxyId=<id>\n\tAdministrator id on the server\n\n",
         "   -proxyPassword=<password>\n\tAdministrator password on the server\n\n",
@@ -223,6 +331,15 @@ void printUsageTo(FILE* out) {
         "   \tSERVER=<http://velk.example.com:1500>&URL=<url> where <> denotes input\n"
         "\tinformation\n",
         "   -uninstall\n\tUninstall the web proxy.\n\n",
+        "   [-allowServers=<host[:port],...>]\n\tThe servers a request may name besides the "
+        "default "
+        "one;\n\tempty: any server\n\n",
+        "   [-sharedLogon=yes|no]\n\tWhether web users without a logon of their own log on with "
+        "the\n\tadministrator id\n\n",
+        "   [-webUser=<name> -proxyId=<id> -proxyPassword=<password>]\n\tStore a web user's own "
+        "logon on the server\n\n",
+        "   [-webUser=<name> -remove]\n\tRemove a web user's own logon\n\n",
+        "   [-webUsers]\n\tList the web users that have a logon of their own\n\n",
     };
     for (const char* piece : banner) {
         if (piece != nullptr) fputs(piece, out);

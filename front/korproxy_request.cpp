@@ -8,8 +8,10 @@
 
 #include "common/deadline.h"
 #include "common/limits.h"
+#include "common/textcopy.h"
 #include "common/trace.h"
 #include "front/korproxy.h"
+#include "front/korproxy_access.h"
 #include "front/korproxy_args.h"
 #include "front/korproxy_errpage.h"
 #include "front/korproxy_relay.h"
@@ -40,6 +42,13 @@ char* copyGetText(const RequestOrigin& origin, bool* zeroByte) {
 
 bool defaultServerSet() {
     return optsP != nullptr && optsP->server[0] != '\0' && optsP->port[0] != '\0';
+}
+
+// An open refused by the access rules: the page's message goes where a failed connect leaves its
+// own, and the caller writes it with code 0.
+int refuseOpen(SessionDesc* session, const std::string& message) {
+    (void)copyTextCut(session->lastError, message);
+    return kOpenRefused;
 }
 
 bool noDefaultServer() {
@@ -73,9 +82,14 @@ int openConnection(SessionDesc* session, char* address) {
         TRACE("(%s, %i) URL is null!", TRACE_AT);
         return -1;
     }
+    clearAccessRecord();
     // The deciphered password lives here only for the open, and is wiped when it is done.
     Credentials credentials;
-    int rc = psReadPasswordFile(credentials.id, credentials.password);
+    LogonSource logon = LogonSource::None;
+    std::string refusal;
+    int rc = readLogonPair(getenv("REMOTE_USER"), optsP, credentials.id, credentials.password,
+                           &logon, &refusal);
+    if (rc == kNoLogonAllowed) return refuseOpen(session, refusal);
     if (rc != 0) {
         TRACE("(%s, %i) Unable to read password file rc = %i", TRACE_AT, rc);
         return rc;
@@ -87,6 +101,7 @@ int openConnection(SessionDesc* session, char* address) {
         TRACE("(%s, %i) Dected // in url removing http://\n", TRACE_AT);
         host = slashes + 2;
     }
+    const std::string given = host;
     char* colon = strchr(host, ':');
     if (colon == nullptr) {
         TRACE("(%s, %i) Server ll address is null.\n", TRACE_AT);
@@ -94,11 +109,19 @@ int openConnection(SessionDesc* session, char* address) {
     }
     *colon = '\0';
     char* port = colon + 1;
+    // Before any name lookup: a server that is not allowed is never asked for.
+    if (!serverAllowed(optsP, host, port, given.c_str(), &refusal)) {
+        return refuseOpen(session, refusal);
+    }
     TRACE("(%s, %i) Opening a session with (%s):(%s)\n", TRACE_AT, host, port);
     deadlineStart();
     rc = smOpenSession(session, host, port, credentials.id, credentials.password);
     if (rc == 0) deadlineSetupDone();
     return rc;
+}
+
+void printOpenFailure(const SessionDesc* session, int rc) {
+    printErrorPage(session->lastError, rc == kOpenRefused ? 0 : rc);
 }
 
 bool refuseBrokenUrl(const char* url, bool zeroByte) {
@@ -188,7 +211,7 @@ int doGetRequest(const char* request) {
     int rc = openConnection(session.get(), address);
     TRACE("(%s, %i) openConnection return %i.\n", TRACE_AT, rc);
     if (rc != 0) {
-        printErrorPage(session->lastError, rc);
+        printOpenFailure(session.get(), rc);
         return -1;
     }
 
