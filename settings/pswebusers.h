@@ -27,7 +27,8 @@ enum class WebUserLookup {
 // Looks for the key of `name`; an unreadable store counts as none.
 [[nodiscard]] WebUserLookup psFindWebUser(const char* name);
 
-// The names of the web users with a key, in the store's order. Returns 0, or -1 when the list
+// The names of the web users with a key, in the store's order; a key that a replacement left set
+// aside counts for its web user, one still being written does not. Returns 0, or -1 when the list
 // cannot be read (no key at all is an empty list).
 [[nodiscard]] int psListWebUsers(std::vector<std::string>* names);
 
