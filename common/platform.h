@@ -28,7 +28,8 @@ void osWipe(void* buf, size_t len);
 [[nodiscard]] bool osComputerName(char* name, size_t capacity);
 // Prepares the process before it reads anything: standard input and output carry bytes unchanged
 // (no line-end translation either way), and where the web server may start the program in another
-// folder (Windows), the working folder becomes the program's own, where its pages lie.
+// folder (Windows), the working folder becomes the program's own, where its pages lie; a block of
+// kReturnedMemoryBytes or more goes back to the system when it is freed.
 void osPrepareProcess();
 // Opens `path` for appending; a file that does not exist yet is created readable and writable by
 // its owner alone, and bytes are written unchanged. Returns the stream, or null when the file

@@ -1,5 +1,6 @@
 // see platform.h: the POSIX side
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/limits.h"
 #include "common/platform.h"
 
 int osRandomBytes(void* buf, size_t len) {
@@ -35,7 +37,15 @@ bool osComputerName(char* name, size_t capacity) {
     return true;
 }
 
-void osPrepareProcess() {}  // the web server starts CGI programs in their folder
+// The web server starts CGI programs in their folder. The C library raises its own thresholds to
+// the largest block freed so far, so that a long-lived process would keep the memory of its
+// biggest page for good; fixed thresholds give a big block back when it is freed.
+void osPrepareProcess() {
+#if defined(__GLIBC__)
+    (void)mallopt(M_MMAP_THRESHOLD, static_cast<int>(kReturnedMemoryBytes));
+    (void)mallopt(M_TRIM_THRESHOLD, static_cast<int>(kReturnedMemoryBytes));
+#endif
+}
 
 FILE* osOpenPrivateAppend(const char* path) {
     int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/limits.h"
 #include "front/korproxy.h"
 #include "front/korproxy_fastcgi.h"
 
@@ -115,6 +116,20 @@ int answer(FCGX_Request& request, char** processEnv) {
     return status;
 }
 
+// Reads and drops what the request code left of the request's body, so that a kept connection
+// goes on at the start of the next request. False when more than kMaxUnreadBody is left: the
+// connection then ends with the request.
+bool drainInput(FCGX_Stream* in) {
+    char chunk[16384];
+    for (size_t dropped = 0; dropped <= kMaxUnreadBody;) {
+        size_t piece = std::min(sizeof chunk, kMaxUnreadBody + 1 - dropped);
+        int n = FCGX_GetStr(chunk, static_cast<int>(piece), in);
+        if (n <= 0) return true;
+        dropped += static_cast<size_t>(n);
+    }
+    return false;
+}
+
 }  // namespace
 
 bool fastcgiListening() {
@@ -133,6 +148,7 @@ int fastcgiServe() {
     while (stopAsked == 0 && FCGX_Accept_r(&request) == 0) {
         serving = 1;
         int status = answer(request, processEnv);
+        if (!drainInput(request.in)) request.keepConnection = 0;
         FCGX_SetExitStatus(status, request.out);
         FCGX_Finish_r(&request);
         serving = 0;
