@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <optional>
 #include <string>
 
@@ -122,6 +123,19 @@ bool haveOptionsRecord() {
     return false;
 }
 
+// Runs `answer`; when the C++ library finds no memory for it, the request ends with its error page.
+// Nothing of the page has been written by then: every writer of a page allocates nothing.
+template <typename Answer>
+int withinMemory(Answer answer) {
+    try {
+        return answer();
+    } catch (const std::exception&) {
+        closeTraceFile();
+        printErrorPage("Out of Memory!", 0);
+        return -1;
+    }
+}
+
 int runOnce(int argc, char** argv) {
     // The options now and the credentials later are read over one opening of the store.
     RegStoreHold store;
@@ -130,8 +144,10 @@ int runOnce(int argc, char** argv) {
     (void)psReadDefaultFile(optsP);
     startTrace(*optsP);
 
-    if (getenv("REQUEST_METHOD") == nullptr && argc > 1) return runCommandLine(argc, argv);
-    return answerRequest();
+    if (getenv("REQUEST_METHOD") == nullptr && argc > 1) {
+        return withinMemory([&] { return runCommandLine(argc, argv); });
+    }
+    return withinMemory(answerRequest);
 }
 
 }  // namespace
@@ -167,7 +183,7 @@ int korproxyServeRequest() {
     if (!haveOptionsRecord()) return -1;
     refreshOptions();
     startTrace(*optsP);
-    int status = answerRequest();
+    int status = withinMemory(answerRequest);
     writeProblems(stderr);
     return status;
 }

@@ -203,7 +203,12 @@ size_t removeServerHeaders(char* page, size_t count) {
 
 int relayPage(SessionDesc* session, const char* command) {
     size_t length = strlen(command);
-    (void)smSendCommand(session, command, static_cast<int32_t>(length));
+    // Only a command that could not be enciphered for want of memory is told apart: it never
+    // left, so no answer would come.
+    if (smSendCommand(session, command, static_cast<int32_t>(length)) == kSmOutOfMemory) {
+        printErrorPage("Out of Memory!", 0);
+        return 0;
+    }
     uint32_t amount = 0;
     int rc = smRecvResponse(session, &amount);
     TRACE("(%s, %i)Command Response rc = %i amount to recieve %lld\n", TRACE_AT, rc,

@@ -4,7 +4,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
+#include <new>
+#include <string_view>
 
 #include "common/deadline.h"
 #include "common/limits.h"
@@ -48,24 +51,31 @@ bool noDefaultServer() {
 
 }  // namespace
 
-std::string buildGetCommand(const char* url, const char* cgiUrl) {
-    std::string command = "HTML ";
-    command += orEmpty(url);
-    command += " PROXYURL=";
-    command += orEmpty(cgiUrl);
-    command += '\n';
+namespace {
+
+// The pieces joined in one block of their whole length; empty when there is no memory for it.
+std::string joinCommand(std::initializer_list<std::string_view> pieces) {
+    size_t length = 0;
+    for (std::string_view piece : pieces) length += piece.size();
+    std::string command;
+    try {
+        command.reserve(length);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+    for (std::string_view piece : pieces) command += piece;
     return command;
 }
 
+}  // namespace
+
+std::string buildGetCommand(const char* url, const char* cgiUrl) {
+    return joinCommand({"HTML ", orEmpty(url), " PROXYURL=", orEmpty(cgiUrl), "\n"});
+}
+
 std::string buildPostCommand(const char* url, const char* payload, const char* cgiUrl) {
-    std::string command = "HTML \"";
-    command += orEmpty(url);
-    command += "\" POST=\"";
-    command += orEmpty(payload);
-    command += "\" PROXYURL=";
-    command += orEmpty(cgiUrl);
-    command += '\n';
-    return command;
+    return joinCommand({"HTML \"", orEmpty(url), "\" POST=\"", orEmpty(payload),
+                        "\" PROXYURL=", orEmpty(cgiUrl), "\n"});
 }
 
 int openConnection(SessionDesc* session, char* address) {
@@ -118,6 +128,11 @@ const char* storedCgiUrl() {
 }
 
 int relayCommand(SessionDesc* session, const std::string& command) {
+    if (command.empty()) {
+        printErrorPage("Out of Memory!", 0);
+        (void)closeConnection(session);
+        return -1;
+    }
     TRACE(
         "We are open and ready to recieve data from the other side\nWith the following request "
         "(%s)",

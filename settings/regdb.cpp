@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "common/notice.h"
@@ -134,9 +135,9 @@ const char* failureReason(sqlite3* db, int sqliteCode) {
     return db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(sqliteCode);
 }
 
-std::string storePath() {
+const char* storePath() {
     const char* env = getenv("KORPROXY_REGISTRY");
-    return (env != nullptr && env[0] != '\0') ? std::string(env) : std::string(kRegDefaultStore);
+    return (env != nullptr && env[0] != '\0') ? env : kRegDefaultStore;
 }
 
 // Creates the missing folders above `path`, each 0700. Returns 0 or a code.
@@ -414,7 +415,9 @@ LONG regFail(sqlite3* db, int sqliteCode) {
     return code;
 }
 
-LONG regAcquire(RegNeed need, sqlite3** db) {
+namespace {
+
+LONG acquireShare(RegNeed need, sqlite3** db) {
     if (store.db == nullptr) {
         LONG rc = openStore(need);
         if (rc != ERROR_SUCCESS) return rc;
@@ -431,6 +434,17 @@ LONG regAcquire(RegNeed need, sqlite3** db) {
     return ERROR_SUCCESS;
 }
 
+}  // namespace
+
+LONG regAcquire(RegNeed need, sqlite3** db) {
+    // Opening keeps the store's path; without memory for it the operation fails with a code.
+    try {
+        return acquireShare(need, db);
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
 void regRelease() {
     if (store.shares > 0 && --store.shares == 0) {
         dropCached();
@@ -441,7 +455,7 @@ void regRelease() {
     }
 }
 
-LONG regRead(const std::function<LONG(sqlite3*)>& body) {
+LONG regRead(RegBody body) {
     sqlite3* db = nullptr;
     LONG rc = regAcquire(RegNeed::Read, &db);
     if (rc != ERROR_SUCCESS) return rc;
@@ -450,8 +464,7 @@ LONG regRead(const std::function<LONG(sqlite3*)>& body) {
     return rc;
 }
 
-LONG regChange(const char* function, const char* name, bool counts, RegNeed need,
-               const std::function<LONG(sqlite3*)>& body) {
+LONG regChange(const char* function, const char* name, bool counts, RegNeed need, RegBody body) {
     if (faultHook != nullptr) {
         LONG injected = faultHook(function, name != nullptr ? name : "");
         if (injected != ERROR_SUCCESS) {
