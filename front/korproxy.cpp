@@ -123,8 +123,9 @@ bool haveOptionsRecord() {
     return false;
 }
 
-// Runs `answer`; when the C++ library finds no memory for it, the request ends with its error page.
-// Nothing of the page has been written by then: every writer of a page allocates nothing.
+// Runs `answer`; when the C++ library finds no memory for it (or fails it in any other way), the
+// request ends with its error page. Nothing of a page has been written by then: every writer of a
+// page allocates nothing.
 template <typename Answer>
 int withinMemory(Answer answer) {
     try {
