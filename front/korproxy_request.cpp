@@ -49,10 +49,6 @@ bool noDefaultServer() {
     return optsP == nullptr || (optsP->server[0] == '\0' && optsP->port[0] == '\0');
 }
 
-}  // namespace
-
-namespace {
-
 // The pieces joined in one block of their whole length; empty when there is no memory for it.
 std::string joinCommand(std::initializer_list<std::string_view> pieces) {
     size_t length = 0;
