@@ -16,12 +16,12 @@ namespace fcgitest {
 
 inline constexpr int kClientWaitSeconds = 30;
 
-enum : uint8_t { kBegin = 1, kEnd = 3, kParams = 4, kStdin = 5, kStdout = 6, kStderr = 7 };
+enum : uint8_t { kBegin = 1, kEnd = 3, kParams = 4, kStdin = 5, kStdout = 6 };
 
 struct Answer {
     bool ended = false;  // the application ended the request (FCGI_END_REQUEST)
     uint32_t status = 0;
-    std::string out, err;
+    std::string out;
 };
 
 class Connection {
@@ -44,7 +44,6 @@ class Connection {
         if (fd_ >= 0) close(fd_);
     }
     Connection(const Connection&) = delete;
-    bool open() const { return fd_ >= 0; }
 
     // Sends one request (`env` as "NAME=value" parameters, `body` as its input) and reads its
     // answer to the end of the request.
@@ -118,7 +117,6 @@ class Connection {
         if (!readAll(&content, (byte(4) << 8 | byte(5)) + byte(6))) return false;
         content.resize(byte(4) << 8 | byte(5));
         if (byte(1) == kStdout) answer->out += content;
-        if (byte(1) == kStderr) answer->err += content;
         if (byte(1) == kEnd && content.size() >= 4) {
             answer->ended = true;
             for (int i = 0; i < 4; ++i) {
