@@ -50,6 +50,8 @@ TEST(CommandLine, Messages) {
         {{"-tcpp=1", "-proxyId=a", "-proxyPassword=" + std::string(64, 'p')},
          "ERROR: The value given with -proxyPassword is longer than 63 characters; nothing has "
          "been stored.\n"},
+        {{"-tcps=h", "-requireLogin=maybe"},
+         "ERROR: -requireLogin takes yes or no; nothing has been stored.\n"},
         {{"-request=" + std::string(5000, 'r')},
          "ERROR: The value given with -request is longer than 4999 characters; nothing has been "
          "stored.\n"},
