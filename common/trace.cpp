@@ -4,6 +4,8 @@
 #include <cstdarg>
 #include <string>
 
+#include "common/textcopy.h"
+
 FILE* traceFp = nullptr;
 
 namespace {
@@ -36,4 +38,12 @@ void traceLine(const char* format, ...) {
     va_end(again);
     fflush(traceFp);
     osAppendWhole(traceFp, line, static_cast<size_t>(need));
+}
+
+std::string traceText(std::string_view value) {
+    return traceOn() ? escapeControls(value) : std::string();
+}
+
+std::string traceText(const char* value) {
+    return traceText(std::string_view(value != nullptr ? value : "(null)"));
 }
