@@ -63,8 +63,8 @@ FILE* osOpenPrivateAppend(const char* path, const char** refusal) {
     int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0) {
         if (errno == ELOOP) return refuse(refusal, "it is a symbolic link");
-        if (errno == ENXIO)
-            return refuse(refusal, "it is not a regular file");  // a pipe, no reader
+        // A pipe that no one reads.
+        if (errno == ENXIO) return refuse(refusal, "it is not a regular file");
         return refuse(refusal, strerror(errno));
     }
     if (const char* reason = refusalOf(fd)) {
