@@ -4,6 +4,8 @@
 #include <cstdarg>
 #include <cstdlib>
 
+#include "common/textcopy.h"
+
 FILE* traceFp = nullptr;
 
 namespace {
@@ -40,4 +42,12 @@ void traceLine(const char* format, ...) {
     fflush(traceFp);
     osAppendWhole(traceFp, line, static_cast<size_t>(need));
     free(heapLine);
+}
+
+std::string traceText(std::string_view value) {
+    return traceOn() ? escapeControls(value) : std::string();
+}
+
+std::string traceText(const char* value) {
+    return traceText(std::string_view(value != nullptr ? value : "(null)"));
 }

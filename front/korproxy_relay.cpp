@@ -10,6 +10,7 @@
 
 #include "common/cpufeatures.h"
 #include "common/limits.h"
+#include "common/textcopy.h"
 #include "common/trace.h"
 #include "front/korproxy.h"
 #include "front/korproxy_errpage.h"
@@ -241,7 +242,7 @@ int relayPage(SessionDesc* session, const char* command) {
 
     TRACE("(%s, %i) Sending proxy meta tags.\n", TRACE_AT);
     fputs("Content-type: text/html\n", stdout);
-    fprintf(stdout, "Proxy: KORPROXY/%s\n\n\n", productVersion);
+    fprintf(stdout, "Proxy: KORPROXY/%s\n\n\n", escapeControls(productVersion).c_str());
     (void)removeServerHeaders(block->get(), static_cast<size_t>(count));
     TRACE("(%s, %i)recieved %i cleaned: %s\n", TRACE_AT, count, block->get());
     TRACE("(%s, %i)<-----------END--------------->\n", TRACE_AT);

@@ -87,7 +87,7 @@ int openConnection(SessionDesc* session, char* address) {
         return rc;
     }
     unescapeUrl(address);
-    TRACE("(%s, %i) Server URL is (%s)\n", TRACE_AT, address);
+    TRACE("(%s, %i) Server URL is (%s)\n", TRACE_AT, traceText(address).c_str());
     char* host = address;
     if (char* slashes = strstr(address, "//")) {
         TRACE("(%s, %i) Dected // in url removing http://\n", TRACE_AT);
@@ -100,7 +100,8 @@ int openConnection(SessionDesc* session, char* address) {
     }
     *colon = '\0';
     char* port = colon + 1;
-    TRACE("(%s, %i) Opening a session with (%s):(%s)\n", TRACE_AT, host, port);
+    TRACE("(%s, %i) Opening a session with (%s):(%s)\n", TRACE_AT, traceText(host).c_str(),
+          traceText(port).c_str());
     deadlineStart();
     rc = smOpenSession(session, host, port, credentials.id, credentials.password);
     if (rc == 0) deadlineSetupDone();
@@ -160,7 +161,7 @@ int doGetRequest(const char* request) {
         free(text);
     } else {
         bool pageWritten = false;
-        list.reset(buildArgList(text, &pageWritten));
+        list.reset(buildArgList(text, &pageWritten, origin.console ? nullptr : origin.rawText));
         if (!list) {
             free(text);
             if (!pageWritten) printErrorPage("Nothing was submitted for this request", 0);

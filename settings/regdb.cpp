@@ -140,6 +140,12 @@ const char* storePath() {
     return (env != nullptr && env[0] != '\0') ? env : kRegDefaultStore;
 }
 
+// The folder that holds `path`: "." for a bare name, "/" for a file at the top.
+std::string folderOf(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+}
+
 // Creates the missing folders above `path`, each 0700. Returns 0 or a code.
 LONG makeFolders(const std::string& path) {
     size_t slash = path.find_last_of('/');
@@ -170,8 +176,7 @@ LONG makeFolders(const std::string& path) {
 // gives the files it keeps beside the store the owner of the store.
 void giveToFolderOwner(int fd, const std::string& path) {
     if (geteuid() != 0) return;
-    size_t slash = path.find_last_of('/');
-    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    std::string folder = folderOf(path);
     struct stat st {};
     if (stat(folder.c_str(), &st) == 0 && fchown(fd, st.st_uid, st.st_gid) != 0) {
         TRACE("(%s, %d) settings store %s: cannot hand it to the folder's owner (errno %d).\n",
@@ -600,6 +605,10 @@ void regReleaseStore() {
 
 int regStoreShares() {
     return store.shares;
+}
+
+std::string regStoreFolder() {
+    return folderOf(storePath());
 }
 
 bool regHeldStoreMoved() {
