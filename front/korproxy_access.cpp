@@ -140,7 +140,8 @@ int readLogonPair(const char* webUser, const OptionsRecord* opts, char id[kCrede
         // would act as someone else without knowing it.
         int rc = psReadPairAt(psWebUserKeyPath(webUser).c_str(), id, password);
         if (rc != 0) return rc;
-        TRACE("(%s, %i) Logging on with the web user's own id (%s)\n", TRACE_AT, id);
+        TRACE("(%s, %i) Logging on with the web user's own id (%s)\n", TRACE_AT,
+              traceText(id).c_str());
         *source = record.logon = LogonSource::Own;
         return 0;
     }
