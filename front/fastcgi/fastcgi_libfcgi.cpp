@@ -166,8 +166,8 @@ int answer(FCGX_Request& request, char** processEnv) {
 // its request is read is closed by the library and the worker accepts the next one.
 int serveAsWorker() {
     if (FCGX_Init() != 0) return 1;
-    installWorkerSignals();  // after the library's start-up, which puts handlers of its own in
-                             // place
+    // After the library's start-up, which puts handlers of its own in place.
+    installWorkerSignals();
     FCGX_Request request;
     if (FCGX_InitRequest(&request, -1, 0) != 0) return 1;
     char** processEnv = environ;
@@ -233,9 +233,8 @@ class Pool {
 
     int becomeWorker() {
         // Ends with the first process, however that ends, rather than serve on unwatched.
-        pid_t first = parent_;
         (void)prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != first) return 0;
+        if (getppid() != parent_) return 0;
         (void)sigprocmask(SIG_SETMASK, &workerMask_, nullptr);
         return serveAsWorker();
     }

@@ -17,6 +17,27 @@
 #include "front_testing.h"
 #include "tests/support/sim_process.h"
 
+#include "front/korproxy_fastcgi.h"
+
+TEST(FastcgiWorkers, CountComesFromTheEnvironmentWithinItsBounds) {
+    const struct {
+        const char* text;
+        int count;
+    } cases[] = {{nullptr, kDefaultFastcgiWorkers},
+                 {"", kDefaultFastcgiWorkers},
+                 {"1", 1},
+                 {"40", 40},
+                 {"129", kMaxFastcgiWorkers},
+                 {"99999999999999999999", kMaxFastcgiWorkers},
+                 {"0", 0},
+                 {"-3", 0},
+                 {"4x", 0},
+                 {" 4", 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(fastcgiWorkerCount(c.text), c.count) << (c.text ? c.text : "(unset)");
+    }
+}
+
 #if KORPROXY_FASTCGI
 
 namespace {
