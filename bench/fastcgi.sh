@@ -114,7 +114,9 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
   echo "the 1 KiB page, $rounds rounds taken in turn; medians of the rounds. korproxy as FastCGI runs as"
   echo "\`deploy/lighttpd/korproxy-fastcgi.conf\` ships it (one program, its $workers workers); the CGI"
   echo "programs and the floor are started by mod_cgi for every request."
-  [ -z "${FASTCGI_DEB:-}" ] || echo "\"package\" is the program of $(basename "$FASTCGI_DEB") (SQLite and the C++ runtime shared), the others the static source build."
+  [ -z "${FASTCGI_DEB:-}" ] || echo "\"package\" is the program of $(basename "$FASTCGI_DEB"), which loads" \
+    "$(ldd "$work/debdir/korproxy" | awk '$1 ~ /^lib/ { printf "%s%s", n++ ? ", " : "", $1 }');" \
+    "the others are the source build ($(file -b "$cgi/korproxy" | grep -o 'static-pie linked\|dynamically linked'))."
   echo
   echo "| program | requests/s, 8 connections | × floor | median latency, 1 connection (ms) | × floor |"
   echo "|---|---|---|---|---|"
