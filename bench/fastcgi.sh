@@ -110,7 +110,8 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 {
   echo "Recorded $(date -u '+%Y-%m-%d %H:%M UTC') on: $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)," \
-    "$(nproc) cores; load average $load_before before the run, $load_after after. Through lighttpd,"
+    "$(nproc) cores$(grep -qw hypervisor /proc/cpuinfo && echo ', a virtual machine'), $(. /etc/os-release && echo "$PRETTY_NAME")," \
+    "$(c++ --version | head -n1); load average $load_before before the run, $load_after after. Through lighttpd,"
   echo "the 1 KiB page, $rounds rounds taken in turn; medians of the rounds. korproxy as FastCGI runs as"
   echo "\`deploy/lighttpd/korproxy-fastcgi.conf\` ships it (one program, its $workers workers); the CGI"
   echo "programs and the floor are started by mod_cgi for every request."
