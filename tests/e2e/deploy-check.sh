@@ -23,7 +23,9 @@ case $kind in *-fastcgi | *-fcgid) fastcgi=1 ;; esac
 
 work=$(mktemp -d /tmp/korproxy-deploy-XXXXXX)
 chmod 755 "$work"
-trap 'stack_stop; rm -rf "$work"' EXIT
+# fcgiwrap's children outlive their parent: the whole group is stopped.
+group=
+trap 'stack_stop; [ -z "$group" ] || kill -- -"$group" 2>/dev/null; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
 
 if [ -n "${2:-}" ]; then
@@ -140,7 +142,8 @@ nginx | nginx-fastcgi)
     sock="$work/fcgiwrap.sock" conf=korproxy.conf
     # As many children as the deployment's systemd drop-in gives fcgiwrap.
     children=$(sed -n 's/.* -c \([0-9]*\).*/\1/p' "$root/deploy/nginx/fcgiwrap.conf")
-    fcgiwrap -c "${children:?}" -s "unix:$sock" >"$work/fcgiwrap.log" 2>&1 &
+    setsid fcgiwrap -c "${children:?}" -s "unix:$sock" >"$work/fcgiwrap.log" 2>&1 &
+    group=$!
     STACK_PIDS+=($!)
   fi
   htpasswd -bc "$work/users" setup check-login 2>/dev/null
@@ -271,5 +274,5 @@ held_check() {
   fi
 }
 [ $fake = 1 ] || held_check
-[ $fails -eq 0 ] || { echo "$kind: $fails checks failed (logs in $work)"; trap - EXIT; stack_stop; exit 1; }
+[ $fails -eq 0 ] || { echo "$kind: $fails checks failed (logs in $work)"; trap - EXIT; stack_stop; [ -z "$group" ] || kill -- -"$group" 2>/dev/null; exit 1; }
 echo "$kind: deployment checks passed"
