@@ -24,6 +24,9 @@ OptionsRecord* optsP = nullptr;
 
 namespace {
 
+constexpr const char kNeedsWebLogin[] =
+    "This proxy needs a web login: configure the web server to ask for one.";
+
 // A stored trace file name that begins with these four letters switches tracing off.
 constexpr const char kNoTracePrefix[] = "null";
 
@@ -35,17 +38,31 @@ void startTrace(const OptionsRecord& opts) {
           opts.server, opts.port, opts.traceFile, opts.cgiUrl);
 }
 
+// With RequireLogin stored, a request the web server let through without its login is refused
+// before its query or body is looked at: the proxy would log on to the storage server with the
+// stored administrator id for whoever reached the web server.
+bool refusedWithoutLogin() {
+    if (optsP == nullptr || !psLoginRequired(*optsP)) return false;
+    const char* user = getenv("REMOTE_USER");
+    if (user != nullptr && user[0] != '\0') return false;
+    TRACE("(%s, %d) Request refused: RequireLogin is set and the web server signed no user in\n",
+          TRACE_AT);
+    printErrorPage(kNeedsWebLogin, 0);
+    return true;
+}
+
+// The request's answer by its method; the result is the request's status.
+int answerMethod(const char* method) {
+    if (strcmp(method, "POST") == 0) return refusedWithoutLogin() ? 0 : doPostRequest("");
+    if (strcmp(method, "GET") == 0) return refusedWithoutLogin() ? 0 : doGetRequest("");
+    // The method comes from the request line, so it is escaped before it joins the page.
+    std::string message = "Unsupported request type: " + htmlEscape(method);
+    printErrorPage(message.c_str(), 0);
+    return 0;
+}
+
 int runCgi(const char* method) {
-    int status = 0;
-    if (strcmp(method, "POST") == 0) {
-        status = doPostRequest("");
-    } else if (strcmp(method, "GET") == 0) {
-        status = doGetRequest("");
-    } else {
-        // The method comes from the request line, so it is escaped before it joins the page.
-        std::string message = "Unsupported request type: " + htmlEscape(method);
-        printErrorPage(message.c_str(), 0);
-    }
+    int status = answerMethod(method);
     closeTraceFile();
     return status;
 }

@@ -19,7 +19,18 @@ static constexpr const char kTraceSource[] = "korproxy";
 
 namespace {
 
-enum class Option { Uninstall, Post, Server, Port, CgiUrl, Trace, Id, Password, Request };
+enum class Option {
+    Uninstall,
+    Post,
+    Server,
+    Port,
+    CgiUrl,
+    Trace,
+    Id,
+    Password,
+    Request,
+    RequireLogin
+};
 
 struct OptionRule {
     const char* prefix;  // compared for its own length, case-sensitive
@@ -39,6 +50,7 @@ constexpr OptionRule kOptionRules[] = {
     {"-proxyI", "-proxyId", Option::Id, true},
     {"-proxyP", "-proxyPassword", Option::Password, true},
     {"-request", "-request", Option::Request, true},
+    {"-requireLogin", "-requireLogin", Option::RequireLogin, true},
 };
 
 bool isOption(const char* argument, const OptionRule& rule) {
@@ -80,6 +92,18 @@ void takeValue(Scan& scan, const OptionRule& rule, char* field, size_t size, con
     scan.refused = true;
 }
 
+// The stored text of -requireLogin=yes|no; any other value is refused.
+void takeLoginRule(Scan& scan, OptionsRecord& opts, const char* value) {
+    const char* stored = strcmp(value, "yes") == 0 ? "1" : strcmp(value, "no") == 0 ? "0" : nullptr;
+    if (stored == nullptr) {
+        printf("ERROR: -requireLogin takes yes or no; nothing has been stored.\n");
+        scan.refused = true;
+        return;
+    }
+    (void)copyTextFits(opts.requireLogin, stored);
+    scan.optionsChanged = true;
+}
+
 void applyOption(Scan& scan, const OptionRule& rule, const char* value) {
     OptionsRecord& opts = *optsP;
     switch (rule.option) {
@@ -113,6 +137,9 @@ void applyOption(Scan& scan, const OptionRule& rule, const char* value) {
             break;
         case Option::Request:
             takeValue(scan, rule, scan.request, scan.requestSize, value);
+            break;
+        case Option::RequireLogin:
+            takeLoginRule(scan, opts, value);
             break;
     }
 }
@@ -211,7 +238,7 @@ void printUsageTo(FILE* out) {
         "korproxy: the web administration proxy, command-line administration\n",
         noticeLine.c_str(),
     };
-    static const char* const usage[10] = {
+    static const char* const usage[] = {
         "Usage for korproxy: \n",
         "   -proxyId=<id>\n\tAdministrator id on the server\n\n",
         "   -proxyPassword=<password>\n\tAdministrator password on the server\n\n",
@@ -223,6 +250,7 @@ void printUsageTo(FILE* out) {
         "   \tSERVER=<http://velk.example.com:1500>&URL=<url> where <> denotes input\n"
         "\tinformation\n",
         "   -uninstall\n\tUninstall the web proxy.\n\n",
+        "   [-requireLogin=yes|no]\n\tRefuse every request that the web server did not sign in\n\n",
     };
     for (const char* piece : banner) {
         if (piece != nullptr) fputs(piece, out);

@@ -18,7 +18,6 @@
 #include "front/korproxy_template.h"
 #include "settings/psopts.h"
 #include "settings/pssec.h"
-#include "settings/regplatform.h"
 
 static constexpr const char kTraceSource[] = "korproxy";
 
@@ -221,20 +220,6 @@ int doSetupRequest(const char* rawText) {
 }
 
 int psUpdatePasswordFile(const char* id, const char* password) {
-    RegTransaction scope;
-    if (scope.begun() != ERROR_SUCCESS) {
-        TRACE("(%s, %i) psUpdatePasswordFile(): the store cannot be opened: Win32 RC = %d.\n",
-              TRACE_AT, static_cast<int>(scope.begun()));
-        return 1;
-    }
-    psDeletePasswordFile();
-    int rc = psWritePasswordFile(id, password);
-    if (rc != 0) return rc;  // the scope rolls back: the old pair stays
-    LONG committed = scope.commit();
-    if (committed != ERROR_SUCCESS) {
-        TRACE("(%s, %i) psUpdatePasswordFile(): the change was not stored: Win32 RC = %d.\n",
-              TRACE_AT, static_cast<int>(committed));
-        return 1;
-    }
-    return 0;
+    // The write replaces the stored pair whole, or leaves it as it was.
+    return psWritePasswordFile(id, password);
 }
