@@ -3,11 +3,12 @@
 // request on that socket, each one request at a time.
 //
 // Owns the pool (how many workers, their start, replacement and end), the accept loop, each
-// request's environment and standard streams, and the signal dispositions while the process
-// serves. Never decides a request's answer: each one is answered by korproxyServeRequest exactly
-// as a CGI run answers it. Never shuts down or closes the listening socket for the other
-// processes that share it. Where the program is built without the FastCGI library, standard input
-// is never taken for a listening socket.
+// request's environment and standard streams, the end of a request's body that the request left
+// unread on a kept connection, and the signal dispositions while the process serves. Never
+// decides a request's answer: each one is answered by korproxyServeRequest exactly as a CGI run
+// answers it. Never shuts down or closes the listening socket for the other processes that share
+// it. Where the program is built without the FastCGI library, standard input is never taken for
+// a listening socket.
 #pragma once
 
 // True when standard input is a listening socket: the program was started as a FastCGI

@@ -4,7 +4,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
+#include <new>
+#include <string_view>
 
 #include "common/deadline.h"
 #include "common/limits.h"
@@ -46,26 +49,29 @@ bool noDefaultServer() {
     return optsP == nullptr || (optsP->server[0] == '\0' && optsP->port[0] == '\0');
 }
 
-}  // namespace
-
-std::string buildGetCommand(const char* url, const char* cgiUrl) {
-    std::string command = "HTML ";
-    command += orEmpty(url);
-    command += " PROXYURL=";
-    command += orEmpty(cgiUrl);
-    command += '\n';
+// The pieces joined in one block of their whole length; empty when there is no memory for it.
+std::string joinCommand(std::initializer_list<std::string_view> pieces) {
+    size_t length = 0;
+    for (std::string_view piece : pieces) length += piece.size();
+    std::string command;
+    try {
+        command.reserve(length);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+    for (std::string_view piece : pieces) command += piece;
     return command;
 }
 
+}  // namespace
+
+std::string buildGetCommand(const char* url, const char* cgiUrl) {
+    return joinCommand({"HTML ", orEmpty(url), " PROXYURL=", orEmpty(cgiUrl), "\n"});
+}
+
 std::string buildPostCommand(const char* url, const char* payload, const char* cgiUrl) {
-    std::string command = "HTML \"";
-    command += orEmpty(url);
-    command += "\" POST=\"";
-    command += orEmpty(payload);
-    command += "\" PROXYURL=";
-    command += orEmpty(cgiUrl);
-    command += '\n';
-    return command;
+    return joinCommand({"HTML \"", orEmpty(url), "\" POST=\"", orEmpty(payload),
+                        "\" PROXYURL=", orEmpty(cgiUrl), "\n"});
 }
 
 int openConnection(SessionDesc* session, char* address) {
@@ -81,7 +87,7 @@ int openConnection(SessionDesc* session, char* address) {
         return rc;
     }
     unescapeUrl(address);
-    TRACE("(%s, %i) Server URL is (%s)\n", TRACE_AT, address);
+    TRACE("(%s, %i) Server URL is (%s)\n", TRACE_AT, traceText(address).c_str());
     char* host = address;
     if (char* slashes = strstr(address, "//")) {
         TRACE("(%s, %i) Dected // in url removing http://\n", TRACE_AT);
@@ -94,7 +100,8 @@ int openConnection(SessionDesc* session, char* address) {
     }
     *colon = '\0';
     char* port = colon + 1;
-    TRACE("(%s, %i) Opening a session with (%s):(%s)\n", TRACE_AT, host, port);
+    TRACE("(%s, %i) Opening a session with (%s):(%s)\n", TRACE_AT, traceText(host).c_str(),
+          traceText(port).c_str());
     deadlineStart();
     rc = smOpenSession(session, host, port, credentials.id, credentials.password);
     if (rc == 0) deadlineSetupDone();
@@ -118,6 +125,11 @@ const char* storedCgiUrl() {
 }
 
 int relayCommand(SessionDesc* session, const std::string& command) {
+    if (command.empty()) {
+        printErrorPage("Out of Memory!", 0);
+        (void)closeConnection(session);
+        return -1;
+    }
     TRACE(
         "We are open and ready to recieve data from the other side\nWith the following request "
         "(%s)",
@@ -149,7 +161,7 @@ int doGetRequest(const char* request) {
         free(text);
     } else {
         bool pageWritten = false;
-        list.reset(buildArgList(text, &pageWritten));
+        list.reset(buildArgList(text, &pageWritten, origin.console ? nullptr : origin.rawText));
         if (!list) {
             free(text);
             if (!pageWritten) printErrorPage("Nothing was submitted for this request", 0);

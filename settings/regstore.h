@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 using LONG = int32_t;
 using DWORD = uint32_t;
@@ -174,6 +175,9 @@ class RegStoreHold {
   private:
     bool held_;
 };
+
+// The folder of the store the environment names now; its owner is the user the store belongs to.
+[[nodiscard]] std::string regStoreFolder();
 
 // Whether the held store is no longer the one a new opening would reach: KORPROXY_REGISTRY now
 // names another file, or another file has replaced (or nothing is left of) the one held. False

@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
 
 // One key name component, and one value's data, at most.
 inline constexpr size_t kRegKeyNameMax = 255;
@@ -37,6 +38,11 @@ class RegStoreHold {
     RegStoreHold& operator=(const RegStoreHold&) = delete;
     [[nodiscard]] bool held() const { return false; }
 };
+
+// The registry belongs to the system: no folder's owner stands for it.
+[[nodiscard]] inline std::string regStoreFolder() {
+    return {};
+}
 
 // The registry tells no one what changed: nothing is held, and the all-zero stamp says so, so a
 // long-lived process reads the settings afresh for every request.

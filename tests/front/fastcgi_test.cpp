@@ -15,6 +15,7 @@
 #include "common/limits.h"
 
 #include "front_testing.h"
+#include "tests/support/fastcgi_client.h"
 #include "tests/support/sim_process.h"
 
 #include "front/korproxy_fastcgi.h"
@@ -54,12 +55,12 @@ struct Served {
     fronttest::Site site;
     FastcgiServer server;
     explicit Served(const std::vector<std::string>& commandLine, std::string asanOptions = "",
-                    const std::string& workers = "1")
+                    rlim_t addressSpace = 0, const std::string& workers = "1")
         : site(commandLine) {
         std::vector<std::string> env{"KORPROXY_REGISTRY=" + site.dir.file("registry.db"),
                                      "KORPROXY_WORKERS=" + workers};
         if (!asanOptions.empty()) env.push_back("ASAN_OPTIONS=" + asanOptions);
-        server = fronttest::startFastcgi(site.dir.path().string(), env);
+        server = fronttest::startFastcgi(site.dir.path().string(), env, addressSpace);
     }
     ~Served() {
         if (server.pid > 0) {
@@ -75,11 +76,12 @@ struct Served {
     }
 };
 
-long residentKib(pid_t pid) {
+// A figure of the process's memory in KiB ("VmRSS", "RssAnon"), -1 when there is none.
+long memoryKib(pid_t pid, const std::string& field) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+        if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
     }
     return -1;
 }
@@ -116,9 +118,9 @@ TEST(FastCGI, ThousandMixedRequestsAnswerAsCgiRunsDoWithoutGrowing) {
         size_t which = static_cast<size_t>(i) % queries.size();
         ProgramRun run = served.get(queries[which]);
         ASSERT_EQ(run.out, expected[which]) << "request " << i << ": " << queries[which];
-        if (i == 199) settled = residentKib(workers[0]);
+        if (i == 199) settled = memoryKib(workers[0], "VmRSS");
     }
-    long last = residentKib(workers[0]);
+    long last = memoryKib(workers[0], "VmRSS");
     EXPECT_GT(settled, 0);
     EXPECT_LE(last - settled, 512)
         << "resident KiB after 200 requests " << settled << ", after 1000 " << last;
@@ -188,100 +190,177 @@ TEST(FastCGI, BrowserGoneMidPageLeavesTheProcessServing) {
     EXPECT_NE(next.out.find("1024 bytes"), std::string::npos) << next.out;
 }
 
-// Connections that a server on 127.0.0.1:`port` holds open: requests waiting on it.
-int heldAt(const std::string& port) {
-    char suffix[8];
-    snprintf(suffix, sizeof suffix, ":%04X", std::stoi(port));
-    std::ifstream table("/proc/net/tcp");
-    int held = 0;
-    for (std::string line; std::getline(table, line);) {
-        std::istringstream fields(line);
-        std::string slot, local, remote, state;
-        fields >> slot >> local >> remote >> state;
-        if (local.ends_with(suffix) && state == "01") ++held;
-    }
-    return held;
-}
+// The sanitizer's shadow memory takes more address space than any limit here, and counts as the
+// process's own memory.
+#if !defined(__SANITIZE_ADDRESS__)
 
-TEST(FastCGI, PoolAnswersBesideRequestsHeldBySilentServersAndReplacesAWorkerThatDies) {
+// A request that runs out of memory anywhere on its road ends with its own error page, and the
+// same process goes on to serve the next request over the same connection.
+TEST(FastCGI, ARequestOutOfMemoryEndsWithItsPageAndTheNextIsServed) {
     SimProcess sim({});
-    auto silent = std::make_unique<SimProcess>(std::vector<std::string>{"--silent"});
-    ASSERT_TRUE(sim.running() && silent->running());
-    Served served({"-proxyId=admin", "-proxyPassword=secret", kProxyUrl}, "", "3");
-    const std::string heldQuery = "SERVER=127.0.0.1:" + silent->portText() + "&URL=/";
-    std::vector<std::thread> held;
-    for (int i = 0; i < 2; ++i) held.emplace_back([&] { (void)served.get(heldQuery); });
-    for (int waited = 0; heldAt(silent->portText()) < 2 && waited < 5000; waited += 10) {
-        poll(nullptr, 0, 10);
+    ASSERT_TRUE(sim.running());
+    Served served({"-proxyId=admin", "-proxyPassword=secret", kProxyUrl}, "", 96 << 20);
+    const std::string server = "SERVER=127.0.0.1:" + sim.portText();
+    const std::string huge(40 << 20, 'a');
+    const struct {
+        std::string query, page;
+    } cases[] = {
+        {server + "&URL=/" + huge, "Out of Memory!"},  // the command text
+        {"SETUP=SETUP&ID=" + huge, "Out of Memory!"},  // the setup form's fields
+    };
+    fcgitest::Connection connection(served.server.socket);
+    for (const auto& c : cases) {
+        std::vector<std::string> env = served.env(c.query);
+        env.push_back("REMOTE_USER=admin");
+        fcgitest::Answer answer = connection.request(env, "");
+        EXPECT_NE(answer.out.find(c.page), std::string::npos) << c.page << "\n" << answer.out;
+        answer = connection.request(served.env(server + "&URL=/size/1024"), "");
+        EXPECT_NE(answer.out.find("1024 bytes"), std::string::npos) << c.page << "\n" << answer.out;
     }
-    EXPECT_EQ(heldAt(silent->portText()), 2);
-    auto started = steady_clock::now();
-    ProgramRun page = served.get("SERVER=127.0.0.1:" + sim.portText() + "&URL=/size/1024");
-    EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(2));
-    EXPECT_NE(page.out.find("1024 bytes"), std::string::npos) << page.out;
-    silent.reset();  // the held requests end with their error pages
-    for (std::thread& t : held) t.join();
-
-    const std::vector<pid_t> before = fronttest::fastcgiWorkers(served.server.pid, 3);
-    ASSERT_EQ(before.size(), 3u);
-    kill(before[0], SIGKILL);
-    std::vector<pid_t> after;
-    for (int waited = 0; waited < 5000; waited += 10) {
-        after = fronttest::fastcgiWorkers(served.server.pid, 3);
-        if (std::find(after.begin(), after.end(), before[0]) == after.end()) break;
-        poll(nullptr, 0, 10);
-    }
-    EXPECT_EQ(after.size(), 3u);
-    EXPECT_EQ(std::find(after.begin(), after.end(), before[0]), after.end()) << "not replaced";
 }
 
-// Two processes share one listening socket, as spawn-fcgi -F or a systemd socket unit have it:
-// the one stopped while idle ends at once, and the other goes on answering.
-TEST(FastCGI, StoppedProcessLeavesTheSharedSocketToTheOther) {
-    fronttest::Site site;
-    const std::string dir = site.dir.path().string();
-    const std::string socketPath = dir + ".sock";
-    int fd = fronttest::listenAt(socketPath);
-    ASSERT_GE(fd, 0);
-    const std::vector<std::string> env{"KORPROXY_REGISTRY=" + site.dir.file("registry.db")};
-    FastcgiServer first{fronttest::startFastcgiOn(fd, dir, env), socketPath};
-    FastcgiServer second{fronttest::startFastcgiOn(fd, dir, env), socketPath};
-    close(fd);
-    ASSERT_EQ(fronttest::fastcgiWorkers(first.pid, 1).size(), 1u);
-    ASSERT_EQ(fronttest::fastcgiWorkers(second.pid, 1).size(), 1u);
-    auto started = steady_clock::now();
-    kill(first.pid, SIGTERM);
-    EXPECT_EQ(fronttest::awaitEnd(first.pid), 0);
-    EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(2));
-    for (int i = 0; i < 3; ++i) {
-        ProgramRun run = fronttest::runFastcgiRequest(second, {"REQUEST_METHOD=GET", env[0]});
-        EXPECT_NE(run.out.find("Content-type: text/html"), std::string::npos) << run.out;
+// Big pages come and go; the idle worker gives their memory back to the system.
+TEST(FastCGI, IdleProcessKeepsNoPageMemory) {
+    SimProcess sim({});
+    ASSERT_TRUE(sim.running());
+    Served served({"-proxyId=admin", "-proxyPassword=secret", kProxyUrl});
+    const std::string page = "SERVER=127.0.0.1:" + sim.portText() + "&URL=/size/";
+    for (const char* size : {"31457280", "26214400"}) {
+        EXPECT_EQ(served.get(page + size).status, 0) << size;
     }
-    EXPECT_EQ(fronttest::stopFastcgi(second), 0);
+    const std::vector<pid_t> workers = fronttest::fastcgiWorkers(served.server.pid, 1);
+    ASSERT_EQ(workers.size(), 1u);
+    long idle = memoryKib(workers[0], "RssAnon");
+    EXPECT_GT(idle, 0);
+    EXPECT_LE(idle, 4096);
 }
 
-// A web server that sends the start of a request's parameters and then nothing holds the only
-// worker for the read time-out, not for ever.
-TEST(FastCGI, WebServerSilentMidRequestFreesTheWorkerAfterTheReadTimeOut) {
+#endif
+
+// A body the program leaves unread is read to its end before the request ends, so the next
+// request on a kept connection is read from its start; past the bound, the connection ends.
+TEST(FastCGI, UnreadBodyIsDrainedBeforeTheNextRequestOnAKeptConnection) {
     Served served({});
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    served.server.socket.copy(address.sun_path, sizeof address.sun_path - 1);
-    int conn = socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_EQ(connect(conn, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    // A responder's begin record, then a parameters record announcing 100 bytes, with 5 of them.
-    const unsigned char half[] = {1, 1, 0, 1, 0, 8, 0,   0, 0, 1,  0, 0,   0,   0,  0,
-                                  0, 1, 4, 0, 1, 0, 100, 0, 0, 14, 3, 'R', 'E', 'Q'};
-    ASSERT_EQ(write(conn, half, sizeof half), static_cast<ssize_t>(sizeof half));
-    auto started = steady_clock::now();
-    pollfd closed{conn, POLLIN, 0};
-    ASSERT_EQ(poll(&closed, 1, (kFastcgiReadTimeoutSeconds + 10) * 1000), 1) << "still held";
-    char byte;
-    EXPECT_EQ(read(conn, &byte, 1), 0);
-    EXPECT_GE(steady_clock::now() - started, std::chrono::seconds(kFastcgiReadTimeoutSeconds - 1));
-    close(conn);
-    EXPECT_NE(served.get("").out.find("Content-type: text/html"), std::string::npos);
-}
+    const std::string over(kMaxPostBody + 10, 'x');
+    const struct {
+        std::string body, length, page;
+        bool kept;
+    } cases[] = {
+        {"SERVER=h&URL=/&a=1&b=2", "5", "A blank post was submitted", true},
+        {over, std::to_string(over.size()), "Request body too large", true},
+        {std::string(kMaxUnreadBody + 65536, 'x'), "9", "A blank post was submitted", false},
+    };
+    const std::vector<std::string> jump = served.env("JUMP=1");
+    for (const auto& c : cases) {
+        auto connection = std::make_unique<fcgitest::Connection>(served.server.socket);
+        fcgitest::Answer answer =
+            connection->request({"REQUEST_METHOD=POST", "CONTENT_LENGTH=" + c.length}, c.body);
+        EXPECT_NE(answer.out.find(c.page), std::string::npos) << c.page << "\n" << answer.out;
+        answer = connection->request(jump, "");
+        EXPECT_EQ(answer.ended, c.kept) << c.page;
+        if (!c.kept) {
+            connection.reset();  // one process serves one connection at a time
+            answer = fcgitest::Connection(served.server.socket).request(jump, "");
+        }
+        EXPECT_NE(answer.out.find("<FORM"), std::string::npos) << c.page << "\n" << answer.out;
+    }
+
+    // Connections that a server on 127.0.0.1:`port` holds open: requests waiting on it.
+    int heldAt(const std::string& port) {
+        char suffix[8];
+        snprintf(suffix, sizeof suffix, ":%04X", std::stoi(port));
+        std::ifstream table("/proc/net/tcp");
+        int held = 0;
+        for (std::string line; std::getline(table, line);) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state;
+            fields >> slot >> local >> remote >> state;
+            if (local.ends_with(suffix) && state == "01") ++held;
+        }
+        return held;
+    }
+
+    TEST(FastCGI, PoolAnswersBesideRequestsHeldBySilentServersAndReplacesAWorkerThatDies) {
+        SimProcess sim({});
+        auto silent = std::make_unique<SimProcess>(std::vector<std::string>{"--silent"});
+        ASSERT_TRUE(sim.running() && silent->running());
+        Served served({"-proxyId=admin", "-proxyPassword=secret", kProxyUrl}, "", 0, "3");
+        const std::string heldQuery = "SERVER=127.0.0.1:" + silent->portText() + "&URL=/";
+        std::vector<std::thread> held;
+        for (int i = 0; i < 2; ++i) held.emplace_back([&] { (void)served.get(heldQuery); });
+        for (int waited = 0; heldAt(silent->portText()) < 2 && waited < 5000; waited += 10) {
+            poll(nullptr, 0, 10);
+        }
+        EXPECT_EQ(heldAt(silent->portText()), 2);
+        auto started = steady_clock::now();
+        ProgramRun page = served.get("SERVER=127.0.0.1:" + sim.portText() + "&URL=/size/1024");
+        EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(2));
+        EXPECT_NE(page.out.find("1024 bytes"), std::string::npos) << page.out;
+        silent.reset();  // the held requests end with their error pages
+        for (std::thread& t : held) t.join();
+
+        const std::vector<pid_t> before = fronttest::fastcgiWorkers(served.server.pid, 3);
+        ASSERT_EQ(before.size(), 3u);
+        kill(before[0], SIGKILL);
+        std::vector<pid_t> after;
+        for (int waited = 0; waited < 5000; waited += 10) {
+            after = fronttest::fastcgiWorkers(served.server.pid, 3);
+            if (std::find(after.begin(), after.end(), before[0]) == after.end()) break;
+            poll(nullptr, 0, 10);
+        }
+        EXPECT_EQ(after.size(), 3u);
+        EXPECT_EQ(std::find(after.begin(), after.end(), before[0]), after.end()) << "not replaced";
+    }
+
+    // Two processes share one listening socket, as spawn-fcgi -F or a systemd socket unit have it:
+    // the one stopped while idle ends at once, and the other goes on answering.
+    TEST(FastCGI, StoppedProcessLeavesTheSharedSocketToTheOther) {
+        fronttest::Site site;
+        const std::string dir = site.dir.path().string();
+        const std::string socketPath = dir + ".sock";
+        int fd = fronttest::listenAt(socketPath);
+        ASSERT_GE(fd, 0);
+        const std::vector<std::string> env{"KORPROXY_REGISTRY=" + site.dir.file("registry.db")};
+        FastcgiServer first{fronttest::startFastcgiOn(fd, dir, env), socketPath};
+        FastcgiServer second{fronttest::startFastcgiOn(fd, dir, env), socketPath};
+        close(fd);
+        ASSERT_EQ(fronttest::fastcgiWorkers(first.pid, 1).size(), 1u);
+        ASSERT_EQ(fronttest::fastcgiWorkers(second.pid, 1).size(), 1u);
+        auto started = steady_clock::now();
+        kill(first.pid, SIGTERM);
+        EXPECT_EQ(fronttest::awaitEnd(first.pid), 0);
+        EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(2));
+        for (int i = 0; i < 3; ++i) {
+            ProgramRun run = fronttest::runFastcgiRequest(second, {"REQUEST_METHOD=GET", env[0]});
+            EXPECT_NE(run.out.find("Content-type: text/html"), std::string::npos) << run.out;
+        }
+        EXPECT_EQ(fronttest::stopFastcgi(second), 0);
+    }
+
+    // A web server that sends the start of a request's parameters and then nothing holds the only
+    // worker for the read time-out, not for ever.
+    TEST(FastCGI, WebServerSilentMidRequestFreesTheWorkerAfterTheReadTimeOut) {
+        Served served({});
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        served.server.socket.copy(address.sun_path, sizeof address.sun_path - 1);
+        int conn = socket(AF_UNIX, SOCK_STREAM, 0);
+        ASSERT_EQ(connect(conn, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        // A responder's begin record, then a parameters record announcing 100 bytes, with 5 of
+        // them.
+        const unsigned char half[] = {1, 1, 0, 1, 0, 8, 0,   0, 0, 1,  0, 0,   0,   0,  0,
+                                      0, 1, 4, 0, 1, 0, 100, 0, 0, 14, 3, 'R', 'E', 'Q'};
+        ASSERT_EQ(write(conn, half, sizeof half), static_cast<ssize_t>(sizeof half));
+        auto started = steady_clock::now();
+        pollfd closed{conn, POLLIN, 0};
+        ASSERT_EQ(poll(&closed, 1, (kFastcgiReadTimeoutSeconds + 10) * 1000), 1) << "still held";
+        char byte;
+        EXPECT_EQ(read(conn, &byte, 1), 0);
+        EXPECT_GE(steady_clock::now() - started,
+                  std::chrono::seconds(kFastcgiReadTimeoutSeconds - 1));
+        close(conn);
+        EXPECT_NE(served.get("").out.find("Content-type: text/html"), std::string::npos);
+    }
 
 }  // namespace
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -85,8 +86,10 @@ inline int listenAt(const std::string& path) {
 
 // Starts korproxy in `dir` as a FastCGI application on the listening socket `fd` (the caller's
 // stays open): the socket as its standard input, only `env` in its environment (one worker unless
-// `env` says otherwise), standard error shared with the test.
-inline pid_t startFastcgiOn(int fd, const std::string& dir, std::vector<std::string> env) {
+// `env` says otherwise), standard error shared with the test, and its address space limited to
+// `addressSpace` bytes when that is not 0.
+inline pid_t startFastcgiOn(int fd, const std::string& dir, std::vector<std::string> env,
+                            rlim_t addressSpace = 0) {
     if (std::none_of(env.begin(), env.end(),
                      [](const std::string& e) { return e.starts_with("KORPROXY_WORKERS="); })) {
         env.push_back("KORPROXY_WORKERS=1");
@@ -99,18 +102,21 @@ inline pid_t startFastcgiOn(int fd, const std::string& dir, std::vector<std::str
         int null = open("/dev/null", O_WRONLY);
         dup2(null, STDOUT_FILENO);
         if (chdir(dir.c_str()) != 0) _exit(126);
+        const rlimit limit{addressSpace, addressSpace};
+        if (addressSpace != 0 && setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
         _exit(program.exec());
     }
     return pid;
 }
 
 // Starts korproxy in `dir` on a fresh listening socket beside the folder.
-inline FastcgiServer startFastcgi(const std::string& dir, std::vector<std::string> env) {
+inline FastcgiServer startFastcgi(const std::string& dir, std::vector<std::string> env,
+                                  rlim_t addressSpace = 0) {
     FastcgiServer server;
     server.socket = dir + ".sock";
     int fd = listenAt(server.socket);
     if (fd < 0) return server;
-    server.pid = startFastcgiOn(fd, dir, std::move(env));
+    server.pid = startFastcgiOn(fd, dir, std::move(env), addressSpace);
     close(fd);
     return server;
 }
