@@ -264,103 +264,102 @@ TEST(FastCGI, UnreadBodyIsDrainedBeforeTheNextRequestOnAKeptConnection) {
         }
         EXPECT_NE(answer.out.find("<FORM"), std::string::npos) << c.page << "\n" << answer.out;
     }
+}
 
-    // Connections that a server on 127.0.0.1:`port` holds open: requests waiting on it.
-    int heldAt(const std::string& port) {
-        char suffix[8];
-        snprintf(suffix, sizeof suffix, ":%04X", std::stoi(port));
-        std::ifstream table("/proc/net/tcp");
-        int held = 0;
-        for (std::string line; std::getline(table, line);) {
-            std::istringstream fields(line);
-            std::string slot, local, remote, state;
-            fields >> slot >> local >> remote >> state;
-            if (local.ends_with(suffix) && state == "01") ++held;
-        }
-        return held;
+// Connections that a server on 127.0.0.1:`port` holds open: requests waiting on it.
+int heldAt(const std::string& port) {
+    char suffix[8];
+    snprintf(suffix, sizeof suffix, ":%04X", std::stoi(port));
+    std::ifstream table("/proc/net/tcp");
+    int held = 0;
+    for (std::string line; std::getline(table, line);) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        if (local.ends_with(suffix) && state == "01") ++held;
     }
+    return held;
+}
 
-    TEST(FastCGI, PoolAnswersBesideRequestsHeldBySilentServersAndReplacesAWorkerThatDies) {
-        SimProcess sim({});
-        auto silent = std::make_unique<SimProcess>(std::vector<std::string>{"--silent"});
-        ASSERT_TRUE(sim.running() && silent->running());
-        Served served({"-proxyId=admin", "-proxyPassword=secret", kProxyUrl}, "", 0, "3");
-        const std::string heldQuery = "SERVER=127.0.0.1:" + silent->portText() + "&URL=/";
-        std::vector<std::thread> held;
-        for (int i = 0; i < 2; ++i) held.emplace_back([&] { (void)served.get(heldQuery); });
-        for (int waited = 0; heldAt(silent->portText()) < 2 && waited < 5000; waited += 10) {
-            poll(nullptr, 0, 10);
-        }
-        EXPECT_EQ(heldAt(silent->portText()), 2);
-        auto started = steady_clock::now();
-        ProgramRun page = served.get("SERVER=127.0.0.1:" + sim.portText() + "&URL=/size/1024");
-        EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(2));
-        EXPECT_NE(page.out.find("1024 bytes"), std::string::npos) << page.out;
-        silent.reset();  // the held requests end with their error pages
-        for (std::thread& t : held) t.join();
-
-        const std::vector<pid_t> before = fronttest::fastcgiWorkers(served.server.pid, 3);
-        ASSERT_EQ(before.size(), 3u);
-        kill(before[0], SIGKILL);
-        std::vector<pid_t> after;
-        for (int waited = 0; waited < 5000; waited += 10) {
-            after = fronttest::fastcgiWorkers(served.server.pid, 3);
-            if (std::find(after.begin(), after.end(), before[0]) == after.end()) break;
-            poll(nullptr, 0, 10);
-        }
-        EXPECT_EQ(after.size(), 3u);
-        EXPECT_EQ(std::find(after.begin(), after.end(), before[0]), after.end()) << "not replaced";
+TEST(FastCGI, PoolAnswersBesideRequestsHeldBySilentServersAndReplacesAWorkerThatDies) {
+    SimProcess sim({});
+    auto silent = std::make_unique<SimProcess>(std::vector<std::string>{"--silent"});
+    ASSERT_TRUE(sim.running() && silent->running());
+    Served served({"-proxyId=admin", "-proxyPassword=secret", kProxyUrl}, "", 0, "3");
+    const std::string heldQuery = "SERVER=127.0.0.1:" + silent->portText() + "&URL=/";
+    std::vector<std::thread> held;
+    for (int i = 0; i < 2; ++i) held.emplace_back([&] { (void)served.get(heldQuery); });
+    for (int waited = 0; heldAt(silent->portText()) < 2 && waited < 5000; waited += 10) {
+        poll(nullptr, 0, 10);
     }
+    EXPECT_EQ(heldAt(silent->portText()), 2);
+    auto started = steady_clock::now();
+    ProgramRun page = served.get("SERVER=127.0.0.1:" + sim.portText() + "&URL=/size/1024");
+    EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(2));
+    EXPECT_NE(page.out.find("1024 bytes"), std::string::npos) << page.out;
+    silent.reset();  // the held requests end with their error pages
+    for (std::thread& t : held) t.join();
 
-    // Two processes share one listening socket, as spawn-fcgi -F or a systemd socket unit have it:
-    // the one stopped while idle ends at once, and the other goes on answering.
-    TEST(FastCGI, StoppedProcessLeavesTheSharedSocketToTheOther) {
-        fronttest::Site site;
-        const std::string dir = site.dir.path().string();
-        const std::string socketPath = dir + ".sock";
-        int fd = fronttest::listenAt(socketPath);
-        ASSERT_GE(fd, 0);
-        const std::vector<std::string> env{"KORPROXY_REGISTRY=" + site.dir.file("registry.db")};
-        FastcgiServer first{fronttest::startFastcgiOn(fd, dir, env), socketPath};
-        FastcgiServer second{fronttest::startFastcgiOn(fd, dir, env), socketPath};
-        close(fd);
-        ASSERT_EQ(fronttest::fastcgiWorkers(first.pid, 1).size(), 1u);
-        ASSERT_EQ(fronttest::fastcgiWorkers(second.pid, 1).size(), 1u);
-        auto started = steady_clock::now();
-        kill(first.pid, SIGTERM);
-        EXPECT_EQ(fronttest::awaitEnd(first.pid), 0);
-        EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(2));
-        for (int i = 0; i < 3; ++i) {
-            ProgramRun run = fronttest::runFastcgiRequest(second, {"REQUEST_METHOD=GET", env[0]});
-            EXPECT_NE(run.out.find("Content-type: text/html"), std::string::npos) << run.out;
-        }
-        EXPECT_EQ(fronttest::stopFastcgi(second), 0);
+    const std::vector<pid_t> before = fronttest::fastcgiWorkers(served.server.pid, 3);
+    ASSERT_EQ(before.size(), 3u);
+    kill(before[0], SIGKILL);
+    std::vector<pid_t> after;
+    for (int waited = 0; waited < 5000; waited += 10) {
+        after = fronttest::fastcgiWorkers(served.server.pid, 3);
+        if (std::find(after.begin(), after.end(), before[0]) == after.end()) break;
+        poll(nullptr, 0, 10);
     }
+    EXPECT_EQ(after.size(), 3u);
+    EXPECT_EQ(std::find(after.begin(), after.end(), before[0]), after.end()) << "not replaced";
+}
 
-    // A web server that sends the start of a request's parameters and then nothing holds the only
-    // worker for the read time-out, not for ever.
-    TEST(FastCGI, WebServerSilentMidRequestFreesTheWorkerAfterTheReadTimeOut) {
-        Served served({});
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        served.server.socket.copy(address.sun_path, sizeof address.sun_path - 1);
-        int conn = socket(AF_UNIX, SOCK_STREAM, 0);
-        ASSERT_EQ(connect(conn, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        // A responder's begin record, then a parameters record announcing 100 bytes, with 5 of
-        // them.
-        const unsigned char half[] = {1, 1, 0, 1, 0, 8, 0,   0, 0, 1,  0, 0,   0,   0,  0,
-                                      0, 1, 4, 0, 1, 0, 100, 0, 0, 14, 3, 'R', 'E', 'Q'};
-        ASSERT_EQ(write(conn, half, sizeof half), static_cast<ssize_t>(sizeof half));
-        auto started = steady_clock::now();
-        pollfd closed{conn, POLLIN, 0};
-        ASSERT_EQ(poll(&closed, 1, (kFastcgiReadTimeoutSeconds + 10) * 1000), 1) << "still held";
-        char byte;
-        EXPECT_EQ(read(conn, &byte, 1), 0);
-        EXPECT_GE(steady_clock::now() - started,
-                  std::chrono::seconds(kFastcgiReadTimeoutSeconds - 1));
-        close(conn);
-        EXPECT_NE(served.get("").out.find("Content-type: text/html"), std::string::npos);
+// Two processes share one listening socket, as spawn-fcgi -F or a systemd socket unit have it:
+// the one stopped while idle ends at once, and the other goes on answering.
+TEST(FastCGI, StoppedProcessLeavesTheSharedSocketToTheOther) {
+    fronttest::Site site;
+    const std::string dir = site.dir.path().string();
+    const std::string socketPath = dir + ".sock";
+    int fd = fronttest::listenAt(socketPath);
+    ASSERT_GE(fd, 0);
+    const std::vector<std::string> env{"KORPROXY_REGISTRY=" + site.dir.file("registry.db")};
+    FastcgiServer first{fronttest::startFastcgiOn(fd, dir, env), socketPath};
+    FastcgiServer second{fronttest::startFastcgiOn(fd, dir, env), socketPath};
+    close(fd);
+    ASSERT_EQ(fronttest::fastcgiWorkers(first.pid, 1).size(), 1u);
+    ASSERT_EQ(fronttest::fastcgiWorkers(second.pid, 1).size(), 1u);
+    auto started = steady_clock::now();
+    kill(first.pid, SIGTERM);
+    EXPECT_EQ(fronttest::awaitEnd(first.pid), 0);
+    EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(2));
+    for (int i = 0; i < 3; ++i) {
+        ProgramRun run = fronttest::runFastcgiRequest(second, {"REQUEST_METHOD=GET", env[0]});
+        EXPECT_NE(run.out.find("Content-type: text/html"), std::string::npos) << run.out;
     }
+    EXPECT_EQ(fronttest::stopFastcgi(second), 0);
+}
+
+// A web server that sends the start of a request's parameters and then nothing holds the only
+// worker for the read time-out, not for ever.
+TEST(FastCGI, WebServerSilentMidRequestFreesTheWorkerAfterTheReadTimeOut) {
+    Served served({});
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    served.server.socket.copy(address.sun_path, sizeof address.sun_path - 1);
+    int conn = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(connect(conn, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    // A responder's begin record, then a parameters record announcing 100 bytes, with 5 of them.
+    const unsigned char half[] = {1, 1, 0, 1, 0, 8, 0,   0, 0, 1,  0, 0,   0,   0,  0,
+                                  0, 1, 4, 0, 1, 0, 100, 0, 0, 14, 3, 'R', 'E', 'Q'};
+    ASSERT_EQ(write(conn, half, sizeof half), static_cast<ssize_t>(sizeof half));
+    auto started = steady_clock::now();
+    pollfd closed{conn, POLLIN, 0};
+    ASSERT_EQ(poll(&closed, 1, (kFastcgiReadTimeoutSeconds + 10) * 1000), 1) << "still held";
+    char byte;
+    EXPECT_EQ(read(conn, &byte, 1), 0);
+    EXPECT_GE(steady_clock::now() - started, std::chrono::seconds(kFastcgiReadTimeoutSeconds - 1));
+    close(conn);
+    EXPECT_NE(served.get("").out.find("Content-type: text/html"), std::string::npos);
+}
 
 }  // namespace
 
