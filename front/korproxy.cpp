@@ -8,10 +8,12 @@
 #include <optional>
 #include <string>
 
+#include "common/audit.h"
 #include "common/limits.h"
 #include "common/notice.h"
 #include "common/platform.h"
 #include "common/trace.h"
+#include "front/korproxy_check.h"
 #include "front/korproxy_cmdline.h"
 #include "front/korproxy_errpage.h"
 #include "front/korproxy_prodname.h"
@@ -35,18 +37,28 @@ void startTrace(const OptionsRecord& opts) {
           opts.server, opts.port, opts.traceFile, opts.cgiUrl);
 }
 
+// Where the audit line of the run goes: the stored AuditLog value.
+const char* auditDestination() {
+    return optsP != nullptr ? optsP->auditLog : "";
+}
+
 int runCgi(const char* method) {
     int status = 0;
     if (strcmp(method, "POST") == 0) {
+        auditBegin(AuditEvent::Post);
         status = doPostRequest("");
     } else if (strcmp(method, "GET") == 0) {
+        auditBegin(AuditEvent::Page);
         status = doGetRequest("");
     } else {
+        auditBegin(AuditEvent::Refused);
+        auditCurrent().reason = "bad-request";
         // The method comes from the request line, so it is escaped before it joins the page.
         std::string message = "Unsupported request type: " + htmlEscape(method);
         printErrorPage(message.c_str(), 0);
     }
     closeTraceFile();
+    auditEnd(auditDestination());
     return status;
 }
 
@@ -59,12 +71,18 @@ int answerRequest() {
     return 0;
 }
 
-// Stores or removes settings, or replays one request with its trace on the console; always 0.
+// Stores or removes settings, replays one request with its trace on the console (status 0), or
+// checks a connection (the check's status).
 int runCommandLine(int argc, char** argv) {
     char request[kReplayRequestSize] = {};
     int postFlag = 0;
-    processOptions(argc, argv, request, sizeof request, &postFlag);
-    if (request[0] != '\0') {
+    ConsoleChoice choice;
+    int status = 0;
+    auditBegin(AuditEvent::Console);
+    processOptions(argc, argv, request, sizeof request, &postFlag, &choice);
+    if (choice.check) {
+        status = runConnectionCheck(choice.checkServer);
+    } else if (request[0] != '\0') {
         closeTraceFile();
         traceFp = stdout;
         if (postFlag != 0) {
@@ -72,9 +90,12 @@ int runCommandLine(int argc, char** argv) {
         } else {
             (void)doGetRequest(request);
         }
+    } else if (auditCurrent().fields.empty()) {
+        auditCurrent().event = AuditEvent::None;  // nothing was changed or asked for
     }
     fflush(stdout);
-    return 0;
+    auditEnd(auditDestination());
+    return status;
 }
 
 // What a process that serves many requests keeps from one to the next. Each piece is what a

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/audit.h"
 #include "common/limits.h"
 #include "common/platform.h"
 #include "common/textcopy.h"
@@ -19,7 +20,19 @@ static constexpr const char kTraceSource[] = "korproxy";
 
 namespace {
 
-enum class Option { Uninstall, Post, Server, Port, CgiUrl, Trace, Id, Password, Request };
+enum class Option {
+    Uninstall,
+    Post,
+    Check,
+    Server,
+    Port,
+    CgiUrl,
+    Trace,
+    AuditLog,
+    Id,
+    Password,
+    Request
+};
 
 struct OptionRule {
     const char* prefix;  // compared for its own length, case-sensitive
@@ -32,10 +45,12 @@ struct OptionRule {
 constexpr OptionRule kOptionRules[] = {
     {"-uninstall", "-uninstall", Option::Uninstall, false},
     {"-post", "-post", Option::Post, false},
+    {"-check", "-check", Option::Check, false},
     {"-tcps", "-tcps", Option::Server, true},
     {"-tcpp", "-tcpp", Option::Port, true},
     {"-cgiUrl", "-cgiUrl", Option::CgiUrl, true},
     {"-trace", "-trace", Option::Trace, true},
+    {"-auditLog", "-auditLog", Option::AuditLog, true},
     {"-proxyI", "-proxyId", Option::Id, true},
     {"-proxyP", "-proxyPassword", Option::Password, true},
     {"-request", "-request", Option::Request, true},
@@ -58,6 +73,7 @@ struct Scan {
     char* request;
     size_t requestSize;
     int* postFlag;
+    ConsoleChoice* choice;
     char id[kCredentialSize] = {};
     char password[kCredentialSize] = {};
     bool optionsChanged = false;
@@ -80,6 +96,20 @@ void takeValue(Scan& scan, const OptionRule& rule, char* field, size_t size, con
     scan.refused = true;
 }
 
+// The audit destination must be one the program can write to, or every later line is lost.
+void takeAuditLog(Scan& scan, const OptionRule& rule, const char* value) {
+    if (value[0] != '\0' && auditSinkOf(value) == AuditSink::Invalid) {
+        printf(
+            "ERROR: %s takes syslog, eventlog, off or an absolute file path; nothing has been "
+            "stored.\n",
+            rule.name);
+        scan.refused = true;
+        return;
+    }
+    takeValue(scan, rule, optsP->auditLog, sizeof optsP->auditLog, value);
+    scan.optionsChanged = true;
+}
+
 void applyOption(Scan& scan, const OptionRule& rule, const char* value) {
     OptionsRecord& opts = *optsP;
     switch (rule.option) {
@@ -88,6 +118,9 @@ void applyOption(Scan& scan, const OptionRule& rule, const char* value) {
             break;
         case Option::Post:
             *scan.postFlag = 1;
+            break;
+        case Option::Check:
+            if (scan.choice != nullptr) *scan.choice = ConsoleChoice{true, value};
             break;
         case Option::Server:
             takeValue(scan, rule, opts.server, sizeof opts.server, value);
@@ -104,6 +137,9 @@ void applyOption(Scan& scan, const OptionRule& rule, const char* value) {
         case Option::Trace:
             takeValue(scan, rule, opts.traceFile, sizeof opts.traceFile, value);
             scan.optionsChanged = true;
+            break;
+        case Option::AuditLog:
+            takeAuditLog(scan, rule, value);
             break;
         case Option::Id:
             takeValue(scan, rule, scan.id, sizeof scan.id, value);
@@ -138,26 +174,48 @@ bool scanArgument(Scan& scan, const char* argument) {
         printf("ERROR: Invalid option entered (%s).\n", argument);
         return true;
     }
-    applyOption(scan, *rule, rule->needsValue ? equals + 1 : "");
+    bool valueTaken = rule->needsValue || rule->option == Option::Check;
+    applyOption(scan, *rule, valueTaken && equals != nullptr ? equals + 1 : "");
     return rule->option != Option::Uninstall;
 }
 
-void storeResults(Scan& scan) {
+// Names in the audit record the stored options that this command line changes.
+void auditChangedOptions(const OptionsRecord& before, const OptionsRecord& after) {
+    const struct {
+        const char* name;
+        const char* was;
+        const char* now;
+    } options[] = {
+        {"server", before.server, after.server},          {"port", before.port, after.port},
+        {"traceFile", before.traceFile, after.traceFile}, {"cgiUrl", before.cgiUrl, after.cgiUrl},
+        {"auditLog", before.auditLog, after.auditLog},
+    };
+    for (const auto& option : options) {
+        if (strcmp(option.was, option.now) != 0) auditField(option.name);
+    }
+}
+
+void storeResults(Scan& scan, const OptionsRecord& before) {
     if (scan.optionsChanged) {
         // An unset trace file is stored as tracing off.
         if (optsP->traceFile[0] == '\0') (void)copyTextFits(optsP->traceFile, "null");
+        auditChangedOptions(before, *optsP);
         if (psWriteDefaultFile(optsP) == 0) {
             fputs("Default options have been updated.\n", stdout);
         } else {
             fputs("An error occured while updating the default options.\n", stdout);
+            auditResult("store-failed");
         }
     }
     if (scan.id[0] != '\0' && scan.password[0] != '\0') {
+        auditField("id,password");
+        auditCurrent().admin = scan.id;
         int rc = psUpdatePasswordFile(scan.id, scan.password);
         if (rc == 0) {
             fputs("Password file has been updated\n", stdout);
         } else {
             printf("An error occured while updating the password file (rc = %i).\n", rc);
+            auditResult("store-failed");
         }
         return;
     }
@@ -165,12 +223,14 @@ void storeResults(Scan& scan) {
         if (!scan.optionsChanged) printf("Processing request (%s)\n", scan.request);
         return;
     }
-    if (!scan.optionsChanged) printUsage();
+    bool checking = scan.choice != nullptr && scan.choice->check;
+    if (!scan.optionsChanged && !checking) printUsage();
 }
 
 }  // namespace
 
-void processOptions(int argc, char** argv, char* request, size_t requestSize, int* postFlag) {
+void processOptions(int argc, char** argv, char* request, size_t requestSize, int* postFlag,
+                    ConsoleChoice* choice) {
     if (request == nullptr || requestSize == 0 || postFlag == nullptr || optsP == nullptr) return;
     request[0] = '\0';
     *postFlag = 0;
@@ -178,7 +238,8 @@ void processOptions(int argc, char** argv, char* request, size_t requestSize, in
         printUsage();
         return;
     }
-    Scan scan{request, requestSize, postFlag};
+    Scan scan{request, requestSize, postFlag, choice};
+    const OptionsRecord before = *optsP;
     for (int i = 1; i < argc; ++i) {
         TRACE("Processing command option (%s) i = %i\n", tracedArgument(argv[i]), i);
         if (!scanArgument(scan, argv[i])) break;
@@ -186,15 +247,17 @@ void processOptions(int argc, char** argv, char* request, size_t requestSize, in
     if (scan.refused) {
         // A refused value cancels the whole command line: nothing stored, removed or replayed.
         request[0] = '\0';
+        if (choice != nullptr) *choice = ConsoleChoice{};
         return;
     }
     if (scan.uninstall) {
         TRACE("(%s, %d) Uninstalling the web proxy.", TRACE_AT);
+        auditField("all");
         psDeletePasswordFile();
         psDeleteDefaultFile(1);
         return;
     }
-    storeResults(scan);
+    storeResults(scan, before);
     fflush(stdout);
 }
 
@@ -211,7 +274,7 @@ void printUsageTo(FILE* out) {
         "korproxy: the web administration proxy, command-line administration\n",
         noticeLine.c_str(),
     };
-    static const char* const usage[10] = {
+    static const char* const usage[12] = {
         "Usage for korproxy: \n",
         "   -proxyId=<id>\n\tAdministrator id on the server\n\n",
         "   -proxyPassword=<password>\n\tAdministrator password on the server\n\n",
@@ -223,6 +286,10 @@ void printUsageTo(FILE* out) {
         "   \tSERVER=<http://velk.example.com:1500>&URL=<url> where <> denotes input\n"
         "\tinformation\n",
         "   -uninstall\n\tUninstall the web proxy.\n\n",
+        "   [-auditLog=<syslog|eventlog|off|file path>]\n\tWhere the audit log goes (default: the "
+        "system's log)\n\n",
+        "   [-check[=<host:port>]]\n\tCheck the connection to the default server (or host:port) "
+        "step by step\n\n",
     };
     for (const char* piece : banner) {
         if (piece != nullptr) fputs(piece, out);

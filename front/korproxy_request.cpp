@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "common/audit.h"
 #include "common/deadline.h"
 #include "common/limits.h"
 #include "common/trace.h"
@@ -82,28 +83,39 @@ int openConnection(SessionDesc* session, char* address) {
     }
     unescapeUrl(address);
     TRACE("(%s, %i) Server URL is (%s)\n", TRACE_AT, address);
-    char* host = address;
-    if (char* slashes = strstr(address, "//")) {
-        TRACE("(%s, %i) Dected // in url removing http://\n", TRACE_AT);
-        host = slashes + 2;
-    }
-    char* colon = strchr(host, ':');
-    if (colon == nullptr) {
-        TRACE("(%s, %i) Server ll address is null.\n", TRACE_AT);
-        return -1;
-    }
-    *colon = '\0';
-    char* port = colon + 1;
+    char* host = nullptr;
+    char* port = nullptr;
+    if (!splitServerAddress(address, &host, &port)) return -1;
     TRACE("(%s, %i) Opening a session with (%s):(%s)\n", TRACE_AT, host, port);
+    AuditRecord& audit = auditCurrent();
+    audit.server = std::string(host) + ":" + port;
+    audit.admin = credentials.id;  // before the open converts it in place
     deadlineStart();
     rc = smOpenSession(session, host, port, credentials.id, credentials.password);
     if (rc == 0) deadlineSetupDone();
     return rc;
 }
 
+bool splitServerAddress(char* address, char** host, char** port) {
+    *host = address;
+    if (char* slashes = strstr(address, "//")) {
+        TRACE("(%s, %i) Dected // in url removing http://\n", TRACE_AT);
+        *host = slashes + 2;
+    }
+    char* colon = strchr(*host, ':');
+    if (colon == nullptr) {
+        TRACE("(%s, %i) Server ll address is null.\n", TRACE_AT);
+        return false;
+    }
+    *colon = '\0';
+    *port = colon + 1;
+    return true;
+}
+
 bool refuseBrokenUrl(const char* url, bool zeroByte) {
     if (!zeroByte && (url == nullptr || strpbrk(url, "\r\n") == nullptr)) return false;
     TRACE("(%s, %i) URL refused: it holds a line break or a zero byte\n", TRACE_AT);
+    auditRefuse("bad-url");
     printErrorPage("The URL holds a line break or a zero byte.", 0);
     return true;
 }
@@ -152,6 +164,7 @@ int doGetRequest(const char* request) {
         list.reset(buildArgList(text, &pageWritten));
         if (!list) {
             free(text);
+            auditRefuse("bad-request");
             if (!pageWritten) printErrorPage("Nothing was submitted for this request", 0);
             return 0;
         }
@@ -166,6 +179,9 @@ int doGetRequest(const char* request) {
         showFile(kJumpPage);
         return 0;
     }
+    auditCurrent().url = server == nullptr    ? "/"
+                         : urlNode != nullptr ? orEmpty(urlNode->value)
+                                              : "";
     Session session(smNewSession());
     if (!session) {
         printErrorPage("Out of Memory!", 0);

@@ -20,10 +20,15 @@
 [[nodiscard]] int doPostRequest(const char* request);
 
 // Reads the stored credentials and opens an authenticated session on `session` to the server named
-// by `address` (host:port, optionally after a scheme and "//"; decoded and cut in place). Returns 0
+// by `address` (host:port, optionally after a scheme and "//"; decoded and cut in place), and names
+// the server and the administrator id in the request's audit record. Returns 0
 // when the session is ready, the credential store's code when it cannot be read, -1 for a missing
 // or port-less address, else the session open's result code.
 [[nodiscard]] int openConnection(SessionDesc* session, char* address);
+
+// Splits a server address in place: whatever precedes a "//" is dropped, the host is the text
+// before the first ":" and the port all of the text after it. False (traced) without a ":".
+[[nodiscard]] bool splitServerAddress(char* address, char** host, char** port);
 
 // Sends "BYE" and closes the session. Returns smCloseSession's result.
 int closeConnection(SessionDesc* session);

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/audit.h"
 #include "common/limits.h"
 #include "common/platform.h"
 #include "common/textcopy.h"
@@ -34,15 +35,16 @@ struct FieldRule {
     const char* key;
     Field field;
     size_t maxLength;
+    const char* auditName;  // how the audit log names the setting
 };
 
 // In the order they are tried; a name matches when it begins with the key.
 constexpr FieldRule kFieldRules[] = {
-    {"ID", Field::Id, kCredentialSize - 1},
-    {"PSWD", Field::Password, kCredentialSize - 1},
-    {"CGIURL", Field::CgiUrl, kOptionTextSize - 1},
-    {"DADDRESS", Field::Server, kOptionTextSize - 1},
-    {"DPORT", Field::Port, kOptionTextSize - 1},
+    {"ID", Field::Id, kCredentialSize - 1, "id"},
+    {"PSWD", Field::Password, kCredentialSize - 1, "password"},
+    {"CGIURL", Field::CgiUrl, kOptionTextSize - 1, "cgiUrl"},
+    {"DADDRESS", Field::Server, kOptionTextSize - 1, "server"},
+    {"DPORT", Field::Port, kOptionTextSize - 1, "port"},
 };
 
 const FieldRule* ruleFor(const char* name) {
@@ -136,49 +138,47 @@ struct SetupState {
     }
 };
 
-// Every value fits (checked before), so the copies cannot fail.
-void replaceText(char* text, size_t size, const char* value, bool* changed) {
-    if (strcmp(text, value) == 0) return;
+// Every value fits (checked before), so the copies cannot fail. Returns true when it changed.
+bool replaceText(char* text, size_t size, const char* value, bool* changed) {
+    if (strcmp(text, value) == 0) return false;
     (void)copyTextFits(text, size, value);
     *changed = true;
+    return true;
 }
 
-void applyField(SetupState& state, Field field, const char* value) {
+// Takes one field's value; true when it changes what is stored.
+bool applyField(SetupState& state, Field field, const char* value) {
     OptionsRecord& opts = state.opts;
     switch (field) {
         case Field::Id:
-            if (value[0] != '\0')
-                replaceText(state.id, sizeof state.id, value, &state.credentialsChanged);
-            break;
+            return value[0] != '\0' &&
+                   replaceText(state.id, sizeof state.id, value, &state.credentialsChanged);
         case Field::Password:
-            if (value[0] != '\0') {
-                replaceText(state.password, sizeof state.password, value,
-                            &state.credentialsChanged);
-            }
-            break;
+            return value[0] != '\0' && replaceText(state.password, sizeof state.password, value,
+                                                   &state.credentialsChanged);
         case Field::CgiUrl:
-            if (value[0] == '\0' || strcmp(opts.cgiUrl, value) == 0) break;
+            if (value[0] == '\0' || strcmp(opts.cgiUrl, value) == 0) return false;
             (void)copyTextFits(opts.cgiUrl, value);
             state.optionsChanged = true;
             if (strstr(opts.cgiUrl, kProgramFolder) == nullptr) {
                 (void)appendTextFits(opts.cgiUrl, sizeof opts.cgiUrl, kProgramFolderSuffix);
             }
-            break;
+            return true;
         case Field::Server:
-            replaceText(opts.server, sizeof opts.server, value, &state.optionsChanged);
-            break;
+            return replaceText(opts.server, sizeof opts.server, value, &state.optionsChanged);
         case Field::Port:
-            replaceText(opts.port, sizeof opts.port, value, &state.optionsChanged);
-            break;
+            return replaceText(opts.port, sizeof opts.port, value, &state.optionsChanged);
         case Field::None:
             break;
     }
+    return false;
 }
 
 }  // namespace
 
 int doSetupRequest(const char* rawText) {
     TRACE("(%s, %i) Configuring the server via the ?config option", TRACE_AT);
+    auditCurrent().event = AuditEvent::Setup;
     SetupState state;
     if (psReadPasswordFile(state.id, state.password) != 0) {
         state.id[0] = '\0';
@@ -188,12 +188,15 @@ int doSetupRequest(const char* rawText) {
     for (const FormField& field : fields.list) {
         std::string refusal = refusalOf(field);
         if (refusal.empty()) continue;
+        auditRefuse("bad-request");
         printErrorPage(refusal.c_str(), 0);
         return -1;
     }
     if (optsP != nullptr) state.opts = *optsP;
     for (const FormField& field : fields.list) {
-        applyField(state, field.rule->field, field.value.c_str());
+        if (applyField(state, field.rule->field, field.value.c_str())) {
+            auditField(field.rule->auditName);
+        }
     }
 
     std::string failures;
@@ -202,12 +205,14 @@ int doSetupRequest(const char* rawText) {
         int rc = psWriteDefaultFile(&state.opts);
         TRACE("(%s, %i) Options updated rc=%d\n", TRACE_AT, rc);
         if (rc != 0) failures += "An error occured while updating the default options.\n";
+        if (rc != 0) auditResult("store-failed");
     }
     if (state.credentialsChanged) {
         TRACE("(%s, %i) Updating nodename and password\n", TRACE_AT);
         int rc = psUpdatePasswordFile(state.id, state.password);
         TRACE("(%s, %i) Nodename and password updated rc=%d\n", TRACE_AT, rc);
         if (rc != 0) failures += "An error occured while updating the password file\n";
+        if (rc != 0) auditResult("store-failed");
     }
     if (optsP != nullptr) *optsP = state.opts;
     // A failed store ends the response with its page: a start page after it would hide it.

@@ -194,6 +194,8 @@ int tcpResolveAddress(char* text, uint32_t* out) {
         *c = static_cast<char>(tolower(static_cast<unsigned char>(*c)));
     }
     if (text[0] == '\0') return -1;
+    // A lookup before any connection (the connection check) needs the stack started too.
+    if (sockStartup() != 0) return -1;
     return sockLookup(text, out);
 }
 

@@ -68,8 +68,17 @@ int psReadDefaultFile(OptionsRecord* opts) {
     readOption(key, "DefaultServerPort", opts->port);
     readOption(key, "CgiUrl", opts->cgiUrl);
     readOption(key, "TraceFile", opts->traceFile);
+    readOption(key, "AuditLog", opts->auditLog);
     (void)RegCloseKey(key);
     return 0;
+}
+
+long psDefaultsReadable() {
+    HKEY key = nullptr;
+    LONG rc = ERROR_SUCCESS;
+    if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, kDefaultsKeyPath, &key, &rc)) return rc;
+    (void)RegCloseKey(key);
+    return ERROR_SUCCESS;
 }
 
 int psWriteDefaultFile(const OptionsRecord* opts) {
@@ -91,6 +100,7 @@ int psWriteDefaultFile(const OptionsRecord* opts) {
     (void)writeOption(key, "DefaultServerAddress", opts->server, &rc);
     (void)writeOption(key, "DefaultServerPort", opts->port, &rc);
     (void)writeOption(key, "TraceFile", opts->traceFile, &rc);
+    (void)writeOption(key, "AuditLog", opts->auditLog, &rc);
     // Where changes cannot land together, the last one alone decides the result.
     bool cgiUrlWritten = writeOption(key, "CgiUrl", opts->cgiUrl, &rc);
     (void)RegCloseKey(key);

@@ -14,10 +14,16 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
 
 // One key name component, and one value's data, at most.
 inline constexpr size_t kRegKeyNameMax = 255;
 inline constexpr DWORD kRegValueDataMax = 1024 * 1024;
+
+// Where the settings are, for messages.
+[[nodiscard]] inline std::string regStorePlace() {
+    return "the registry (HKEY_LOCAL_MACHINE)";
+}
 
 enum class RegTxMode { Write, Read };
 
