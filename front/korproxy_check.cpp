@@ -108,16 +108,41 @@ std::string sentence(std::string text) {
     return text + ".";
 }
 
+// A proxy session the server refused, in words.
+int proxyRefusal(int rc, const std::string& admin) {
+    const char* step = "proxy session accepted";
+    std::string what;
+    switch (rc) {
+        case kSmPasswordExpired:
+            what =
+                "the administrator password has expired. Change it on the server, then store "
+                "the new one with -proxyPassword.";
+            break;
+        case kSmNoSuchAdmin:
+            what = "the server knows no administrator id " + admin +
+                   ". Store an id it knows with -proxyId and -proxyPassword.";
+            break;
+        case kSmAdminLocked:
+            what = "the administrator id " + admin + " is locked on the server. Unlock it there.";
+            break;
+        case kSmOutOfMemory:
+            what = "the server ran out of memory. Try again later.";
+            break;
+        default:
+            what = "the server refused the proxy session (result " + std::to_string(rc) + ").";
+            break;
+    }
+    return failed(kCheckProxySession, step, what, sessionResultWord(rc));
+}
+
 // The failed set-up step of a session that did not open, in words.
 int sessionFailure(const SessionDesc& session, int rc, const std::string& port,
                    const std::string& admin) {
     switch (session.setupStep) {
         case kSmStepConnect:
             return failed(kCheckConnection, "TCP connection made",
-                          sentence(session.lastError) +
-                              " Check that the server runs and listens "
-                              "on port " +
-                              port + ", and that no firewall stands between.",
+                          sentence(session.lastError) + " Check that the server runs and listens " +
+                              "on port " + port + ", and that no firewall stands between.",
                           "connect-failed");
         case kSmStepIdentify:
             if (rc == kSmNoProxySupport) {
@@ -131,38 +156,11 @@ int sessionFailure(const SessionDesc& session, int rc, const std::string& port,
                               port + " is the administration port of a VELK server.",
                           "not-identified");
         case kSmStepProxy:
-            break;
+            return proxyRefusal(rc, admin);
         default:
             return failed(kCheckAuthenticate, "authentication accepted",
                           "the password was refused: store it again with -proxyPassword.",
                           "password-refused");
-    }
-    const char* step = "proxy session accepted";
-    const char* word = sessionResultWord(rc);
-    switch (rc) {
-        case kSmPasswordExpired:
-            return failed(kCheckProxySession, step,
-                          "the administrator password has expired. Change it on the server, "
-                          "then store the new one with -proxyPassword.",
-                          word);
-        case kSmNoSuchAdmin:
-            return failed(kCheckProxySession, step,
-                          "the server knows no administrator id " + admin +
-                              ". Store an id it knows with -proxyId and -proxyPassword.",
-                          word);
-        case kSmAdminLocked:
-            return failed(kCheckProxySession, step,
-                          "the administrator id " + admin +
-                              " is locked on the server. Unlock it "
-                              "there.",
-                          word);
-        case kSmOutOfMemory:
-            return failed(kCheckProxySession, step,
-                          "the server ran out of memory. Try again later.", word);
-        default:
-            return failed(
-                kCheckProxySession, step,
-                "the server refused the proxy session (result " + std::to_string(rc) + ").", word);
     }
 }
 
