@@ -13,6 +13,13 @@ inline constexpr size_t kOptionTextSize = 65;
 // The administrator id and password as stored and handed around: 63 characters and a terminator;
 // the enciphered password block is the same 64 bytes.
 inline constexpr size_t kCredentialSize = 64;
+// The servers a request may name besides the default one: at most this many entries, each a host
+// or host:port of at most this many characters, separated by ","; the stored text holds them all.
+inline constexpr size_t kAllowedServersMax = 32;
+inline constexpr size_t kAllowedServerEntryMax = 64;
+inline constexpr size_t kAllowedServersTextSize = kAllowedServersMax * (kAllowedServerEntryMax + 1);
+// A web user name (REMOTE_USER) that may have a logon pair of its own: 1 to this many bytes.
+inline constexpr size_t kWebUserNameMax = 64;
 // Product name and version texts read at start-up: 255 characters and a terminator.
 inline constexpr size_t kProductTextSize = 256;
 // The request text that a command-line replay hands to the request handlers.

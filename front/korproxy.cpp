@@ -81,7 +81,7 @@ int runCommandLine(int argc, char** argv) {
     auditBegin(AuditEvent::Console);
     processOptions(argc, argv, request, sizeof request, &postFlag, &choice);
     if (choice.check) {
-        status = runConnectionCheck(choice.checkServer);
+        status = runConnectionCheck(choice.checkServer, choice.webUser);
     } else if (request[0] != '\0') {
         closeTraceFile();
         traceFp = stdout;

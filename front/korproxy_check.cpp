@@ -10,6 +10,7 @@
 #include "common/deadline.h"
 #include "common/limits.h"
 #include "front/korproxy.h"
+#include "front/korproxy_access.h"
 #include "front/korproxy_errpage.h"
 #include "front/korproxy_request.h"
 #include "front/korproxy_request_parts.h"
@@ -63,9 +64,22 @@ int checkStore(const std::string& given, std::string* address) {
     return kCheckPassed;
 }
 
-int checkCredentials(Credentials& credentials) {
+// The shared pair, or the pair a request of `webUser` would log on with.
+int checkCredentials(Credentials& credentials, const std::string& webUser) {
     const char* step = "credentials read";
-    int rc = psReadPasswordFile(credentials.id, credentials.password);
+    LogonSource source = LogonSource::Shared;
+    std::string refusal;
+    int rc = webUser.empty() ? psReadPasswordFile(credentials.id, credentials.password)
+                             : readLogonPair(webUser.c_str(), optsP, credentials.id,
+                                             credentials.password, &source, &refusal);
+    if (rc == kNoLogonAllowed) {
+        return failed(kCheckCredentials, step,
+                      "the web user " + webUser +
+                          " has no logon of their own, and the shared one may not be used. Store "
+                          "one with -webUser=" +
+                          webUser + " -proxyId=ID -proxyPassword=PASSWORD.",
+                      "no-logon");
+    }
     if (rc == PS_RESULT_NO_MEMORY) {
         return failed(kCheckCredentials, step, "out of memory. Try again.", "out-of-memory");
     }
@@ -75,13 +89,27 @@ int checkCredentials(Credentials& credentials) {
                           ". Store them with -proxyId=ID -proxyPassword=PASSWORD.",
                       "no-credentials");
     }
-    auditCurrent().admin = credentials.id;
-    passed(step, std::string("administrator id ") + credentials.id + ", the stored pair");
+    AuditRecord& audit = auditCurrent();
+    audit.admin = credentials.id;
+    audit.logon = source == LogonSource::Own ? "own" : "shared";
+    passed(step,
+           std::string("administrator id ") + credentials.id +
+               (source == LogonSource::Own ? ", the web user's own pair" : ", the shared pair"));
     return kCheckPassed;
 }
 
-int checkAllowed(const std::string& host, const std::string& port) {
-    passed("server allowed", host + ":" + port + "; no list of allowed servers is kept");
+int checkAllowed(const char* host, const char* port) {
+    const std::string given = std::string(host) + ":" + port;
+    std::string refusal;
+    if (!serverAllowed(optsP, host, port, given.c_str(), &refusal)) {
+        return failed(kCheckNotAllowed, "server allowed",
+                      given +
+                          " is neither the default server nor on the list of allowed servers. Add "
+                          "it with -allowServers=, or check a server on the list.",
+                      "server-not-allowed");
+    }
+    bool listed = optsP->allowedServers[0] != '\0';
+    passed("server allowed", listed ? given : given + "; no list of allowed servers is kept");
     return kCheckPassed;
 }
 
@@ -225,13 +253,13 @@ int checkSession(std::string host, const std::string& port, Credentials& credent
 
 }  // namespace
 
-int runConnectionCheck(const std::string& server) {
+int runConnectionCheck(const std::string& server, const std::string& webUser) {
     auditCurrent().event = AuditEvent::Check;
     std::string address;
     int status = checkStore(server, &address);
     if (status != kCheckPassed) return status;
     Credentials credentials;
-    status = checkCredentials(credentials);
+    status = checkCredentials(credentials, webUser);
     if (status != kCheckPassed) return status;
     char* host = nullptr;
     char* port = nullptr;

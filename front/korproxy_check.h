@@ -23,6 +23,7 @@ enum CheckStatus : int {
 };
 
 // Checks the connection to `server` (host:port, optionally after a scheme and "//"), or to the
-// stored default server when it is empty, with the stored credentials. Writes one line per step
+// stored default server when it is empty, with the shared logon pair, or with the pair a request
+// of the web user `webUser` would log on with when it is not empty. Writes one line per step
 // reached and fills the request's audit record (event check). Returns a CheckStatus.
-[[nodiscard]] int runConnectionCheck(const std::string& server);
+[[nodiscard]] int runConnectionCheck(const std::string& server, const std::string& webUser = "");

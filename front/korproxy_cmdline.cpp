@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "common/audit.h"
 #include "common/limits.h"
@@ -10,11 +11,13 @@
 #include "common/textcopy.h"
 #include "common/trace.h"
 #include "front/korproxy.h"
+#include "front/korproxy_access.h"
 #include "front/korproxy_errpage.h"
 #include "front/korproxy_prodname.h"
 #include "front/korproxy_special.h"
 #include "settings/psopts.h"
 #include "settings/pssec.h"
+#include "settings/pswebusers.h"
 
 static constexpr const char kTraceSource[] = "korproxy";
 
@@ -24,6 +27,8 @@ enum class Option {
     Uninstall,
     Post,
     Check,
+    ListWebUsers,
+    Remove,
     Server,
     Port,
     CgiUrl,
@@ -31,7 +36,10 @@ enum class Option {
     AuditLog,
     Id,
     Password,
-    Request
+    Request,
+    AllowServers,
+    SharedLogon,
+    WebUser,
 };
 
 struct OptionRule {
@@ -46,6 +54,8 @@ constexpr OptionRule kOptionRules[] = {
     {"-uninstall", "-uninstall", Option::Uninstall, false},
     {"-post", "-post", Option::Post, false},
     {"-check", "-check", Option::Check, false},
+    {"-webUsers", "-webUsers", Option::ListWebUsers, false},
+    {"-remove", "-remove", Option::Remove, false},
     {"-tcps", "-tcps", Option::Server, true},
     {"-tcpp", "-tcpp", Option::Port, true},
     {"-cgiUrl", "-cgiUrl", Option::CgiUrl, true},
@@ -54,6 +64,9 @@ constexpr OptionRule kOptionRules[] = {
     {"-proxyI", "-proxyId", Option::Id, true},
     {"-proxyP", "-proxyPassword", Option::Password, true},
     {"-request", "-request", Option::Request, true},
+    {"-allowServers", "-allowServers", Option::AllowServers, true},
+    {"-sharedLogon", "-sharedLogon", Option::SharedLogon, true},
+    {"-webUser", "-webUser", Option::WebUser, true},
 };
 
 bool isOption(const char* argument, const OptionRule& rule) {
@@ -76,9 +89,12 @@ struct Scan {
     ConsoleChoice* choice;
     char id[kCredentialSize] = {};
     char password[kCredentialSize] = {};
+    std::string webUser = {};  // -webUser: the pair of this web user instead of the shared one
     bool optionsChanged = false;
     bool uninstall = false;
     bool refused = false;
+    bool listWebUsers = false;
+    bool remove = false;
 
     ~Scan() {
         osWipe(id, sizeof id);
@@ -110,6 +126,33 @@ void takeAuditLog(Scan& scan, const OptionRule& rule, const char* value) {
     scan.optionsChanged = true;
 }
 
+void refuse(Scan& scan, const std::string& message) {
+    printf("ERROR: %s\n", message.c_str());
+    scan.refused = true;
+}
+
+void takeAllowedServers(Scan& scan, const char* value) {
+    std::string problem = allowedServersProblem(value);
+    if (!problem.empty()) return refuse(scan, problem + " Nothing has been stored.");
+    (void)copyTextFits(optsP->allowedServers, value);
+    scan.optionsChanged = true;
+}
+
+void takeSharedLogon(Scan& scan, const char* value) {
+    if (strcmp(value, "yes") != 0 && strcmp(value, "no") != 0) {
+        return refuse(scan, "-sharedLogon takes yes or no; nothing has been stored.");
+    }
+    (void)copyTextFits(optsP->sharedLogon, strcmp(value, "yes") == 0 ? "1" : "0");
+    scan.optionsChanged = true;
+}
+
+void takeWebUser(Scan& scan, const char* value) {
+    if (!psWebUserNameValid(value)) {
+        return refuse(scan, webUserNameRefusal(value) + " Nothing has been stored.");
+    }
+    scan.webUser = value;
+}
+
 void applyOption(Scan& scan, const OptionRule& rule, const char* value) {
     OptionsRecord& opts = *optsP;
     switch (rule.option) {
@@ -120,7 +163,7 @@ void applyOption(Scan& scan, const OptionRule& rule, const char* value) {
             *scan.postFlag = 1;
             break;
         case Option::Check:
-            if (scan.choice != nullptr) *scan.choice = ConsoleChoice{true, value};
+            if (scan.choice != nullptr) *scan.choice = ConsoleChoice{true, value, {}};
             break;
         case Option::Server:
             takeValue(scan, rule, opts.server, sizeof opts.server, value);
@@ -149,6 +192,21 @@ void applyOption(Scan& scan, const OptionRule& rule, const char* value) {
             break;
         case Option::Request:
             takeValue(scan, rule, scan.request, scan.requestSize, value);
+            break;
+        case Option::ListWebUsers:
+            scan.listWebUsers = true;
+            break;
+        case Option::Remove:
+            scan.remove = true;
+            break;
+        case Option::AllowServers:
+            takeAllowedServers(scan, value);
+            break;
+        case Option::SharedLogon:
+            takeSharedLogon(scan, value);
+            break;
+        case Option::WebUser:
+            takeWebUser(scan, value);
             break;
     }
 }
@@ -186,12 +244,52 @@ void auditChangedOptions(const OptionsRecord& before, const OptionsRecord& after
         const char* was;
         const char* now;
     } options[] = {
-        {"server", before.server, after.server},          {"port", before.port, after.port},
-        {"traceFile", before.traceFile, after.traceFile}, {"cgiUrl", before.cgiUrl, after.cgiUrl},
+        {"server", before.server, after.server},
+        {"port", before.port, after.port},
+        {"traceFile", before.traceFile, after.traceFile},
+        {"cgiUrl", before.cgiUrl, after.cgiUrl},
         {"auditLog", before.auditLog, after.auditLog},
+        {"allowedServers", before.allowedServers, after.allowedServers},
+        {"sharedLogon", before.sharedLogon, after.sharedLogon},
     };
     for (const auto& option : options) {
         if (strcmp(option.was, option.now) != 0) auditField(option.name);
+    }
+}
+
+void listWebUsers() {
+    std::vector<std::string> names;
+    if (psListWebUsers(&names) != 0) {
+        fputs("An error occured while reading the web users' logons.\n", stdout);
+        return;
+    }
+    for (const std::string& name : names) printf("%s\n", name.c_str());
+}
+
+// -webUser=NAME with -remove, or with an id and a password.
+void storeWebUser(const Scan& scan) {
+    const char* name = scan.webUser.c_str();
+    auditField(("logon:" + scan.webUser).c_str());
+    if (scan.remove) {
+        printf(deleteWebUserLogon(name) ? "The logon of the web user %s has been removed\n"
+                                        : "No logon is stored for the web user %s.\n",
+               name);
+        return;
+    }
+    if (scan.id[0] == '\0' || scan.password[0] == '\0') {
+        fputs("ERROR: -webUser needs -proxyId and -proxyPassword, or -remove.\n", stdout);
+        return;
+    }
+    auditCurrent().admin = scan.id;
+    int rc = storeWebUserLogon(name, scan.id, scan.password);
+    if (rc != 0) auditResult("store-failed");
+    if (rc == 0) {
+        printf("The logon of the web user %s has been updated\n", name);
+    } else if (rc == kWebUserOtherSpelling) {
+        printf("ERROR: %s\n", kOtherSpellingRefusal);
+    } else {
+        printf("An error occured while updating the logon of the web user %s (rc = %i).\n", name,
+               rc);
     }
 }
 
@@ -206,6 +304,12 @@ void storeResults(Scan& scan, const OptionsRecord& before) {
             fputs("An error occured while updating the default options.\n", stdout);
             auditResult("store-failed");
         }
+    }
+    if (scan.listWebUsers) listWebUsers();
+    if (!scan.webUser.empty()) return storeWebUser(scan);
+    if (scan.remove) {
+        fputs("ERROR: -remove needs -webUser=<name>.\n", stdout);
+        return;
     }
     if (scan.id[0] != '\0' && scan.password[0] != '\0') {
         auditField("id,password");
@@ -224,7 +328,7 @@ void storeResults(Scan& scan, const OptionsRecord& before) {
         return;
     }
     bool checking = scan.choice != nullptr && scan.choice->check;
-    if (!scan.optionsChanged && !checking) printUsage();
+    if (!scan.optionsChanged && !scan.listWebUsers && !checking) printUsage();
 }
 
 }  // namespace
@@ -253,9 +357,16 @@ void processOptions(int argc, char** argv, char* request, size_t requestSize, in
     if (scan.uninstall) {
         TRACE("(%s, %d) Uninstalling the web proxy.", TRACE_AT);
         auditField("all");
+        psDeleteWebUsers();
         psDeletePasswordFile();
         psDeleteDefaultFile(1);
         return;
+    }
+    // -check -webUser=NAME checks with that web user's logon; it stores nothing.
+    if (choice != nullptr && choice->check && !scan.webUser.empty() && scan.id[0] == '\0' &&
+        !scan.remove) {
+        choice->webUser = std::move(scan.webUser);
+        scan.webUser.clear();
     }
     storeResults(scan, before);
     fflush(stdout);
@@ -274,7 +385,7 @@ void printUsageTo(FILE* out) {
         "korproxy: the web administration proxy, command-line administration\n",
         noticeLine.c_str(),
     };
-    static const char* const usage[12] = {
+    static const char* const usage[] = {
         "Usage for korproxy: \n",
         "   -proxyId=<id>\n\tAdministrator id on the server\n\n",
         "   -proxyPassword=<password>\n\tAdministrator password on the server\n\n",
@@ -290,6 +401,15 @@ void printUsageTo(FILE* out) {
         "system's log)\n\n",
         "   [-check[=<host:port>]]\n\tCheck the connection to the default server (or host:port) "
         "step by step\n\n",
+        "   [-allowServers=<host[:port],...>]\n\tThe servers a request may name besides the "
+        "default "
+        "one;\n\tempty: any server\n\n",
+        "   [-sharedLogon=yes|no]\n\tWhether web users without a logon of their own log on with "
+        "the\n\tadministrator id\n\n",
+        "   [-webUser=<name> -proxyId=<id> -proxyPassword=<password>]\n\tStore a web user's own "
+        "logon on the server\n\n",
+        "   [-webUser=<name> -remove]\n\tRemove a web user's own logon\n\n",
+        "   [-webUsers]\n\tList the web users that have a logon of their own\n\n",
     };
     for (const char* piece : banner) {
         if (piece != nullptr) fputs(piece, out);

@@ -11,10 +11,12 @@
 #include <string>
 
 // What a command line asks of the entry besides a replay: a connection check (-check, or
-// -check=host:port for another server than the default one).
+// -check=host:port for another server than the default one), with the shared logon pair or, with
+// -webUser=NAME, that web user's.
 struct ConsoleChoice {
     bool check = false;
     std::string checkServer;
+    std::string webUser;
 };
 
 // Scans the arguments after the program name. `request` (`requestSize` bytes) is emptied first and

@@ -147,7 +147,7 @@ int doPostRequest(const char* request) {
     int rc = openConnection(session.get(), server->value);
     TRACE("(%s, %i) openConnection return %i", TRACE_AT, rc);
     if (rc != 0) {
-        printErrorPage(session->lastError, rc);
+        printOpenFailure(session.get(), rc);
         return -1;
     }
     if (urlNode == nullptr) {

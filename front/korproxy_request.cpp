@@ -9,8 +9,10 @@
 #include "common/audit.h"
 #include "common/deadline.h"
 #include "common/limits.h"
+#include "common/textcopy.h"
 #include "common/trace.h"
 #include "front/korproxy.h"
+#include "front/korproxy_access.h"
 #include "front/korproxy_args.h"
 #include "front/korproxy_errpage.h"
 #include "front/korproxy_relay.h"
@@ -41,6 +43,13 @@ char* copyGetText(const RequestOrigin& origin, bool* zeroByte) {
 
 bool defaultServerSet() {
     return optsP != nullptr && optsP->server[0] != '\0' && optsP->port[0] != '\0';
+}
+
+// An open refused by the access rules: the page's message goes where a failed connect leaves its
+// own, and the caller writes it with code 0.
+int refuseOpen(SessionDesc* session, const std::string& message) {
+    (void)copyTextCut(session->lastError, message);
+    return kOpenRefused;
 }
 
 bool noDefaultServer() {
@@ -74,9 +83,17 @@ int openConnection(SessionDesc* session, char* address) {
         TRACE("(%s, %i) URL is null!", TRACE_AT);
         return -1;
     }
+    clearAccessRecord();
     // The deciphered password lives here only for the open, and is wiped when it is done.
     Credentials credentials;
-    int rc = psReadPasswordFile(credentials.id, credentials.password);
+    LogonSource logon = LogonSource::None;
+    std::string refusal;
+    int rc = readLogonPair(getenv("REMOTE_USER"), optsP, credentials.id, credentials.password,
+                           &logon, &refusal);
+    if (rc == kNoLogonAllowed) {
+        auditRefuse("no-logon");
+        return refuseOpen(session, refusal);
+    }
     if (rc != 0) {
         TRACE("(%s, %i) Unable to read password file rc = %i", TRACE_AT, rc);
         return rc;
@@ -86,10 +103,17 @@ int openConnection(SessionDesc* session, char* address) {
     char* host = nullptr;
     char* port = nullptr;
     if (!splitServerAddress(address, &host, &port)) return -1;
-    TRACE("(%s, %i) Opening a session with (%s):(%s)\n", TRACE_AT, host, port);
+    const std::string given = std::string(host) + ":" + port;
     AuditRecord& audit = auditCurrent();
-    audit.server = std::string(host) + ":" + port;
+    audit.server = given;
+    // Before any name lookup: a server that is not allowed is never asked for.
+    if (!serverAllowed(optsP, host, port, given.c_str(), &refusal)) {
+        auditRefuse("server-not-allowed");
+        return refuseOpen(session, refusal);
+    }
+    TRACE("(%s, %i) Opening a session with (%s):(%s)\n", TRACE_AT, host, port);
     audit.admin = credentials.id;  // before the open converts it in place
+    audit.logon = logon == LogonSource::Own ? "own" : "shared";
     deadlineStart();
     rc = smOpenSession(session, host, port, credentials.id, credentials.password);
     if (rc == 0) deadlineSetupDone();
@@ -110,6 +134,10 @@ bool splitServerAddress(char* address, char** host, char** port) {
     *colon = '\0';
     *port = colon + 1;
     return true;
+}
+
+void printOpenFailure(const SessionDesc* session, int rc) {
+    printErrorPage(session->lastError, rc == kOpenRefused ? 0 : rc);
 }
 
 bool refuseBrokenUrl(const char* url, bool zeroByte) {
@@ -204,7 +232,7 @@ int doGetRequest(const char* request) {
     int rc = openConnection(session.get(), address);
     TRACE("(%s, %i) openConnection return %i.\n", TRACE_AT, rc);
     if (rc != 0) {
-        printErrorPage(session->lastError, rc);
+        printOpenFailure(session.get(), rc);
         return -1;
     }
 

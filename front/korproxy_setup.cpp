@@ -225,15 +225,15 @@ int doSetupRequest(const char* rawText) {
     return 0;
 }
 
-int psUpdatePasswordFile(const char* id, const char* password) {
+int psUpdatePasswordFile(const char* id, const char* password, const char* keyPath) {
     RegTransaction scope;
     if (scope.begun() != ERROR_SUCCESS) {
         TRACE("(%s, %i) psUpdatePasswordFile(): the store cannot be opened: Win32 RC = %d.\n",
               TRACE_AT, static_cast<int>(scope.begun()));
         return 1;
     }
-    psDeletePasswordFile();
-    int rc = psWritePasswordFile(id, password);
+    psDeletePasswordFile(keyPath);
+    int rc = psWritePasswordFile(id, password, keyPath);
     if (rc != 0) return rc;  // the scope rolls back: the old pair stays
     LONG committed = scope.commit();
     if (committed != ERROR_SUCCESS) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "front/korproxy_args.h"
+#include "settings/settingskeys.h"
 
 // The trace file that FORCETRACE opens when no trace is open yet.
 inline constexpr const char kForcedTraceFile[] = "proxytrace.txt";
@@ -37,4 +38,6 @@ int doSetupRequest(const char* rawText);
 // Replaces the stored administrator id and password as one change: either the new pair is stored,
 // or the old one is left exactly as it was. Returns 0 when stored, else the non-zero result of the
 // write (1 when the store itself failed).
-[[nodiscard]] int psUpdatePasswordFile(const char* id, const char* password);
+// `keyPath` names the pair: the shared one by default, or a web user's.
+[[nodiscard]] int psUpdatePasswordFile(const char* id, const char* password,
+                                       const char* keyPath = kCredentialsKeyPath);

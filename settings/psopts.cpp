@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "common/textcopy.h"
 #include "common/trace.h"
 #include "settings/registry.h"
 #include "settings/regplatform.h"
@@ -39,6 +40,37 @@ bool writeOption(HKEY key, const char* name, const char* field, LONG* rc) {
     return false;
 }
 
+// An access option is read silently: one that was never stored is the usual case. A list that is
+// stored but cannot be read whole must not open every server, so it stands as a list of none.
+void readAccessOption(HKEY key, const char* name, char* field, DWORD capacity,
+                      const char* unreadable) {
+    DWORD size = capacity;
+    LONG rc = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(field), &size);
+    // A text that fills the field without its terminator would be read cut, and a cut entry may
+    // name another host.
+    if (rc == ERROR_SUCCESS && size == capacity && field[capacity - 1] != '\0')
+        rc = ERROR_MORE_DATA;
+    if (rc == ERROR_SUCCESS) {
+        field[size < capacity ? size : capacity - 1] = '\0';
+        return;
+    }
+    field[0] = '\0';
+    if (rc == ERROR_FILE_NOT_FOUND) return;
+    TRACE("(%s, %d) psReadDefaultFile(): getRegValue(%s): Win32 RC=%d .\n", TRACE_AT, name,
+          static_cast<int>(rc));
+    (void)copyTextCut(field, capacity, unreadable);
+}
+
+// An access option that is set is written; one that is empty is removed, so that nothing is
+// stored for it (a missing value is no failure).
+void writeAccessOption(HKEY key, const char* name, const char* field, LONG* rc) {
+    if (field[0] == '\0') {
+        (void)deleteRegValue(key, name, rc);
+        return;
+    }
+    (void)writeOption(key, name, field, rc);
+}
+
 void deleteKeyAt(const char* path) {
     HKEY key = nullptr;
     LONG rc = ERROR_SUCCESS;
@@ -69,6 +101,9 @@ int psReadDefaultFile(OptionsRecord* opts) {
     readOption(key, "CgiUrl", opts->cgiUrl);
     readOption(key, "TraceFile", opts->traceFile);
     readOption(key, "AuditLog", opts->auditLog);
+    readAccessOption(key, "AllowedServers", opts->allowedServers, sizeof opts->allowedServers,
+                     kUnreadableServerList);
+    readAccessOption(key, "SharedLogon", opts->sharedLogon, sizeof opts->sharedLogon, "0");
     (void)RegCloseKey(key);
     return 0;
 }
@@ -101,6 +136,8 @@ int psWriteDefaultFile(const OptionsRecord* opts) {
     (void)writeOption(key, "DefaultServerPort", opts->port, &rc);
     (void)writeOption(key, "TraceFile", opts->traceFile, &rc);
     (void)writeOption(key, "AuditLog", opts->auditLog, &rc);
+    writeAccessOption(key, "AllowedServers", opts->allowedServers, &rc);
+    writeAccessOption(key, "SharedLogon", opts->sharedLogon, &rc);
     // Where changes cannot land together, the last one alone decides the result.
     bool cgiUrlWritten = writeOption(key, "CgiUrl", opts->cgiUrl, &rc);
     (void)RegCloseKey(key);

@@ -76,7 +76,7 @@ int psUserKey(unsigned char key[8], const char* id) {
     return rc;
 }
 
-int psWritePasswordFile(const char* id, const char* password) {
+int psWritePasswordFile(const char* id, const char* password, const char* keyPath) {
     if (id == nullptr || password == nullptr) return PS_RESULT_NOT_STORED;
     size_t idLength = strnlen(id, kCredentialSize);
     size_t passwordLength = strnlen(password, kCredentialSize);
@@ -95,12 +95,13 @@ int psWritePasswordFile(const char* id, const char* password) {
         return PS_RESULT_NO_MEMORY;
     }
     desCbc(schedule, DES_ENCIPHER, desFixedIv(), block, sizeof block);
-    int rc = WritePswdToRegistry(id, block);
+    int rc = WritePswdToRegistry(id, block, keyPath);
     freeSchedule(schedule);
     return rc == 0 ? PS_RESULT_OK : PS_RESULT_NOT_STORED;
 }
 
-int WritePswdToRegistry(const char* id, const unsigned char block[kCredentialSize]) {
+int WritePswdToRegistry(const char* id, const unsigned char block[kCredentialSize],
+                        const char* keyPath) {
     // Both values land together: an id beside a password block of another id would decipher to
     // a wrong password.
     RegTransaction both;
@@ -111,7 +112,7 @@ int WritePswdToRegistry(const char* id, const unsigned char block[kCredentialSiz
     }
     HKEY key = nullptr;
     LONG rc = ERROR_SUCCESS;
-    if (!RegCreatePathEx(HKEY_LOCAL_MACHINE, kCredentialsKeyPath, &key, &rc)) {
+    if (!RegCreatePathEx(HKEY_LOCAL_MACHINE, keyPath, &key, &rc)) {
         TRACE("(%s, %i) WritePswdToRegistry():  RegCreatePathEx(): Win32 RC = %d.\n", TRACE_AT,
               static_cast<int>(rc));
         return -1;
@@ -136,9 +137,10 @@ int WritePswdToRegistry(const char* id, const unsigned char block[kCredentialSiz
     return 0;
 }
 
-int psReadPasswordFile(char id[kCredentialSize], char password[kCredentialSize]) {
+int psReadPasswordFile(char id[kCredentialSize], char password[kCredentialSize],
+                       const char* keyPath) {
     unsigned char block[kCredentialSize];
-    if (ReadPswdFromRegistry(id, block) != 0) return PS_RESULT_NOT_STORED;
+    if (ReadPswdFromRegistry(id, block, keyPath) != 0) return PS_RESULT_NOT_STORED;
     DesKeySchedule* schedule = nullptr;
     if (userSchedule(id, &schedule) != 0) {
         osWipe(block, sizeof block);
@@ -157,13 +159,14 @@ int psReadPasswordFile(char id[kCredentialSize], char password[kCredentialSize])
     return PS_RESULT_OK;
 }
 
-int ReadPswdFromRegistry(char id[kCredentialSize], unsigned char block[kCredentialSize]) {
+int ReadPswdFromRegistry(char id[kCredentialSize], unsigned char block[kCredentialSize],
+                         const char* keyPath) {
     // Both values come from one state of the store, never from either side of another process's
     // replacement.
     RegTransaction snapshot(RegTxMode::Read);
     HKEY key = nullptr;
     LONG rc = ERROR_SUCCESS;
-    if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, kCredentialsKeyPath, &key, &rc)) {
+    if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, keyPath, &key, &rc)) {
         TRACE("(%s, %d) ReadPswdFromRegistry(): RegOpenPathEx(): Win32 RC=%d .\n", TRACE_AT,
               static_cast<int>(rc));
         return -1;
@@ -193,10 +196,10 @@ int ReadPswdFromRegistry(char id[kCredentialSize], unsigned char block[kCredenti
     return havePassword && haveId ? 0 : -1;
 }
 
-void psDeletePasswordFile() {
+void psDeletePasswordFile(const char* keyPath) {
     HKEY key = nullptr;
     LONG rc = ERROR_SUCCESS;
-    if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, kCredentialsKeyPath, &key, &rc)) {
+    if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, keyPath, &key, &rc)) {
         TRACE("(%s, %i) psDeletePasswordFile(): RegOpenPathEx():  Win32 RC = %d.\n", TRACE_AT,
               static_cast<int>(rc));
         return;

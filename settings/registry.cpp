@@ -116,6 +116,16 @@ int deleteRegKey(HKEY key, const char* subKey, LONG* rc) {
     return *rc == ERROR_SUCCESS ? 1 : 0;
 }
 
+int enumRegSubKey(HKEY key, DWORD index, char* name, DWORD size, LONG* rc) {
+    if (name == nullptr || size == 0) {
+        *rc = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    DWORD length = size;  // in characters, the terminator included
+    *rc = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    return *rc == ERROR_SUCCESS ? 1 : 0;
+}
+
 int deleteRegValue(HKEY key, const char* name, LONG* rc) {
     *rc = RegDeleteValueA(key, name);
     return *rc == ERROR_SUCCESS ? 1 : 0;

@@ -44,6 +44,9 @@ inline constexpr const char kRegKeyClass[] = "REG_SZ";
 // Deletes `subKey` below `key`, or with none `key` itself. 1: deleted. 0: failed (5 while it has
 // sub-keys).
 [[nodiscard]] int deleteRegKey(HKEY key, const char* subKey, LONG* rc);
+// Names the sub-key number `index` (from 0) of `key` in `name` (`size` bytes). 1: named. 0: not
+// (rc 259 past the last one, 234 when the name does not fit).
+[[nodiscard]] int enumRegSubKey(HKEY key, DWORD index, char* name, DWORD size, LONG* rc);
 // Deletes one value. 1: deleted. 0: failed.
 [[nodiscard]] int deleteRegValue(HKEY key, const char* name, LONG* rc);
 // Writes an empty REG_SZ value (the single byte NUL). 1: written. 0: failed.

@@ -212,6 +212,35 @@ LONG RegSetValueExA(HKEY key, const char* name, DWORD, DWORD type, const BYTE* d
     });
 }
 
+LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD*, char* keyClass,
+                   DWORD* classSize, FILETIME* lastWrite) {
+    if (key == nullptr) return ERROR_INVALID_HANDLE;
+    if ((key->access & KEY_ENUMERATE_SUB_KEYS) == 0) return ERROR_ACCESS_DENIED;
+    if (name == nullptr || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
+    if (keyClass != nullptr && classSize != nullptr && *classSize > 0) keyClass[0] = '\0';
+    if (classSize != nullptr) *classSize = 0;
+    if (lastWrite != nullptr) *lastWrite = FILETIME{};
+    return regRead([&](sqlite3* db) {
+        LONG alive = keyAlive(db, key->id);
+        if (alive != ERROR_SUCCESS) return alive;
+        RegStmt stmt(db,
+                     "SELECT name FROM regkey WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2");
+        if (stmt.prepared() != SQLITE_OK) return regFail(db, stmt.prepared());
+        stmt.bind(1, key->id);
+        stmt.bind(2, static_cast<int64_t>(index));
+        int rc = stmt.step();
+        if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+        if (rc != SQLITE_ROW) return regFail(db, rc);
+        const char* found = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
+        size_t length = static_cast<size_t>(sqlite3_column_bytes(stmt.get(), 0));
+        if (found == nullptr || length >= *nameSize) return ERROR_MORE_DATA;
+        memcpy(name, found, length);
+        name[length] = '\0';
+        *nameSize = static_cast<DWORD>(length);
+        return ERROR_SUCCESS;
+    });
+}
+
 LONG RegDeleteKeyA(HKEY key, const char* subKey) {
     if (key == nullptr) return ERROR_INVALID_HANDLE;
     std::string_view path = nameOf(subKey);

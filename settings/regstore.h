@@ -39,9 +39,10 @@ inline constexpr LONG ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr LONG ERROR_BAD_NETPATH = 53;  // another machine's registry: there is none here
 inline constexpr LONG ERROR_INVALID_PARAMETER = 87;
 inline constexpr LONG ERROR_DISK_FULL = 112;
-inline constexpr LONG ERROR_BUSY = 170;       // another process held the store past the timeout
-inline constexpr LONG ERROR_MORE_DATA = 234;  // value larger than the caller's buffer
-inline constexpr LONG ERROR_BADDB = 1009;     // the file is damaged or not a settings store
+inline constexpr LONG ERROR_BUSY = 170;           // another process held the store past the timeout
+inline constexpr LONG ERROR_MORE_DATA = 234;      // value larger than the caller's buffer
+inline constexpr LONG ERROR_NO_MORE_ITEMS = 259;  // an enumeration is past its last sub-key
+inline constexpr LONG ERROR_BADDB = 1009;         // the file is damaged or not a settings store
 inline constexpr LONG ERROR_CANTOPEN = 1011;
 inline constexpr LONG ERROR_REGISTRY_IO_FAILED = 1016;
 inline constexpr LONG ERROR_KEY_DELETED = 1018;  // the handle's key was deleted meanwhile
@@ -102,6 +103,18 @@ inline constexpr const char kRegDefaultStore[] = "/var/lib/korproxy/registry.db"
 // atomic write. Returns 0 or a code.
 [[nodiscard]] LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type,
                                   const BYTE* data, DWORD size);
+// When a key was last written; the store keeps no such time and reports zero.
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+// Gives the name of the sub-key number `index` (from 0, in the order of their names without
+// regard to case) of `key` into `name`, *nameSize characters of capacity with the terminator;
+// *nameSize becomes the name's length without it. Class and time are not kept: given, they come
+// back empty. Returns 0, 259 past the last sub-key, 234 when the name does not fit.
+[[nodiscard]] LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize,
+                                 DWORD* reserved, char* keyClass, DWORD* classSize,
+                                 FILETIME* lastWrite);
 // Deletes `subKey` below `key` (null or empty: `key` itself) with its values. Returns 0, 2 when it
 // is missing, 5 when it still has sub-keys or is a root.
 [[nodiscard]] LONG RegDeleteKeyA(HKEY key, const char* subKey);

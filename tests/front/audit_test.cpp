@@ -78,12 +78,15 @@ TEST(AuditLog, EachEventKindHasItsFieldsAndNoSecret) {
     const Case cases[] = {
         {[&] { return get("SERVER=" + server + "&URL=/size/300", web); },
          "event=page user=alice addr=192.0.2.7 server=" + server +
-             " admin=admin url=/size/300 result=RC_OK bytes=359 ms=N"},  // with the server's head
+             " admin=admin logon=shared url=/size/300 result=RC_OK bytes=359 ms=N"},  // with the
+                                                                                      // server's
+                                                                                      // head
         {[&] {
              return fronttest::runPost(proxy.dir,
                                        "SERVER=" + server + "&URL=%2Fposted&node=n.1&contact=hush");
          },
-         "event=post user=- server=" + server + " admin=admin url=/posted result=RC_OK bytes=*"},
+         "event=post user=- server=" + server +
+             " admin=admin logon=shared url=/posted result=RC_OK bytes=*"},
         {[&] { return get("CONFIG=1", {"REMOTE_ADDR=192.0.2.7"}); },
          "event=refused user=- addr=192.0.2.7 reason=login ms=N"},
         {[&] {
@@ -95,12 +98,32 @@ TEST(AuditLog, EachEventKindHasItsFieldsAndNoSecret) {
         {[&] { return fronttest::runPost(proxy.dir, "SERVER=h:1&URL=/", "0"); },
          "event=refused user=- reason=bad-request ms=N"},
         {[&] { return get("SERVER=127.0.0.1:1&URL=/", web); },
-         "event=page user=alice addr=192.0.2.7 server=127.0.0.1:1 admin=admin url=/ "
+         "event=page user=alice addr=192.0.2.7 server=127.0.0.1:1 admin=admin logon=shared url=/ "
          "result=session-error ms=N"},
         {[&] { return fronttest::runCommand(proxy.dir, {"-request=SERVER=" + server + "&URL=/"}); },
-         "event=console user=- server=" + server + " admin=admin url=/ result=RC_OK bytes=*"},
+         "event=console user=- server=" + server +
+             " admin=admin logon=shared url=/ result=RC_OK bytes=*"},
         {[&] { return fronttest::runCommand(proxy.dir, {"-check=" + server}); },
-         "event=check user=- server=" + server + " admin=admin result=RC_OK bytes=*"},
+         "event=check user=- server=" + server + " admin=admin logon=shared result=RC_OK bytes=*"},
+        // A web user's own logon, then the access rules: a list of servers that leaves out the
+        // simulator (not the default server yet), and no shared logon for web users without one.
+        {[&] {
+             return fronttest::runCommand(proxy.dir,
+                                          {"-webUser=alice", "-proxyId=admin", "-proxyP=secret"});
+         },
+         "event=console user=- admin=admin fields=logon:alice result=ok ms=N"},
+        {[&] { return get("SERVER=" + server + "&URL=/", web); },
+         "event=page user=alice addr=192.0.2.7 server=" + server +
+             " admin=admin logon=own url=/ result=RC_OK bytes=*"},
+        {[&] {
+             return fronttest::runCommand(proxy.dir, {"-allowServers=velk2", "-sharedLogon=no"});
+         },
+         "event=console user=- fields=allowedServers,sharedLogon result=ok ms=N"},
+        {[&] { return get("SERVER=" + server + "&URL=/", web); },
+         "event=refused user=alice addr=192.0.2.7 server=" + server +
+             " url=/ reason=server-not-allowed ms=N"},
+        {[&] { return get("SERVER=velk2:1&URL=/", {"REMOTE_USER=bob"}); },
+         "event=refused user=bob url=/ reason=no-logon ms=N"},
         // A password typed into the form, and one given on the command line, last: the server
         // knows neither.
         {[&] {
@@ -108,7 +131,7 @@ TEST(AuditLog, EachEventKindHasItsFieldsAndNoSecret) {
                         {"REMOTE_USER=alice"});
          },
          "event=setup user=alice server=" + server +
-             " admin=admin url=/ fields=password,server,port result=*"},
+             " admin=admin logon=own url=/ fields=password,server,port result=*"},
         {[&] {
              return fronttest::runCommand(proxy.dir, {"-proxyId=admin", "-proxyP=hunter2"});
          },
@@ -183,40 +206,52 @@ TEST(AuditLog, UnusableDestinationsAreRefusedOrNamedOnStandardError) {
 }
 
 struct CheckCase {
-    std::vector<std::string> simOptions;  // empty with `noSim`: no simulator runs
-    std::vector<std::string> stored;      // the command line stored before the check
-    std::string target;                   // the -check value; "SIM" is the simulator's address
+    std::vector<std::string> sim;     // the simulator's switches
+    std::vector<std::string> stored;  // the command line stored before the check
+    std::string check;  // the check's arguments after -check; SIM is the simulator's address
     int status;
     std::string says;
 };
 
 TEST(ConnectionCheck, EachFailingStepHasItsExitStatusAndItsAdvice) {
     const std::vector<std::string> pair = {"-proxyId=admin", "-proxyPassword=secret"};
+    std::vector<std::string> listed = pair, ownOnly = {"-sharedLogon=no"};
+    listed.push_back("-allowServers=velk2");
+    const std::vector<std::string> carols = {"-webUser=carol", "-proxyId=admin", "-proxyP=secret"};
     const CheckCase cases[] = {
-        {{}, pair, "SIM", 0, "start page received: ok (3499 bytes, RC_OK)\nAll steps passed.\n"},
+        {{}, pair, "=SIM", 0, "start page received: ok (3499 bytes, RC_OK)\nAll steps passed.\n"},
+        {{}, carols, "=SIM -webUser=carol", 0, "(administrator id admin, the web user's own pair)"},
         {{}, {}, "", 2, "settings store read: FAILED: no default server is stored"},
-        {{}, {"-tcps=h"}, "SIM", 3, "credentials read: FAILED: no administrator id"},
-        {{}, pair, "no-such-host.invalid:1500", 5, "name resolved: FAILED: the name no-such-host"},
-        {{}, pair, "127.0.0.1:1", 6, "TCP connection made: FAILED: Connection to 127.0.0.1 port "},
-        {{"--no-proxy"}, pair, "SIM", 7, "server identified: FAILED: the server does not support"},
-        {{"--proxy-status", "2"}, pair, "SIM", 8, "FAILED: the administrator password has expired"},
-        {{"--proxy-status", "3"}, pair, "SIM", 8, "FAILED: the server knows no administrator id"},
-        {{"--proxy-status", "11"}, pair, "SIM", 8, "FAILED: the administrator id admin is locked"},
+        {{}, {"-tcps=h"}, "=SIM", 3, "credentials read: FAILED: no administrator id"},
+        {{}, ownOnly, "=SIM -webUser=carol", 3, "the web user carol has no logon of their own"},
+        {{}, listed, "=SIM", 4, "server allowed: FAILED: 127.0.0.1:"},
+        {{}, pair, "=no-such-host.invalid:1500", 5, "name resolved: FAILED: the name no-such-host"},
+        {{}, pair, "=127.0.0.1:1", 6, "TCP connection made: FAILED: Connection to 127.0.0.1 port "},
+        {{"--no-proxy"}, pair, "=SIM", 7, "server identified: FAILED: the server does not support"},
+        {{"--proxy-status", "2"},
+         pair,
+         "=SIM",
+         8,
+         "FAILED: the administrator password has expired"},
+        {{"--proxy-status", "3"}, pair, "=SIM", 8, "FAILED: the server knows no administrator id"},
+        {{"--proxy-status", "11"}, pair, "=SIM", 8, "FAILED: the administrator id admin is locked"},
         {{"--admin-password", "other"},
          pair,
-         "SIM",
+         "=SIM",
          9,
          "authentication accepted: FAILED: the password was refused: store it again with "
          "-proxyPassword.\n"},
-        {{"--rc", "RC_NOTFOUND"}, pair, "SIM", 10, "the server answered RC_NOTFOUND instead"},
+        {{"--rc", "RC_NOTFOUND"}, pair, "=SIM", 10, "the server answered RC_NOTFOUND instead"},
     };
     for (const CheckCase& c : cases) {
-        SimProcess sim(c.simOptions);
+        SimProcess sim(c.sim);
         ASSERT_TRUE(sim.running());
         Site site(c.stored);
-        std::string target = c.target == "SIM" ? "127.0.0.1:" + sim.portText() : c.target;
-        ProgramRun run =
-            fronttest::runCommand(site.dir, {target.empty() ? "-check" : "-check=" + target});
+        std::string check =
+            std::regex_replace(c.check, std::regex("SIM"), "127.0.0.1:" + sim.portText());
+        std::vector<std::string> args = {"-check" + check.substr(0, check.find(' '))};
+        if (check.find(' ') != std::string::npos) args.push_back(check.substr(check.find(' ') + 1));
+        ProgramRun run = fronttest::runCommand(site.dir, args);
         EXPECT_EQ(run.status, c.status) << c.says << "\n" << run.out;
         EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out;
         EXPECT_EQ(run.out.find("secret"), std::string::npos) << run.out;

@@ -1,0 +1,100 @@
+// see pswebusers.h
+#include "settings/pswebusers.h"
+
+#include <cstring>
+
+#include "common/limits.h"
+#include "common/trace.h"
+#include "settings/pssec.h"
+#include "settings/registry.h"
+#include "settings/settingskeys.h"
+
+static constexpr const char kTraceSource[] = "pswebusers";
+
+namespace {
+
+// Every sub-key name below "WebUserInfo", or false when they cannot be read. No key is no names.
+bool subKeyNames(std::vector<std::string>* names, bool traceMissing) {
+    names->clear();
+    RegTransaction snapshot(RegTxMode::Read);
+    HKEY key = nullptr;
+    LONG rc = ERROR_SUCCESS;
+    if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, kWebUsersKeyPath, &key, &rc)) {
+        if (rc == ERROR_FILE_NOT_FOUND && !traceMissing) return true;
+        TRACE("(%s, %i) WebUserInfo: RegOpenPathEx(): Win32 RC = %d.\n", TRACE_AT,
+              static_cast<int>(rc));
+        return rc == ERROR_FILE_NOT_FOUND;
+    }
+    char name[kRegKeyNameMax + 1];
+    DWORD index = 0;
+    while (enumRegSubKey(key, index, name, sizeof name, &rc)) {
+        names->emplace_back(name);
+        ++index;
+    }
+    (void)RegCloseKey(key);
+    if (rc == ERROR_NO_MORE_ITEMS) return true;
+    TRACE("(%s, %i) WebUserInfo: enumRegSubKey(): Win32 RC = %d.\n", TRACE_AT,
+          static_cast<int>(rc));
+    return false;
+}
+
+bool sameWithoutCase(const std::string& a, const char* b) {
+    if (a.size() != strlen(b)) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
+        if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
+        if (x != y) return false;
+    }
+    return true;
+}
+
+void deleteKeyAt(const char* path) {
+    HKEY key = nullptr;
+    LONG rc = ERROR_SUCCESS;
+    if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, path, &key, &rc)) return;
+    if (!deleteRegKey(key, nullptr, &rc)) {
+        TRACE("(%s, %i) psDeleteWebUsers(): deleteRegKey(): Win32 RC = %d.\n", TRACE_AT,
+              static_cast<int>(rc));
+    }
+    (void)RegCloseKey(key);
+}
+
+}  // namespace
+
+bool psWebUserNameValid(const char* name) {
+    if (name == nullptr) return false;
+    size_t length = strnlen(name, kWebUserNameMax + 1);
+    if (length == 0 || length > kWebUserNameMax) return false;
+    for (size_t i = 0; i < length; ++i) {
+        unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c < 0x20 || c == 0x7f || c == '\\') return false;
+    }
+    return true;
+}
+
+std::string psWebUserKeyPath(const char* name) {
+    return std::string(kWebUsersKeyPath) + "\\" + name;
+}
+
+WebUserLookup psFindWebUser(const char* name) {
+    std::vector<std::string> names;
+    if (!psWebUserNameValid(name) || !subKeyNames(&names, false)) return WebUserLookup::None;
+    WebUserLookup found = WebUserLookup::None;
+    for (const std::string& stored : names) {
+        if (stored == name) return WebUserLookup::Stored;
+        if (sameWithoutCase(stored, name)) found = WebUserLookup::OtherSpelling;
+    }
+    return found;
+}
+
+int psListWebUsers(std::vector<std::string>* names) {
+    return subKeyNames(names, false) ? 0 : -1;
+}
+
+void psDeleteWebUsers() {
+    std::vector<std::string> names;
+    (void)subKeyNames(&names, true);
+    for (const std::string& name : names) deleteKeyAt(psWebUserKeyPath(name.c_str()).c_str());
+    deleteKeyAt(kWebUsersKeyPath);
+}
