@@ -2,7 +2,7 @@
 # layers and of the whole program, run under wine against the real (wine) registry and Windows
 # Sockets. The simulator they talk to is the Linux velk-sim (KORPROXY_SIM).
 
-# The zip: one folder, velkproxy/, with the program, its two pages, the product name file and the
+# The zip: one folder, velkproxy/, with the program, its three pages, the product name file and the
 # Windows README.
 install(FILES ${CMAKE_SOURCE_DIR}/deploy/windows/README.txt DESTINATION ${KORPROXY_CGI_DIR})
 set(CPACK_GENERATOR ZIP)

@@ -1,5 +1,6 @@
 // see korproxy_special.h
-// The setup form's storing step and the replacement of the stored credentials.
+// The setup form's storing step, a web user's own logon form, and the replacement of the stored
+// credentials.
 #include <strings.h>
 
 #include <cstring>
@@ -13,12 +14,14 @@
 #include "common/textcopy.h"
 #include "common/trace.h"
 #include "front/korproxy.h"
+#include "front/korproxy_access.h"
 #include "front/korproxy_errpage.h"
 #include "front/korproxy_request.h"
 #include "front/korproxy_special.h"
 #include "front/korproxy_template.h"
 #include "settings/psopts.h"
 #include "settings/pssec.h"
+#include "settings/pswebusers.h"
 #include "settings/regplatform.h"
 
 static constexpr const char kTraceSource[] = "korproxy";
@@ -29,7 +32,7 @@ namespace {
 constexpr const char kProgramFolder[] = "velkproxy";
 constexpr const char kProgramFolderSuffix[] = "/velkproxy";
 
-enum class Field { None, Id, Password, CgiUrl, Server, Port };
+enum class Field { None, Id, Password, CgiUrl, Server, Port, Allowed };
 
 struct FieldRule {
     const char* key;
@@ -45,6 +48,7 @@ constexpr FieldRule kFieldRules[] = {
     {"CGIURL", Field::CgiUrl, kOptionTextSize - 1, "cgiUrl"},
     {"DADDRESS", Field::Server, kOptionTextSize - 1, "server"},
     {"DPORT", Field::Port, kOptionTextSize - 1, "port"},
+    {"ALLOWED", Field::Allowed, kAllowedServersTextSize - 1, "allowedServers"},
 };
 
 const FieldRule* ruleFor(const char* name) {
@@ -122,6 +126,10 @@ std::string refusalOf(const FormField& field) {
         return "The CGI URL must be a path that begins with \"/\", or an address that begins with "
                "http:// or https://. Nothing has been stored.";
     }
+    if (rule.field == Field::Allowed) {
+        std::string problem = allowedServersProblem(field.value.c_str());
+        if (!problem.empty()) return htmlEscape(problem) + " Nothing has been stored.";
+    }
     return {};
 }
 
@@ -168,13 +176,92 @@ bool applyField(SetupState& state, Field field, const char* value) {
             return replaceText(opts.server, sizeof opts.server, value, &state.optionsChanged);
         case Field::Port:
             return replaceText(opts.port, sizeof opts.port, value, &state.optionsChanged);
+        case Field::Allowed:
+            return replaceText(opts.allowedServers, sizeof opts.allowedServers, value,
+                               &state.optionsChanged);
         case Field::None:
             break;
     }
     return false;
 }
 
+// After a form is stored: the default server's start page, or the jump page.
+int finalPage(const OptionsRecord& opts) {
+    if (opts.server[0] != '\0' && opts.port[0] != '\0') return doGetRequest("URL=/");
+    showFile(kJumpPage);
+    return 0;
+}
+
+// LOGON=SET: the id and password typed into the logon form, under the form's rules (an empty field
+// keeps what is stored), stored as the web user's own pair.
+int storeOwnLogon(const char* webUser, const char* rawText) {
+    SetupState state;
+    if (psFindWebUser(webUser) == WebUserLookup::Stored &&
+        psReadPasswordFile(state.id, state.password, psWebUserKeyPath(webUser).c_str()) != 0) {
+        state.id[0] = '\0';
+        state.password[0] = '\0';
+    }
+    const FormFields fields(rawText);
+    for (const FormField& field : fields.list) {
+        if (field.rule->field != Field::Id && field.rule->field != Field::Password) continue;
+        std::string refusal = refusalOf(field);
+        if (!refusal.empty()) {
+            auditRefuse("bad-request");
+            printErrorPage(refusal.c_str(), 0);
+            return -1;
+        }
+        if (applyField(state, field.rule->field, field.value.c_str())) {
+            auditField(field.rule->auditName);
+        }
+    }
+    if (state.id[0] == '\0' || state.password[0] == '\0') {
+        auditRefuse("bad-request");
+        printErrorPage("Both an id and a password are needed. Nothing has been stored.", 0);
+        return -1;
+    }
+    if (state.credentialsChanged) {
+        int rc = storeWebUserLogon(webUser, state.id, state.password);
+        TRACE("(%s, %i) The web user's own logon updated rc=%d\n", TRACE_AT, rc);
+        if (rc != 0) {
+            auditResult("store-failed");
+            printErrorPage(rc == kWebUserOtherSpelling
+                               ? kOtherSpellingRefusal
+                               : "An error occured while updating the password file\n",
+                           0);
+            return -1;
+        }
+    }
+    return finalPage(optsP != nullptr ? *optsP : OptionsRecord{});
+}
+
 }  // namespace
+
+int doLogonRequest(const char* action, const char* rawText) {
+    TRACE("(%s, %i) A web user's own logon via the ?logon option\n", TRACE_AT);
+    const char* webUser = getenv("REMOTE_USER");
+    if (webUser == nullptr || webUser[0] == '\0') {
+        auditRefuse("login");
+        printErrorPage("A logon of one's own needs a web login.", 0);
+        return -1;
+    }
+    if (!psWebUserNameValid(webUser)) {
+        auditRefuse("bad-request");
+        printErrorPage(webUserNameRefusal(webUser).c_str(), 0);
+        return -1;
+    }
+    bool set = action != nullptr && strcasecmp(action, "SET") == 0;
+    bool remove = action != nullptr && strcasecmp(action, "DELETE") == 0;
+    if (set || remove) auditCurrent().event = AuditEvent::Logon;
+    if (set) return storeOwnLogon(webUser, rawText);
+    if (remove) {
+        bool removed = deleteWebUserLogon(webUser);
+        if (removed) auditField("id,password");
+        TRACE("(%s, %i) The web user's own logon removed: %d\n", TRACE_AT, removed ? 1 : 0);
+        return finalPage(optsP != nullptr ? *optsP : OptionsRecord{});
+    }
+    showLogonForm(webUser);
+    return 0;
+}
 
 int doSetupRequest(const char* rawText) {
     TRACE("(%s, %i) Configuring the server via the ?config option", TRACE_AT);
@@ -220,9 +307,7 @@ int doSetupRequest(const char* rawText) {
         printErrorPage(failures.c_str(), 0);
         return -1;
     }
-    if (state.opts.server[0] != '\0' && state.opts.port[0] != '\0') return doGetRequest("URL=/");
-    showFile(kJumpPage);
-    return 0;
+    return finalPage(state.opts);
 }
 
 int psUpdatePasswordFile(const char* id, const char* password, const char* keyPath) {

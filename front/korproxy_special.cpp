@@ -99,7 +99,8 @@ int doSpecialRequest(ArgNode* head, const RequestOrigin& origin) {
         }
         bool setup = hasPrefix(node->name, "SETUP");
         bool config = hasPrefix(node->name, "CONFIG");
-        if (!setup && !config && !hasPrefix(node->name, "FORCETRACE")) continue;
+        bool logon = hasPrefix(node->name, "LOGON");
+        if (!setup && !config && !logon && !hasPrefix(node->name, "FORCETRACE")) continue;
         if (const char* refusal = settingsRefusal(origin)) {
             TRACE("(%s, %d) Settings request refused: %s\n", TRACE_AT, refusal);
             auditRefuse(refusal == kNeedsLogin ? "login" : "cross-site");
@@ -112,6 +113,10 @@ int doSpecialRequest(ArgNode* head, const RequestOrigin& origin) {
         }
         if (config) {
             showFile(kSetupFormPage);
+            return 1;
+        }
+        if (logon) {
+            (void)doLogonRequest(node->value, origin.rawText);
             return 1;
         }
         forceTrace(head, &queryDumped);

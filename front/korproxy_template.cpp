@@ -13,6 +13,7 @@
 #include "front/korproxy_errpage.h"
 #include "front/korproxy_prodname.h"
 #include "settings/pssec.h"
+#include "settings/pswebusers.h"
 
 static constexpr const char kTraceSource[] = "korproxy";
 
@@ -57,13 +58,20 @@ bool writeMarker(FILE* out, const char* line, bool setupForm, const TemplateValu
     }
     if (!setupForm) return false;
     if (strstr(line, "<!--ID-->") != nullptr) {
-        fputs("<INPUT TYPE=HIDDEN NAME=SETUP VALUE=SETUP>\n", out);
+        fputs(values.logonForm ? "<INPUT TYPE=HIDDEN NAME=LOGON VALUE=SET>\n"
+                               : "<INPUT TYPE=HIDDEN NAME=SETUP VALUE=SETUP>\n",
+              out);
         writeField(out, "ID", values.id);
         return true;
     }
     if (strstr(line, "<!--PSWD-->") != nullptr) {
         // An empty password field keeps the stored password when the form comes back.
         fputs("<INPUT TYPE=PASSWORD SIZE=32 MAXLENGTH=64 NAME=\"PSWD\" VALUE=\"\">\n", out);
+        return true;
+    }
+    if (values.logonForm) {
+        if (strstr(line, "<!--WEBUSER-->") == nullptr) return false;
+        fprintf(out, "%s\n", htmlEscape(orEmpty(values.webUser)).c_str());
         return true;
     }
     if (strstr(line, "<!--CGIURL-->") != nullptr) {
@@ -76,6 +84,11 @@ bool writeMarker(FILE* out, const char* line, bool setupForm, const TemplateValu
     }
     if (strstr(line, "<!--DPORT-->") != nullptr) {
         writeField(out, "DPORT", values.port);
+        return true;
+    }
+    if (strstr(line, "<!--ALLOWED-->") != nullptr) {
+        fprintf(out, "<INPUT TYPE=TEXT SIZE=64 MAXLENGTH=%zu NAME=\"ALLOWED\" VALUE=\"%s\">\n",
+                kAllowedServersTextSize - 1, htmlEscape(orEmpty(values.allowedServers)).c_str());
         return true;
     }
     return false;
@@ -91,16 +104,18 @@ void renderTemplate(FILE* in, FILE* out, bool setupForm, const TemplateValues& v
     }
 }
 
-void showFile(const char* name) {
-    const char* scriptName = getenv("SCRIPT_NAME");
-    char id[kCredentialSize] = {};
-    char password[kCredentialSize] = {};
-    if (psReadPasswordFile(id, password) != 0) id[0] = '\0';
-    // The form never shows the password; it was read only because the id comes with it.
-    osWipe(password, sizeof password);
-    TRACE("(%s, %i) showFile(%s) called\n", TRACE_AT, name);
-    bool setupForm = strcmp(name, kSetupFormPage) == 0;
+namespace {
 
+const char* formAction() {
+    const char* scriptName = getenv("SCRIPT_NAME");
+    const char* action = scriptName != nullptr ? scriptName : kDefaultFormAction;
+    if (optsP != nullptr && optsP->cgiUrl[0] != '\0') action = optsP->cgiUrl;
+    return action;
+}
+
+// Writes the template `name` as the whole response, or the error page when it cannot be opened.
+void writePage(const char* name, bool fieldMarkers, const TemplateValues& values) {
+    TRACE("(%s, %i) showFile(%s) called\n", TRACE_AT, name);
     // As bytes: the file reaches the page as it lies, on Windows too (no line-end translation
     // there, and no end at a Ctrl-Z).
     FILE* in = fopen(name, "rb");
@@ -111,13 +126,40 @@ void showFile(const char* name) {
         printErrorPage(message.c_str(), 0);
         return;
     }
-    const OptionsRecord* opts = optsP;
-    const char* action = scriptName != nullptr ? scriptName : kDefaultFormAction;
-    if (opts != nullptr && opts->cgiUrl[0] != '\0') action = opts->cgiUrl;
-    TemplateValues values{action, id, opts != nullptr ? opts->cgiUrl : "",
-                          opts != nullptr ? opts->server : "", opts != nullptr ? opts->port : ""};
     fputs("Content-type: text/html\n\n", stdout);
-    renderTemplate(in, stdout, setupForm, values);
+    renderTemplate(in, stdout, fieldMarkers, values);
     fclose(in);
     fflush(stdout);
+}
+
+// The id of a stored pair (the shared one, or a web user's), empty when there is none.
+void readStoredId(char id[kCredentialSize], const char* keyPath) {
+    char password[kCredentialSize] = {};
+    if (psReadPasswordFile(id, password, keyPath) != 0) id[0] = '\0';
+    // The forms never show a password; it was read only because the id comes with it.
+    osWipe(password, sizeof password);
+}
+
+}  // namespace
+
+void showFile(const char* name) {
+    char id[kCredentialSize] = {};
+    readStoredId(id, kCredentialsKeyPath);
+    const OptionsRecord* opts = optsP;
+    TemplateValues values{formAction(),
+                          id,
+                          opts != nullptr ? opts->cgiUrl : "",
+                          opts != nullptr ? opts->server : "",
+                          opts != nullptr ? opts->port : "",
+                          opts != nullptr ? opts->allowedServers : ""};
+    writePage(name, strcmp(name, kSetupFormPage) == 0, values);
+}
+
+void showLogonForm(const char* webUser) {
+    char id[kCredentialSize] = {};
+    if (psFindWebUser(webUser) == WebUserLookup::Stored) {
+        readStoredId(id, psWebUserKeyPath(webUser).c_str());
+    }
+    TemplateValues values{formAction(), id, "", "", "", "", webUser, true};
+    writePage(kLogonFormPage, true, values);
 }

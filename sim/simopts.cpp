@@ -24,6 +24,8 @@ constexpr char kHelp[] =
     "                         \"listening on HOST:PORT\" with the real port.\n"
     "  --admin-id ID          the administrator id the server knows (default admin)\n"
     "  --admin-password PW    its password (default secret); compared without regard to case\n"
+    "  --admin ID:PW          one more administrator with its password (the id has no \":\");\n"
+    "                         may be given again for more\n"
     "  --log FILE             append the log to FILE instead of standard error\n"
     "  --print-page COMMAND   do not listen: print to standard output the page that COMMAND (a\n"
     "                         deciphered command text such as 'HTML / "
@@ -126,6 +128,16 @@ constexpr long kMaxStatus = 255;
 // A credential the proxy can hold: 1 to 63 characters.
 [[nodiscard]] bool credentialFits(std::string_view text) {
     return !text.empty() && text.size() < kCredentialSize;
+}
+
+// "ID:PW": one more administrator, cut at the first ":".
+bool parseAdmin(std::string_view text, SimOptions* out) {
+    size_t colon = text.find(':');
+    if (colon == std::string_view::npos) return false;
+    std::string_view id = text.substr(0, colon), password = text.substr(colon + 1);
+    if (!credentialFits(id) || !credentialFits(password)) return false;
+    out->moreAdmins.push_back({std::string(id), std::string(password)});
+    return true;
 }
 
 // Splits "--name=value" into name and value; *hasValue tells whether "=" was there.
@@ -238,6 +250,9 @@ SimParse simParseOptions(int argc, char** argv, SimOptions* out, std::string* me
             ok = takeValue() && credentialFits(value);
             if (ok) out->adminPassword = std::string(value);
             if (!ok && message->empty()) *message = "--admin-password wants 1 to 63 characters";
+        } else if (name == "--admin") {
+            ok = takeValue() && parseAdmin(value, out);
+            if (!ok && message->empty()) *message = "--admin wants ID:PW, each 1 to 63 characters";
         } else if (name == "--log") {
             ok = takeValue() && !value.empty();
             if (ok) out->logFile = std::string(value);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "sim/simanswer.h"
 
@@ -15,21 +16,28 @@ inline constexpr uint16_t kSimDefaultPort = 1500;
 inline constexpr char kSimDefaultAdminId[] = "admin";
 inline constexpr char kSimDefaultAdminPassword[] = "secret";
 
+// One more administrator the server knows, beside --admin-id and --admin-password.
+struct SimAdmin {
+    std::string id;
+    std::string password;
+};
+
 struct SimOptions {
     std::string host = kSimDefaultHost;
     uint16_t port = kSimDefaultPort;
     std::string adminId = kSimDefaultAdminId;
     std::string adminPassword = kSimDefaultAdminPassword;
-    std::string logFile;         // empty: log to standard error
-    bool ebcdic = false;         // announce and work in EBCDIC
-    bool noProxy = false;        // clear the proxy capability bit
-    int proxyStatus = -1;        // -1: decide from the id; else the status byte to answer
-    bool badChallenge = false;   // return the client challenge with one bit flipped
-    bool outOfSequence = false;  // answer message 1 with an authentication-result verb
-    bool refuseFinal = false;    // refuse the proxy in the final authentication answer
-    std::string rcName;          // empty: answer page commands normally
-    AnswerFaults faults;         // per-answer shapes: short, silent, bad magic
-    std::string printPage;       // a command text: print the page it gets and end
+    std::vector<SimAdmin> moreAdmins;  // --admin ID:PW, each one more
+    std::string logFile;               // empty: log to standard error
+    bool ebcdic = false;               // announce and work in EBCDIC
+    bool noProxy = false;              // clear the proxy capability bit
+    int proxyStatus = -1;              // -1: decide from the id; else the status byte to answer
+    bool badChallenge = false;         // return the client challenge with one bit flipped
+    bool outOfSequence = false;        // answer message 1 with an authentication-result verb
+    bool refuseFinal = false;          // refuse the proxy in the final authentication answer
+    std::string rcName;                // empty: answer page commands normally
+    AnswerFaults faults;               // per-answer shapes: short, silent, bad magic
+    std::string printPage;             // a command text: print the page it gets and end
 };
 
 enum class SimParse : int {

@@ -62,8 +62,27 @@ struct Dialogue {
     unsigned id;
     const SimOptions& options;
     SiteContext site;
+    std::string password;  // the password of the administrator the proxy session named
     unsigned char sessionKey[kDesKeyBytes] = {};
 };
+
+// The administrator whose id (as it arrives: in EBCDIC on an EBCDIC server) is `id`; false when
+// the server knows none.
+bool knownAdmin(const SimOptions& options, const std::string& id, SimAdmin* found) {
+    auto matches = [&](const std::string& known) {
+        return id == (options.ebcdic ? simEbcdic(known) : known);
+    };
+    if (matches(options.adminId)) {
+        *found = {options.adminId, options.adminPassword};
+        return true;
+    }
+    for (const SimAdmin& admin : options.moreAdmins) {
+        if (!matches(admin.id)) continue;
+        *found = admin;
+        return true;
+    }
+    return false;
+}
 
 // The text with anything unprintable shown as \xNN, cut at `max` characters.
 std::string printable(std::string_view text, size_t max) {
@@ -195,8 +214,12 @@ Flow startProxy(Dialogue& d) {
         size_t count = getU16BE(verb.bytes.data() + 7);
         if (at <= verb.length() && count <= verb.length() - at) {
             std::string id(reinterpret_cast<const char*>(verb.bytes.data() + at), count);
-            std::string known = d.options.ebcdic ? simEbcdic(d.options.adminId) : d.options.adminId;
-            status = id == known ? kStatusAccepted : kStatusNoSuchId;
+            SimAdmin admin;
+            status = knownAdmin(d.options, id, &admin) ? kStatusAccepted : kStatusNoSuchId;
+            if (status == kStatusAccepted) {
+                d.site.adminId = admin.id;
+                d.password = admin.password;
+            }
             TRACE("(%s, %d) #%u proxy session for id \"%s\"%s\n", TRACE_AT, d.id,
                   printable(id, kCredentialSize).c_str(), d.options.ebcdic ? " (EBCDIC)" : "");
         } else {
@@ -235,7 +258,7 @@ std::vector<unsigned char> authMessage(unsigned char code, const unsigned char f
 
 Flow authenticate(Dialogue& d) {
     unsigned char passwordKey[kDesKeyBytes];
-    if (!simPasswordKey(d.options.adminPassword, d.options.ebcdic, passwordKey)) return Flow::end;
+    if (!simPasswordKey(d.password, d.options.ebcdic, passwordKey)) return Flow::end;
     Verb verb;
     if (!receive(d, "authentication message 1", &verb)) return Flow::end;
     unsigned char* data = authData(verb);
@@ -323,7 +346,11 @@ SiteAnswer answerCommandText(std::string_view text, const SiteContext& site,
 
 void serveConnection(int fd, unsigned id, const SimOptions& options) {
     wireSetTimeouts(fd);
-    Dialogue d{fd, id, options, {localAddress(fd), options.adminId, options.ebcdic}};
+    Dialogue d{fd,
+               id,
+               options,
+               {localAddress(fd), options.adminId, options.ebcdic},
+               options.adminPassword};
     if (identify(d) == Flow::next && startProxy(d) == Flow::next && authenticate(d) == Flow::next) {
         TRACE("(%s, %d) #%u session is secure\n", TRACE_AT, id);
         for (int i = 0; i < kMaxCommandsPerSession && command(d) == Flow::next; ++i) {

@@ -1,6 +1,7 @@
 // The flow a new administrator follows, in Debian's chromium: the jump page on an empty store, the
-// setup form, the start page through the proxy, a link, and a POST form. Each step leaves a
-// screenshot in the shots folder.
+// setup form, the start page through the proxy, a link, and a POST form; then a signed-in user
+// storing a logon of their own and reaching the server under it. Each step leaves a screenshot in
+// the shots folder.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
@@ -92,4 +93,27 @@ test('a new administrator reaches the server site through the proxy', T, async (
   await assertNoErrorPage('POST answer');
   assert.ok((await page.content()).includes('browser posted value'), 'posted value not shown');
   await shot('05-post-answer');
+});
+
+test('a signed-in user stores a logon of their own and reaches the server under it', T, async () => {
+  await page.goto(env.base + folder + '/?JUMP=1');
+  await page.click('#logon-link');
+  await page.waitForSelector('input[name=ID]');
+  assert.ok((await page.content()).includes(env.setupUser), 'the form names the signed-in user');
+  assert.equal(await page.inputValue('input[name=PSWD]'), '');
+  await page.fill('input[name=ID]', env.ownId);
+  await page.fill('input[name=PSWD]', env.ownPassword);
+  await shot('06-logon-form');
+
+  const [start] = await Promise.all([page.waitForNavigation(), page.click('input[type=submit]')]);
+  assert.equal(start.headers().proxy?.startsWith('KORPROXY/'), true, 'start page not relayed');
+  await assertNoErrorPage('start page under the own logon');
+  assert.ok((await page.content()).includes(`signed on as ${env.ownId}`), 'not under the own logon');
+  await shot('07-start-page-own-logon');
+
+  // Removed again, the shared administrator takes over.
+  await page.goto(env.base + folder + '/?LOGON=1');
+  const [back] = await Promise.all([page.waitForNavigation(), page.click('#logon-delete-link')]);
+  assert.equal(back.headers().proxy?.startsWith('KORPROXY/'), true, 'start page not relayed');
+  assert.ok((await page.content()).includes(`signed on as ${env.adminId}`), 'not the shared logon');
 });

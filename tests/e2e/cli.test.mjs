@@ -44,14 +44,17 @@ test('stored defaults and credentials are what the setup form shows', T, () => {
     `-proxyId=${env.adminId}`, `-proxyPassword=${env.adminPassword}`);
   assert.equal(r.out, 'Default options have been updated.\nPassword file has been updated\n');
   assert.deepEqual(storedForm(reg), { SETUP: 'SETUP', ID: env.adminId, PSWD: '', CGIURL: folder,
-    DADDRESS: '127.0.0.1', DPORT: env.simPort });
+    DADDRESS: '127.0.0.1', DPORT: env.simPort, ALLOWED: '' });
 });
 
 test('-uninstall removes every stored setting', T, () => {
   const reg = freshStore();
-  run(reg, '-tcps=h', '-tcpp=1', '-cgiUrl=/x', '-proxyId=a', '-proxyPassword=b');
+  run(reg, '-tcps=h', '-tcpp=1', '-cgiUrl=/x', '-proxyId=a', '-proxyPassword=b', '-allowServers=h');
+  run(reg, '-webUser=w', '-proxyId=a', '-proxyPassword=b');
   assert.equal(run(reg, '-uninstall', '-tcps=ignored').out, '');
-  assert.deepEqual(storedForm(reg), { SETUP: 'SETUP', ID: '', PSWD: '', CGIURL: '', DADDRESS: '', DPORT: '' });
+  assert.deepEqual(storedForm(reg), { SETUP: 'SETUP', ID: '', PSWD: '', CGIURL: '', DADDRESS: '', DPORT: '',
+    ALLOWED: '' });
+  assert.equal(run(reg, '-webUsers').out, '');
 });
 
 test('-request= replays a request with its trace on the console', T, () => {

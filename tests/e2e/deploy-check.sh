@@ -208,7 +208,7 @@ for p in /cgi-bin/velkproxy /cgi-bin/velkproxy/ /cgi-bin/velkproxy/korproxy; do
   expect 200 "$p?SERVER=h%3A1500&URL=%2Fobject%2Fa.b"
 done
 expect 200 "/cgi-bin/velkproxy?JUMP=1"
-for q in CONFIG=1 config=1 'SETUP=SETUP&ID=a' 'FORCETRACE=1&JUMP=1' 'JUMP=1&%26CONFIG=1' \
+for q in CONFIG=1 config=1 'SETUP=SETUP&ID=a' 'FORCETRACE=1&JUMP=1' 'JUMP=1&%26CONFIG=1' LOGON=1 \
   'x=1&%43ONFIG=1' 'x=1&%66orcetrace=1'; do
   expect 401 "/cgi-bin/velkproxy/?$q"
 done

@@ -46,7 +46,7 @@ test('with an empty store every form of the folder URL shows the jump page', T, 
 
 test('the setup form, storing settings and FORCETRACE need the web login', T, async () => {
   const guarded = ['CONFIG=1', 'config=1', 'Setup=SETUP&ID=x', 'FORCETRACE=1&JUMP=1',
-    'JUMP=1&%26CONFIG=1', 'x=1&%43ONFIG=1', 'SERVER=h%3A1&URL=%2F%26SETUP%3DSETUP'];
+    'JUMP=1&%26CONFIG=1', 'x=1&%43ONFIG=1', 'SERVER=h%3A1&URL=%2F%26SETUP%3DSETUP', 'LOGON=1'];
   for (const q of guarded) {
     assert.equal((await http(`${folder}/?${q}`)).status, 401, q);
   }
@@ -61,18 +61,18 @@ test('the setup form carries every field and never the stored password', T, asyn
   for (const m of markers) assert.ok(!r.text.includes(m), `${m} left in the setup form`);
   const [form] = forms(r.text);
   assert.equal(form.method, 'GET');
-  assert.deepEqual(form.fields.map((f) => f.name), ['SETUP', 'ID', 'PSWD', 'CGIURL', 'DADDRESS', 'DPORT']);
+  assert.deepEqual(form.fields.map((f) => f.name), ['SETUP', 'ID', 'PSWD', 'CGIURL', 'DADDRESS', 'DPORT', 'ALLOWED']);
   const types = Object.fromEntries(form.fields.map((f) => [f.name, f.type]));
   assert.equal(types.SETUP, 'hidden');
   assert.equal(types.PSWD, 'password');
-  assert.deepEqual(fieldValues(r.text), { SETUP: 'SETUP', ID: '', PSWD: '', CGIURL: '', DADDRESS: '', DPORT: '' });
+  assert.deepEqual(fieldValues(r.text), { SETUP: 'SETUP', ID: '', PSWD: '', CGIURL: '', DADDRESS: '', DPORT: '', ALLOWED: '' });
 });
 
 test('the setup form stores the settings and leads to the start page', T, async () => {
   const r = await http(folder + '/' + setupQuery({}), { login: true });
   assertRelayed(r, 'first setup');
   assert.deepEqual(storedForm(), { SETUP: 'SETUP', ID: env.adminId, PSWD: '',
-    CGIURL: '/cgi-bin/velkproxy', DADDRESS: '127.0.0.1', DPORT: env.simPort });
+    CGIURL: '/cgi-bin/velkproxy', DADDRESS: '127.0.0.1', DPORT: env.simPort, ALLOWED: '' });
 });
 
 test('a second setup with an empty password keeps it, and the pages follow the stored defaults', T, async () => {

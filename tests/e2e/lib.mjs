@@ -22,6 +22,8 @@ export const env = {
   refusedPort: need('E2E_REFUSED_PORT'),
   adminId: need('E2E_ADMIN_ID'),
   adminPassword: need('E2E_ADMIN_PASSWORD'),
+  ownId: need('E2E_OWN_ID'),
+  ownPassword: need('E2E_OWN_PASSWORD'),
   setupUser: need('E2E_SETUP_USER'),
   setupPassword: need('E2E_SETUP_PASSWORD'),
   shots: need('E2E_SHOTS'),

@@ -56,8 +56,12 @@ trap 'exit 130' INT TERM
 
 admin_id=E2EADMIN
 admin_password=E2EPASS1
+# A second administrator of the site's server: the one a web user stores as their own logon.
+own_id=E2EOWN
+own_password=E2EOWNPW
 sim="$build/bin/velk-sim"
-stack_start_sim "$sim" "$work/velk-sim.log" --admin-id "$admin_id" --admin-password "$admin_password"
+stack_start_sim "$sim" "$work/velk-sim.log" --admin-id "$admin_id" --admin-password "$admin_password" \
+  --admin "$own_id:$own_password"
 sim_port=$STACK_SIM_PORT
 stack_start_sim "$sim" "$work/velk-sim-noproxy.log" --admin-id "$admin_id" \
   --admin-password "$admin_password" --no-proxy
@@ -73,6 +77,7 @@ export E2E_REGISTRY="$work/registry.db" E2E_SIM="$sim" E2E_SIM_LOG="$work/velk-s
 export E2E_SIM_PORT=$sim_port E2E_NOPROXY_PORT=$noproxy_port E2E_OTHERPW_PORT=$otherpw_port
 export E2E_REFUSED_PORT=$(stack_free_port)
 export E2E_ADMIN_ID=$admin_id E2E_ADMIN_PASSWORD=$admin_password
+export E2E_OWN_ID=$own_id E2E_OWN_PASSWORD=$own_password
 export E2E_SETUP_USER=setup E2E_SETUP_PASSWORD=e2e-login
 export E2E_WORK="$work"
 

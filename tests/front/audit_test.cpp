@@ -124,6 +124,8 @@ TEST(AuditLog, EachEventKindHasItsFieldsAndNoSecret) {
              " url=/ reason=server-not-allowed ms=N"},
         {[&] { return get("SERVER=velk2:1&URL=/", {"REMOTE_USER=bob"}); },
          "event=refused user=bob url=/ reason=no-logon ms=N"},
+        {[&] { return get("LOGON=SET&ID=admin&PSWD=hush", {"REMOTE_USER=dave"}); },
+         "event=logon user=dave fields=id,password result=ok ms=N"},
         // A password typed into the form, and one given on the command line, last: the server
         // knows neither.
         {[&] {

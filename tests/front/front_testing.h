@@ -279,7 +279,8 @@ inline ProgramRun runCommand(const TempDir& dir, std::vector<std::string> args) 
 struct Site {
     TempDir dir;
     explicit Site(const std::vector<std::string>& commandLine = {}) {
-        for (const char* name : {"pxyjump.html", "pxycfgform.html", "prodname.txt"}) {
+        for (const char* name :
+             {"pxyjump.html", "pxycfgform.html", "pxylogonform.html", "prodname.txt"}) {
             writeFile(dir.file(name), readFile(std::string(KORPROXY_SOURCE_DIR "/web/") + name));
         }
         readProductNameFileAt(dir.file("prodname.txt").c_str());

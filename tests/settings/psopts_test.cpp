@@ -110,3 +110,32 @@ TEST_F(DefaultOptions, DeleteTakesTheParentOnlyOnceItIsBare) {
     psDeleteDefaultFile(0);
     EXPECT_EQ(traceCount("psDeleteDefaultFile(): RegOpenPathEx():  Win32 RC = 2."), 1);
 }
+
+// The access options are stored only while set, read silently when absent, and a stored value
+// that cannot be read whole closes rather than opens: no list of servers, no shared logon.
+TEST_F(DefaultOptions, AccessOptionsAreStoredWhileSetAndAnUnreadableOneCloses) {
+    OptionsRecord opts = record("s", "1", "t", "u");
+    snprintf(opts.allowedServers, sizeof opts.allowedServers, "a.example:1500,b");
+    snprintf(opts.sharedLogon, sizeof opts.sharedLogon, "0");
+    ASSERT_EQ(psWriteDefaultFile(&opts), 0);
+    OptionsRecord read{};
+    EXPECT_EQ(psReadDefaultFile(&read), 0);
+    EXPECT_EQ(memcmp(&read, &opts, sizeof opts), 0);
+
+    opts.allowedServers[0] = opts.sharedLogon[0] = '\0';
+    ASSERT_EQ(psWriteDefaultFile(&opts), 0);
+    EXPECT_EQ(storedValue(kDefaultsKeyPath, "AllowedServers"), "<2>");
+    EXPECT_EQ(storedValue(kDefaultsKeyPath, "SharedLogon"), "<2>");
+    clearTrace();
+    EXPECT_EQ(psReadDefaultFile(&read), 0);
+    EXPECT_EQ(memcmp(&read, &opts, sizeof opts), 0);
+    EXPECT_TRUE(traceShapes().empty()) << "absent access options are not traced";
+
+    ASSERT_EQ(storeValue(kDefaultsKeyPath, "AllowedServers", REG_BINARY,
+                         std::string(kAllowedServersTextSize, 'a')),
+              0);
+    ASSERT_EQ(storeValue(kDefaultsKeyPath, "SharedLogon", REG_SZ, std::string("yes\0", 4)), 0);
+    EXPECT_EQ(psReadDefaultFile(&read), 0);
+    EXPECT_STREQ(read.allowedServers, kUnreadableServerList);
+    EXPECT_STREQ(read.sharedLogon, "0");
+}

@@ -19,7 +19,7 @@ fi
 rm -rf "$work"
 for side in win linux; do
   mkdir -p "$work/$side"
-  cp "$root/web/pxyjump.html" "$root/web/pxycfgform.html" "$root/web/prodname.txt" "$work/$side/"
+  cp "$root/web/pxyjump.html" "$root/web/pxycfgform.html" "$root/web/pxylogonform.html" "$root/web/prodname.txt" "$work/$side/"
 done
 cp "$exe" "$work/win/korproxy.exe"
 trap stack_stop EXIT
