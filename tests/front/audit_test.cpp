@@ -8,8 +8,6 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
-#include <regex>
-
 #include "front_testing.h"
 #include "tests/support/sim_process.h"
 
@@ -53,7 +51,12 @@ struct AuditedProxy : Site {
         std::vector<std::string> lines;
         std::istringstream text(fronttest::readFile(log));
         for (std::string line; std::getline(text, line);) {
-            lines.push_back(std::regex_replace(line, std::regex(" ms=[0-9]+$"), " ms=N"));
+            size_t ms = line.rfind(" ms=");
+            if (ms != std::string::npos &&
+                line.find_first_not_of("0123456789", ms + 4) == std::string::npos) {
+                line = line.substr(0, ms) + " ms=N";
+            }
+            lines.push_back(line);
         }
         fronttest::writeFile(log, "");
         return lines;
@@ -179,11 +182,15 @@ TEST(AuditLog, SyslogDatagramsCarryFacilityLevelAndIdent) {
         ssize_t n = recv(fd, datagram, sizeof datagram, 0);
         ASSERT_GT(n, 0) << query;
         std::string text(datagram, static_cast<size_t>(n));
-        EXPECT_TRUE(
-            std::regex_match(text, std::regex(priority + "[A-Z][a-z]{2} [ 0-9]\\d "
-                                                         "\\d\\d:\\d\\d:\\d\\d korproxy\\["
-                                                         "\\d+\\]: event=[a-z]+ user=- .*")))
+        // "<PRI>Mmm dd hh:mm:ss korproxy[PID]: event=..."
+        const std::string stamp = text.substr(priority.size(), 16);
+        const std::string rest = text.substr(priority.size() + stamp.size());
+        EXPECT_EQ(text.rfind(priority, 0), 0u) << text;
+        EXPECT_TRUE(isupper(stamp[0]) && stamp[3] == ' ' && stamp[9] == ':' && stamp[15] == ' ')
             << text;
+        EXPECT_EQ(rest.rfind("korproxy[", 0), 0u) << text;
+        EXPECT_NE(rest.find("]: event="), std::string::npos) << text;
+        EXPECT_NE(rest.find(" user=- "), std::string::npos) << text;
     }
     close(fd);
 }
@@ -249,8 +256,10 @@ TEST(ConnectionCheck, EachFailingStepHasItsExitStatusAndItsAdvice) {
         SimProcess sim(c.sim);
         ASSERT_TRUE(sim.running());
         Site site(c.stored);
-        std::string check =
-            std::regex_replace(c.check, std::regex("SIM"), "127.0.0.1:" + sim.portText());
+        std::string check = c.check;
+        if (size_t at = check.find("SIM"); at != std::string::npos) {
+            check.replace(at, 3, "127.0.0.1:" + sim.portText());
+        }
         std::vector<std::string> args = {"-check" + check.substr(0, check.find(' '))};
         if (check.find(' ') != std::string::npos) args.push_back(check.substr(check.find(' ') + 1));
         ProgramRun run = fronttest::runCommand(site.dir, args);
