@@ -45,6 +45,8 @@ check_server() {
   korproxy-admin -tcps=127.0.0.1 -tcpp="$STACK_SIM_PORT" -cgiUrl=/cgi-bin/velkproxy \
     -trace=/var/log/korproxy/proxytrace.txt -proxyId=ADMIN -proxyPassword=secret
   [ "$(stat -c %U "$KORPROXY_STORE")" = www-data ] || fail "$1: the store is not www-data's"
+  korproxy-admin check >/tmp/korproxy-check || fail "$1: check: status $? $(cat /tmp/korproxy-check)"
+  grep -q '^All steps passed.$' /tmp/korproxy-check || fail "$1: check: $(cat /tmp/korproxy-check)"
   got=$(status "$base/")
   [ "$got" = 200 ] && grep -q 'Administration - VELK server' /tmp/korproxy-page ||
     fail "$1: start page: $got $(head -c 400 /tmp/korproxy-page)"
