@@ -39,14 +39,15 @@ inline constexpr LONG ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr LONG ERROR_BAD_NETPATH = 53;  // another machine's registry: there is none here
 inline constexpr LONG ERROR_INVALID_PARAMETER = 87;
 inline constexpr LONG ERROR_DISK_FULL = 112;
-inline constexpr LONG ERROR_BUSY = 170;           // another process held the store past the timeout
-inline constexpr LONG ERROR_MORE_DATA = 234;      // value larger than the caller's buffer
-inline constexpr LONG ERROR_NO_MORE_ITEMS = 259;  // an enumeration is past its last sub-key
-inline constexpr LONG ERROR_BADDB = 1009;         // the file is damaged or not a settings store
+inline constexpr LONG ERROR_BUSY = 170;       // another process held the store past the timeout
+inline constexpr LONG ERROR_MORE_DATA = 234;  // value larger than the caller's buffer
+inline constexpr LONG ERROR_BADDB = 1009;     // the file is damaged or not a settings store
 inline constexpr LONG ERROR_CANTOPEN = 1011;
 inline constexpr LONG ERROR_REGISTRY_IO_FAILED = 1016;
 inline constexpr LONG ERROR_KEY_DELETED = 1018;  // the handle's key was deleted meanwhile
 inline constexpr LONG ERROR_CANCELLED = 1223;    // an inner transaction scope was rolled back
+// An enumeration of sub-keys is past the last one.
+inline constexpr LONG ERROR_NO_MORE_ITEMS = 259;
 
 // Value types.
 inline constexpr DWORD REG_NONE = 0;

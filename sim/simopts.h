@@ -27,17 +27,19 @@ struct SimOptions {
     uint16_t port = kSimDefaultPort;
     std::string adminId = kSimDefaultAdminId;
     std::string adminPassword = kSimDefaultAdminPassword;
-    std::vector<SimAdmin> moreAdmins;  // --admin ID:PW, each one more
-    std::string logFile;               // empty: log to standard error
-    bool ebcdic = false;               // announce and work in EBCDIC
-    bool noProxy = false;              // clear the proxy capability bit
-    int proxyStatus = -1;              // -1: decide from the id; else the status byte to answer
-    bool badChallenge = false;         // return the client challenge with one bit flipped
-    bool outOfSequence = false;        // answer message 1 with an authentication-result verb
-    bool refuseFinal = false;          // refuse the proxy in the final authentication answer
-    std::string rcName;                // empty: answer page commands normally
-    AnswerFaults faults;               // per-answer shapes: short, silent, bad magic
-    std::string printPage;             // a command text: print the page it gets and end
+    // --admin ID:PW, each one more.
+    std::vector<SimAdmin> moreAdmins;
+
+    std::string logFile;         // empty: log to standard error
+    bool ebcdic = false;         // announce and work in EBCDIC
+    bool noProxy = false;        // clear the proxy capability bit
+    int proxyStatus = -1;        // -1: decide from the id; else the status byte to answer
+    bool badChallenge = false;   // return the client challenge with one bit flipped
+    bool outOfSequence = false;  // answer message 1 with an authentication-result verb
+    bool refuseFinal = false;    // refuse the proxy in the final authentication answer
+    std::string rcName;          // empty: answer page commands normally
+    AnswerFaults faults;         // per-answer shapes: short, silent, bad magic
+    std::string printPage;       // a command text: print the page it gets and end
 };
 
 enum class SimParse : int {

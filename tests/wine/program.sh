@@ -119,6 +119,23 @@ win -check=127.0.0.1:$refused >"$work/check-refused.win" || status=$?
 [ "$status" = 6 ] || fail "check of a refused port: status $status, not 6"
 expect check-refused "TCP connection made: FAILED: Connection to 127.0.0.1 port $refused was refused."
 
+# Web users' own logons are keys of their own in the registry, listed in the same order, and a
+# request logs on with its user's; a server off the allowed list is refused before any connect.
+cgi=()
+same webuser-bob -webUser=bob -proxyId=ADMIN -proxyPassword=SECRET1
+same webuser-alice -webUser=alice -proxyId=ADMIN -proxyPassword=SECRET1
+same webusers -webUsers
+[ "$(cat "$work/webusers.win")" = $'alice\nbob' ] || fail "webUsers: $(cat "$work/webusers.win")"
+same shared-no -sharedLogon=no "-allowServers=127.0.0.1:$port"
+cgi=(REQUEST_METHOD=GET "QUERY_STRING=SERVER=127.0.0.1:$port&URL=/" REMOTE_USER=alice SCRIPT_NAME=/cgi-bin/velkproxy)
+same own
+expect own 'Proxy: KORPROXY/'
+cgi=(REQUEST_METHOD=GET "QUERY_STRING=SERVER=127.0.0.1:$refused&URL=/" REMOTE_USER=alice SCRIPT_NAME=/cgi-bin/velkproxy)
+same off-list
+expect off-list "The server 127.0.0.1:$refused is not one this proxy may connect to."
+cgi=()
+same open-again -sharedLogon=yes -allowServers=
+
 win -uninstall >/dev/null
 if regq "" >/dev/null 2>&1; then fail "uninstall: the Proxy key is still there"; fi
 echo "wine program tests passed"
