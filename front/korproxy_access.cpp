@@ -9,7 +9,6 @@
 #include "common/trace.h"
 #include "front/korproxy_errpage.h"
 #include "front/korproxy_special.h"
-#include "net/tcpcomm.h"
 #include "settings/pssec.h"
 #include "settings/pswebusers.h"
 
@@ -21,6 +20,8 @@ namespace {
 // user with a pair is that long), so the page's message always fits the descriptor.
 constexpr size_t kShownTextMax = 128;
 constexpr uint32_t kHighestPort = 65535;
+// What a request's port that is not a plain number compares as: equal to no port of the list.
+constexpr uint32_t kNoPort = kHighestPort + 1;
 
 AccessRecord record;
 
@@ -48,15 +49,17 @@ ServerEntry splitEntry(std::string_view entry) {
     return parts;
 }
 
-// A port of the list: 1 to 65535 written in digits only. 0 when it is not one.
-uint32_t entryPort(std::string_view port) {
-    if (port.empty() || port.size() > 5) return 0;
+// A port written in digits only, 1 to 65535; 0 when the text is not one. A request's port that is
+// anything else matches no port of the list, so that what is compared is what is connected to.
+uint32_t portNumber(std::string_view port) {
+    if (port.empty()) return 0;
     uint32_t value = 0;
     for (char c : port) {
         if (c < '0' || c > '9') return 0;
         value = value * 10 + static_cast<uint32_t>(c - '0');
+        if (value > kHighestPort) return 0;
     }
-    return value <= kHighestPort ? value : 0;
+    return value;
 }
 
 bool hostUsable(std::string_view host) {
@@ -73,7 +76,7 @@ const char* entryProblem(std::string_view entry) {
     if (entry.size() > kAllowedServerEntryMax) return "an entry is too long";
     ServerEntry parts = splitEntry(entry);
     if (!hostUsable(parts.host)) return "an entry has no host, or a blank or control character";
-    if (parts.hasPort && entryPort(parts.port) == 0) {
+    if (parts.hasPort && portNumber(parts.port) == 0) {
         return "a port is not a number from 1 to 65535";
     }
     return nullptr;
@@ -95,15 +98,15 @@ bool sameHost(std::string_view entryHost, const char* host) {
            strncasecmp(entryHost.data(), host, entryHost.size()) == 0;
 }
 
-bool entryAllows(std::string_view entry, const char* host, uint16_t port) {
+bool entryAllows(std::string_view entry, const char* host, uint32_t port) {
     if (entryProblem(entry) != nullptr) return false;
     ServerEntry parts = splitEntry(entry);
-    return sameHost(parts.host, host) && (!parts.hasPort || entryPort(parts.port) == port);
+    return sameHost(parts.host, host) && (!parts.hasPort || portNumber(parts.port) == port);
 }
 
-bool isDefaultServer(const OptionsRecord& opts, const char* host, uint16_t port) {
-    return opts.server[0] != '\0' && opts.port[0] != '\0' && strcasecmp(opts.server, host) == 0 &&
-           tcpPortFromText(opts.port) == port;
+bool isDefaultServer(const OptionsRecord& opts, const char* host, uint32_t port) {
+    return opts.server[0] != '\0' && strcasecmp(opts.server, host) == 0 &&
+           portNumber(opts.port) == port;
 }
 
 std::string shown(const char* given) {
@@ -159,7 +162,8 @@ bool serverAllowed(const OptionsRecord* opts, const char* host, const char* port
                    std::string* refusal) {
     record.server = given != nullptr ? given : "";
     if (opts == nullptr || opts->allowedServers[0] == '\0') return true;
-    uint16_t number = tcpPortFromText(port);
+    uint32_t number = portNumber(port != nullptr ? port : "");
+    if (number == 0) number = kNoPort;
     if (isDefaultServer(*opts, host, number)) return true;
     if (anyEntry(opts->allowedServers,
                  [&](std::string_view entry) { return entryAllows(entry, host, number); })) {

@@ -51,9 +51,10 @@ inline constexpr int kNoLogonAllowed = -3;
 
 // Whether a request may connect to `host` and `port` (as split from its server): always without a
 // stored list; with one, only to the default server or a server on the list. Hosts compare
-// without regard to case, ports as the numbers connected to; an entry without a port allows every
-// port of its host. When refused, `refusal` holds the page's message with `given` (the host and
-// port as the request gave them) HTML-escaped, and the outcome is recorded.
+// without regard to case, ports as numbers (a port that is not a plain number from 1 to 65535
+// matches no port); an entry without a port allows every port of its host. When refused, `refusal`
+// holds the page's message with `given` (the host and port as the request gave them) HTML-escaped,
+// and the outcome is recorded.
 [[nodiscard]] bool serverAllowed(const OptionsRecord* opts, const char* host, const char* port,
                                  const char* given, std::string* refusal);
 

@@ -63,6 +63,7 @@ TEST(AllowedServers, ListsAreCheckedAndMatchedByHostAndPortNumber) {
     const Case cases[] = {
         {"A.example:1500,b.example", "a.EXAMPLE", "01500", true},
         {"A.example:1500,b.example", "a.example", "1501", false},
+        {"A.example:1500,b.example", "a.example", "67036", false},  // no wrap to 1500
         {"A.example:1500,b.example", "b.example", "7", true},
         {"A.example:1500,b.example", "a.example.evil", "1500", false},
         {"A.example:1500,b.example", "VELK01", "1500", true},  // the default server
