@@ -26,6 +26,9 @@ OptionsRecord* optsP = nullptr;
 
 namespace {
 
+constexpr const char kNeedsWebLogin[] =
+    "This proxy needs a web login: configure the web server to ask for one.";
+
 // A stored trace file name that begins with these four letters switches tracing off.
 constexpr const char kNoTracePrefix[] = "null";
 
@@ -42,21 +45,36 @@ const char* auditDestination() {
     return optsP != nullptr ? optsP->auditLog : "";
 }
 
+// With RequireLogin stored, a request the web server let through without its login is refused
+// before its query or body is looked at: the proxy would log on to the storage server with the
+// stored administrator id for whoever reached the web server.
+bool refusedWithoutLogin() {
+    if (optsP == nullptr || !psLoginRequired(*optsP)) return false;
+    const char* user = getenv("REMOTE_USER");
+    if (user != nullptr && user[0] != '\0') return false;
+    TRACE("(%s, %d) Request refused: RequireLogin is set and the web server signed no user in\n",
+          TRACE_AT);
+    auditRefuse("login");
+    printErrorPage(kNeedsWebLogin, 0);
+    return true;
+}
+
+// The request's answer by its method; the result is the request's status.
+int answerMethod(const char* method) {
+    bool post = strcmp(method, "POST") == 0;
+    bool get = strcmp(method, "GET") == 0;
+    auditBegin(post ? AuditEvent::Post : AuditEvent::Page);
+    if (post) return refusedWithoutLogin() ? 0 : doPostRequest("");
+    if (get) return refusedWithoutLogin() ? 0 : doGetRequest("");
+    auditRefuse("bad-request");
+    // The method comes from the request line, so it is escaped before it joins the page.
+    std::string message = "Unsupported request type: " + htmlEscape(method);
+    printErrorPage(message.c_str(), 0);
+    return 0;
+}
+
 int runCgi(const char* method) {
-    int status = 0;
-    if (strcmp(method, "POST") == 0) {
-        auditBegin(AuditEvent::Post);
-        status = doPostRequest("");
-    } else if (strcmp(method, "GET") == 0) {
-        auditBegin(AuditEvent::Page);
-        status = doGetRequest("");
-    } else {
-        auditBegin(AuditEvent::Refused);
-        auditCurrent().reason = "bad-request";
-        // The method comes from the request line, so it is escaped before it joins the page.
-        std::string message = "Unsupported request type: " + htmlEscape(method);
-        printErrorPage(message.c_str(), 0);
-    }
+    int status = answerMethod(method);
     closeTraceFile();
     auditEnd(auditDestination());
     return status;

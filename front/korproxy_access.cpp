@@ -138,7 +138,7 @@ int readLogonPair(const char* webUser, const OptionsRecord* opts, char id[kCrede
     if (psFindWebUser(webUser) == WebUserLookup::Stored) {
         // A pair of their own that cannot be read is not replaced by the shared one: the web user
         // would act as someone else without knowing it.
-        int rc = psReadPasswordFile(id, password, psWebUserKeyPath(webUser).c_str());
+        int rc = psReadPairAt(psWebUserKeyPath(webUser).c_str(), id, password);
         if (rc != 0) return rc;
         TRACE("(%s, %i) Logging on with the web user's own id (%s)\n", TRACE_AT, id);
         *source = record.logon = LogonSource::Own;
@@ -206,6 +206,6 @@ int storeWebUserLogon(const char* name, const char* id, const char* password) {
 
 bool deleteWebUserLogon(const char* name) {
     if (psFindWebUser(name) != WebUserLookup::Stored) return false;
-    psDeletePasswordFile(psWebUserKeyPath(name).c_str());
+    (void)psDeletePairAt(psWebUserKeyPath(name).c_str());
     return true;
 }

@@ -40,6 +40,7 @@ enum class Option {
     AllowServers,
     SharedLogon,
     WebUser,
+    RequireLogin,
 };
 
 struct OptionRule {
@@ -67,6 +68,7 @@ constexpr OptionRule kOptionRules[] = {
     {"-allowServers", "-allowServers", Option::AllowServers, true},
     {"-sharedLogon", "-sharedLogon", Option::SharedLogon, true},
     {"-webUser", "-webUser", Option::WebUser, true},
+    {"-requireLogin", "-requireLogin", Option::RequireLogin, true},
 };
 
 bool isOption(const char* argument, const OptionRule& rule) {
@@ -131,18 +133,20 @@ void refuse(Scan& scan, const std::string& message) {
     scan.refused = true;
 }
 
+// The stored text of a yes|no option ("1" or "0") into `field`; any other value is refused.
+void takeYesNo(Scan& scan, const OptionRule& rule, char* field, size_t size, const char* value) {
+    const char* stored = strcmp(value, "yes") == 0 ? "1" : strcmp(value, "no") == 0 ? "0" : nullptr;
+    if (stored == nullptr) {
+        return refuse(scan, std::string(rule.name) + " takes yes or no; nothing has been stored.");
+    }
+    (void)copyTextFits(field, size, stored);
+    scan.optionsChanged = true;
+}
+
 void takeAllowedServers(Scan& scan, const char* value) {
     std::string problem = allowedServersProblem(value);
     if (!problem.empty()) return refuse(scan, problem + " Nothing has been stored.");
     (void)copyTextFits(optsP->allowedServers, value);
-    scan.optionsChanged = true;
-}
-
-void takeSharedLogon(Scan& scan, const char* value) {
-    if (strcmp(value, "yes") != 0 && strcmp(value, "no") != 0) {
-        return refuse(scan, "-sharedLogon takes yes or no; nothing has been stored.");
-    }
-    (void)copyTextFits(optsP->sharedLogon, strcmp(value, "yes") == 0 ? "1" : "0");
     scan.optionsChanged = true;
 }
 
@@ -203,10 +207,13 @@ void applyOption(Scan& scan, const OptionRule& rule, const char* value) {
             takeAllowedServers(scan, value);
             break;
         case Option::SharedLogon:
-            takeSharedLogon(scan, value);
+            takeYesNo(scan, rule, opts.sharedLogon, sizeof opts.sharedLogon, value);
             break;
         case Option::WebUser:
             takeWebUser(scan, value);
+            break;
+        case Option::RequireLogin:
+            takeYesNo(scan, rule, opts.requireLogin, sizeof opts.requireLogin, value);
             break;
     }
 }
@@ -251,6 +258,7 @@ void auditChangedOptions(const OptionsRecord& before, const OptionsRecord& after
         {"auditLog", before.auditLog, after.auditLog},
         {"allowedServers", before.allowedServers, after.allowedServers},
         {"sharedLogon", before.sharedLogon, after.sharedLogon},
+        {"requireLogin", before.requireLogin, after.requireLogin},
     };
     for (const auto& option : options) {
         if (strcmp(option.was, option.now) != 0) auditField(option.name);
@@ -401,6 +409,7 @@ void printUsageTo(FILE* out) {
         "system's log)\n\n",
         "   [-check[=<host:port>]]\n\tCheck the connection to the default server (or host:port) "
         "step by step\n\n",
+        "   [-requireLogin=yes|no]\n\tRefuse every request that the web server did not sign in\n\n",
         "   [-allowServers=<host[:port],...>]\n\tThe servers a request may name besides the "
         "default "
         "one;\n\tempty: any server\n\n",

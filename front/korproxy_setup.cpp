@@ -22,7 +22,6 @@
 #include "settings/psopts.h"
 #include "settings/pssec.h"
 #include "settings/pswebusers.h"
-#include "settings/regplatform.h"
 
 static constexpr const char kTraceSource[] = "korproxy";
 
@@ -197,7 +196,7 @@ int finalPage(const OptionsRecord& opts) {
 int storeOwnLogon(const char* webUser, const char* rawText) {
     SetupState state;
     if (psFindWebUser(webUser) == WebUserLookup::Stored &&
-        psReadPasswordFile(state.id, state.password, psWebUserKeyPath(webUser).c_str()) != 0) {
+        psReadPairAt(psWebUserKeyPath(webUser).c_str(), state.id, state.password) != 0) {
         state.id[0] = '\0';
         state.password[0] = '\0';
     }
@@ -311,20 +310,6 @@ int doSetupRequest(const char* rawText) {
 }
 
 int psUpdatePasswordFile(const char* id, const char* password, const char* keyPath) {
-    RegTransaction scope;
-    if (scope.begun() != ERROR_SUCCESS) {
-        TRACE("(%s, %i) psUpdatePasswordFile(): the store cannot be opened: Win32 RC = %d.\n",
-              TRACE_AT, static_cast<int>(scope.begun()));
-        return 1;
-    }
-    psDeletePasswordFile(keyPath);
-    int rc = psWritePasswordFile(id, password, keyPath);
-    if (rc != 0) return rc;  // the scope rolls back: the old pair stays
-    LONG committed = scope.commit();
-    if (committed != ERROR_SUCCESS) {
-        TRACE("(%s, %i) psUpdatePasswordFile(): the change was not stored: Win32 RC = %d.\n",
-              TRACE_AT, static_cast<int>(committed));
-        return 1;
-    }
-    return 0;
+    // The write replaces the stored pair whole, or leaves it as it was.
+    return psWritePairAt(keyPath, id, password);
 }

@@ -14,6 +14,7 @@
 #include "front/korproxy_prodname.h"
 #include "settings/pssec.h"
 #include "settings/pswebusers.h"
+#include "settings/settingskeys.h"
 
 static constexpr const char kTraceSource[] = "korproxy";
 
@@ -135,7 +136,7 @@ void writePage(const char* name, bool fieldMarkers, const TemplateValues& values
 // The id of a stored pair (the shared one, or a web user's), empty when there is none.
 void readStoredId(char id[kCredentialSize], const char* keyPath) {
     char password[kCredentialSize] = {};
-    if (psReadPasswordFile(id, password, keyPath) != 0) id[0] = '\0';
+    if (psReadPairAt(keyPath, id, password) != 0) id[0] = '\0';
     // The forms never show a password; it was read only because the id comes with it.
     osWipe(password, sizeof password);
 }

@@ -17,12 +17,16 @@ namespace {
 constexpr DWORD kOptionReadCapacity = 64;
 static_assert(kOptionReadCapacity < kOptionTextSize, "the field keeps a terminator after it");
 
-void readOption(HKEY key, const char* name, char* field) {
+constexpr const char kRequireLoginValue[] = "RequireLogin";
+
+// `quietWhenAbsent`: a value that stores made before it existed lack, whose absence says "no".
+void readOption(HKEY key, const char* name, char* field, bool quietWhenAbsent = false) {
     BYTE work[kOptionReadCapacity] = {};
     DWORD size = kOptionReadCapacity;
     LONG rc = RegQueryValueExA(key, name, nullptr, nullptr, work, &size);
     if (rc != ERROR_SUCCESS) {
         field[0] = '\0';
+        if (quietWhenAbsent && rc == ERROR_FILE_NOT_FOUND) return;
         TRACE("(%s, %d) psReadDefaultFile(): getRegValue(%s): Win32 RC=%d .\n", TRACE_AT, name,
               static_cast<int>(rc));
         return;
@@ -85,8 +89,12 @@ void deleteKeyAt(const char* path) {
 
 }  // namespace
 
+bool psLoginRequired(const OptionsRecord& opts) {
+    return strcmp(opts.requireLogin, "1") == 0;
+}
+
 int psReadDefaultFile(OptionsRecord* opts) {
-    // The four options come from one state of the store: never the server of one write with the
+    // The options come from one state of the store: never the server of one write with the
     // port of another.
     RegTransaction snapshot(RegTxMode::Read);
     HKEY key = nullptr;
@@ -100,6 +108,7 @@ int psReadDefaultFile(OptionsRecord* opts) {
     readOption(key, "DefaultServerPort", opts->port);
     readOption(key, "CgiUrl", opts->cgiUrl);
     readOption(key, "TraceFile", opts->traceFile);
+    readOption(key, kRequireLoginValue, opts->requireLogin, true);
     readOption(key, "AuditLog", opts->auditLog);
     readAccessOption(key, "AllowedServers", opts->allowedServers, sizeof opts->allowedServers,
                      kUnreadableServerList);
@@ -117,7 +126,7 @@ long psDefaultsReadable() {
 }
 
 int psWriteDefaultFile(const OptionsRecord* opts) {
-    // The four options land together or not at all, so a request reading meanwhile sees either
+    // The options land together or not at all, so a request reading meanwhile sees either
     // the old set or the new one.
     RegTransaction scope;
     if (scope.begun() != ERROR_SUCCESS) {
@@ -135,13 +144,15 @@ int psWriteDefaultFile(const OptionsRecord* opts) {
     (void)writeOption(key, "DefaultServerAddress", opts->server, &rc);
     (void)writeOption(key, "DefaultServerPort", opts->port, &rc);
     (void)writeOption(key, "TraceFile", opts->traceFile, &rc);
+    if (opts->requireLogin[0] != '\0')
+        (void)writeOption(key, kRequireLoginValue, opts->requireLogin, &rc);
     (void)writeOption(key, "AuditLog", opts->auditLog, &rc);
     writeAccessOption(key, "AllowedServers", opts->allowedServers, &rc);
     writeAccessOption(key, "SharedLogon", opts->sharedLogon, &rc);
     // Where changes cannot land together, the last one alone decides the result.
     bool cgiUrlWritten = writeOption(key, "CgiUrl", opts->cgiUrl, &rc);
     (void)RegCloseKey(key);
-    // A failed write, or a failed commit, stores none of the four.
+    // A failed write, or a failed commit, stores none of them.
     LONG committed = scope.commit();
     if (committed != ERROR_SUCCESS) {
         TRACE("(%s, %i) psWriteDefaultFile(): the options were not stored: Win32 RC = %d.\n",

@@ -9,6 +9,7 @@
 #include "common/trace.h"
 #include "crypto/des.h"
 #include "settings/registry.h"
+#include "settings/regwhole.h"
 #include "settings/settingskeys.h"
 
 static constexpr const char kTraceSource[] = "pssec";
@@ -76,7 +77,7 @@ int psUserKey(unsigned char key[8], const char* id) {
     return rc;
 }
 
-int psWritePasswordFile(const char* id, const char* password, const char* keyPath) {
+int psWritePairAt(const char* keyPath, const char* id, const char* password) {
     if (id == nullptr || password == nullptr) return PS_RESULT_NOT_STORED;
     size_t idLength = strnlen(id, kCredentialSize);
     size_t passwordLength = strnlen(password, kCredentialSize);
@@ -95,52 +96,53 @@ int psWritePasswordFile(const char* id, const char* password, const char* keyPat
         return PS_RESULT_NO_MEMORY;
     }
     desCbc(schedule, DES_ENCIPHER, desFixedIv(), block, sizeof block);
-    int rc = WritePswdToRegistry(id, block, keyPath);
+    int rc = WritePswdToRegistry(keyPath, id, block);
     freeSchedule(schedule);
     return rc == 0 ? PS_RESULT_OK : PS_RESULT_NOT_STORED;
 }
 
-int WritePswdToRegistry(const char* id, const unsigned char block[kCredentialSize],
-                        const char* keyPath) {
-    // Both values land together: an id beside a password block of another id would decipher to
-    // a wrong password.
-    RegTransaction both;
-    if (both.begun() != ERROR_SUCCESS) {
-        TRACE("(%s, %i) WritePswdToRegistry(): regBeginTransaction(): Win32 RC = %d.\n", TRACE_AT,
-              static_cast<int>(both.begun()));
-        return -1;
-    }
-    HKEY key = nullptr;
-    LONG rc = ERROR_SUCCESS;
-    if (!RegCreatePathEx(HKEY_LOCAL_MACHINE, keyPath, &key, &rc)) {
-        TRACE("(%s, %i) WritePswdToRegistry():  RegCreatePathEx(): Win32 RC = %d.\n", TRACE_AT,
-              static_cast<int>(rc));
-        return -1;
-    }
-    if (!setRegValue(key, "Password", block, REG_BINARY, kCredentialSize, &rc)) {
-        TRACE("(%s, %i) WritePswdToRegistry(): setRegValue(): Win32 RC = %d.\n", TRACE_AT,
-              static_cast<int>(rc));
-    }
-    bool idWritten = setRegValue(key, "Id", id, REG_SZ, 0, &rc);
-    if (!idWritten) {
-        TRACE("(%s, %i) WritePswdToRegistry(): setRegValue(): Win32 RC = %d.\n", TRACE_AT,
-              static_cast<int>(rc));
-    }
-    (void)RegCloseKey(key);
-    if (!idWritten) return -1;
-    rc = both.commit();
-    if (rc != ERROR_SUCCESS) {
-        TRACE("(%s, %i) WritePswdToRegistry(): regCommitTransaction(): Win32 RC = %d.\n", TRACE_AT,
-              static_cast<int>(rc));
-        return -1;
-    }
-    return 0;
+int psWritePasswordFile(const char* id, const char* password) {
+    return psWritePairAt(kCredentialsKeyPath, id, password);
 }
 
-int psReadPasswordFile(char id[kCredentialSize], char password[kCredentialSize],
-                       const char* keyPath) {
+namespace {
+
+struct PairWrite {
+    const char* id;
+    const unsigned char* block;
+    const char* failed = nullptr;  // the value not written
+};
+
+int fillPair(HKEY key, void* context, LONG* rc) {
+    auto* pair = static_cast<PairWrite*>(context);
+    if (!setRegValue(key, "Password", pair->block, REG_BINARY, kCredentialSize, rc)) {
+        pair->failed = "setRegValue(Password)";
+        return 0;
+    }
+    if (!setRegValue(key, "Id", pair->id, REG_SZ, 0, rc)) {
+        pair->failed = "setRegValue(Id)";
+        return 0;
+    }
+    return 1;
+}
+
+}  // namespace
+
+int WritePswdToRegistry(const char* keyPath, const char* id,
+                        const unsigned char block[kCredentialSize]) {
+    // Both values land together, in a key of their own: an id beside a password block of another
+    // id would decipher to a wrong password.
+    PairWrite pair{id, block};
+    LONG rc = ERROR_SUCCESS;
+    if (writeWholeKey(HKEY_LOCAL_MACHINE, keyPath, fillPair, &pair, &rc)) return 0;
+    TRACE("(%s, %i) WritePswdToRegistry(): %s: Win32 RC = %d.\n", TRACE_AT,
+          pair.failed != nullptr ? pair.failed : "writeWholeKey()", static_cast<int>(rc));
+    return -1;
+}
+
+int psReadPairAt(const char* keyPath, char id[kCredentialSize], char password[kCredentialSize]) {
     unsigned char block[kCredentialSize];
-    if (ReadPswdFromRegistry(id, block, keyPath) != 0) return PS_RESULT_NOT_STORED;
+    if (ReadPswdFromRegistry(keyPath, id, block) != 0) return PS_RESULT_NOT_STORED;
     DesKeySchedule* schedule = nullptr;
     if (userSchedule(id, &schedule) != 0) {
         osWipe(block, sizeof block);
@@ -159,53 +161,74 @@ int psReadPasswordFile(char id[kCredentialSize], char password[kCredentialSize],
     return PS_RESULT_OK;
 }
 
-int ReadPswdFromRegistry(char id[kCredentialSize], unsigned char block[kCredentialSize],
-                         const char* keyPath) {
-    // Both values come from one state of the store, never from either side of another process's
-    // replacement.
-    RegTransaction snapshot(RegTxMode::Read);
-    HKEY key = nullptr;
+int psReadPasswordFile(char id[kCredentialSize], char password[kCredentialSize]) {
+    return psReadPairAt(kCredentialsKeyPath, id, password);
+}
+
+namespace {
+
+// Both values as read from one key, and the codes of the reads.
+struct PairRead {
+    unsigned char id[kRegValueBufferSize] = {};
+    unsigned char block[kRegValueBufferSize] = {};
+    bool haveId = false, havePassword = false;
+    LONG idRc = ERROR_SUCCESS, passwordRc = ERROR_SUCCESS;
+    ~PairRead() {
+        osWipe(id, sizeof id);
+        osWipe(block, sizeof block);
+    }
+};
+
+int readPair(HKEY key, void* context, LONG* rc) {
+    auto* pair = static_cast<PairRead*>(context);
+    DWORD type = REG_NONE, size = 0;
+    pair->havePassword = getRegValue(key, "Password", pair->block, &type, &size, &pair->passwordRc);
+    pair->haveId = getRegValue(key, "Id", pair->id, &type, &size, &pair->idRc);
+    if (pair->haveId && !idFits(pair->id)) {
+        pair->haveId = false;
+        pair->idRc = ERROR_MORE_DATA;
+    }
+    *rc = !pair->havePassword ? pair->passwordRc : pair->idRc;
+    return pair->havePassword && pair->haveId ? 1 : 0;
+}
+
+}  // namespace
+
+int ReadPswdFromRegistry(const char* keyPath, char id[kCredentialSize],
+                         unsigned char block[kCredentialSize]) {
+    PairRead pair;
+    bool opened = false;
     LONG rc = ERROR_SUCCESS;
-    if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, keyPath, &key, &rc)) {
+    if (!readWholeKey(HKEY_LOCAL_MACHINE, keyPath, readPair, &pair, &opened, &rc) && !opened) {
         TRACE("(%s, %d) ReadPswdFromRegistry(): RegOpenPathEx(): Win32 RC=%d .\n", TRACE_AT,
               static_cast<int>(rc));
         return -1;
     }
-    unsigned char work[kRegValueBufferSize] = {};
-    DWORD type = REG_NONE, size = 0;
-    bool havePassword = getRegValue(key, "Password", work, &type, &size, &rc);
-    if (havePassword) {
-        memcpy(block, work, kCredentialSize);
+    if (pair.havePassword) {
+        memcpy(block, pair.block, kCredentialSize);
     } else {
         TRACE("(%s, %d) ReadPswdFromRegistry(): getRegValue(): Win32 RC=%d .\n", TRACE_AT,
-              static_cast<int>(rc));
+              static_cast<int>(pair.passwordRc));
     }
-    osWipe(work, sizeof work);
-    bool haveId = getRegValue(key, "Id", work, &type, &size, &rc);
-    if (haveId && !idFits(work)) {
-        haveId = false;
-        rc = ERROR_MORE_DATA;
-    }
-    if (haveId) {
-        memcpy(id, work, kCredentialSize);
+    if (pair.haveId) {
+        memcpy(id, pair.id, kCredentialSize);
     } else {
         TRACE("(%s, %d) ReadPswdFromRegistry(): getRegValue(): Win32 RC=%d .\n", TRACE_AT,
-              static_cast<int>(rc));
+              static_cast<int>(pair.idRc));
     }
-    (void)RegCloseKey(key);
-    return havePassword && haveId ? 0 : -1;
+    return pair.havePassword && pair.haveId ? 0 : -1;
 }
 
-void psDeletePasswordFile(const char* keyPath) {
-    HKEY key = nullptr;
+int psDeletePairAt(const char* keyPath) {
     LONG rc = ERROR_SUCCESS;
-    if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, keyPath, &key, &rc)) {
-        TRACE("(%s, %i) psDeletePasswordFile(): RegOpenPathEx():  Win32 RC = %d.\n", TRACE_AT,
-              static_cast<int>(rc));
-        return;
-    }
-    (void)deleteRegKey(key, nullptr, &rc);
-    (void)RegCloseKey(key);
+    if (deleteWholeKey(HKEY_LOCAL_MACHINE, keyPath, &rc)) return 1;
+    TRACE("(%s, %i) psDeletePasswordFile(): deleteWholeKey(): Win32 RC = %d.\n", TRACE_AT,
+          static_cast<int>(rc));
+    return 0;
+}
+
+void psDeletePasswordFile() {
+    (void)psDeletePairAt(kCredentialsKeyPath);
 }
 
 void psSetComputerNameSource(PsComputerName source) {

@@ -1,20 +1,38 @@
 // see pswebusers.h
 #include "settings/pswebusers.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/limits.h"
 #include "common/trace.h"
 #include "settings/pssec.h"
 #include "settings/registry.h"
+#include "settings/regwhole.h"
 #include "settings/settingskeys.h"
 
 static constexpr const char kTraceSource[] = "pswebusers";
 
 namespace {
 
-// Every sub-key name below "WebUserInfo", or false when they cannot be read. No key is no names.
-bool subKeyNames(std::vector<std::string>* names, bool traceMissing) {
+// The web user a sub-key of "WebUserInfo" belongs to, or an empty text. A key set aside by a
+// replacement that did not finish still holds that user's pair (readers take it); a key still being
+// written counts only for `withUnfinished` (so that a deletion clears it).
+std::string ownerOf(const std::string& name, bool withUnfinished) {
+    if (!isRegWholeTemporaryName(name.c_str())) return name;
+    for (const char* suffix : {kRegWholeOldSuffix, kRegWholeNewSuffix}) {
+        size_t length = strlen(suffix);
+        if (suffix == kRegWholeNewSuffix && !withUnfinished) break;
+        if (name.size() > length && name.compare(name.size() - length, length, suffix) == 0) {
+            return name.substr(0, name.size() - length);
+        }
+    }
+    return {};
+}
+
+// Every web user with a key below "WebUserInfo", or false when they cannot be read. No key is no
+// names.
+bool subKeyNames(std::vector<std::string>* names, bool traceMissing, bool withUnfinished = false) {
     names->clear();
     RegTransaction snapshot(RegTxMode::Read);
     HKEY key = nullptr;
@@ -28,7 +46,10 @@ bool subKeyNames(std::vector<std::string>* names, bool traceMissing) {
     char name[kRegKeyNameMax + 1];
     DWORD index = 0;
     while (enumRegSubKey(key, index, name, sizeof name, &rc)) {
-        names->emplace_back(name);
+        std::string owner = ownerOf(name, withUnfinished);
+        if (!owner.empty() && std::find(names->begin(), names->end(), owner) == names->end()) {
+            names->push_back(owner);
+        }
         ++index;
     }
     (void)RegCloseKey(key);
@@ -94,7 +115,8 @@ int psListWebUsers(std::vector<std::string>* names) {
 
 void psDeleteWebUsers() {
     std::vector<std::string> names;
-    (void)subKeyNames(&names, true);
-    for (const std::string& name : names) deleteKeyAt(psWebUserKeyPath(name.c_str()).c_str());
+    (void)subKeyNames(&names, true, true);
+    for (const std::string& name : names)
+        (void)psDeletePairAt(psWebUserKeyPath(name.c_str()).c_str());
     deleteKeyAt(kWebUsersKeyPath);
 }

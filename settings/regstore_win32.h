@@ -3,8 +3,8 @@
 //
 // Owns nothing: the registry keeps every value by itself. It has no scope that lands several
 // changes together, so RegTransaction here only marks where one is meant: each change lands by
-// itself, a reader may see a change half made, and a commit reports success. RegStoreHold has
-// nothing to keep open.
+// itself, a reader may see a change half made, and a commit reports success (a key that must land
+// whole is replaced by regwhole.h instead). RegStoreHold has nothing to keep open.
 #pragma once
 
 #define WIN32_LEAN_AND_MEAN

@@ -1,8 +1,10 @@
 // Derives the Boolean circuits of the eight DES S-boxes from their tables in crypto/des_fips.h and
-// prints crypto/des_circuits.h. Not part of the program; run by hand when the circuits change:
+// prints crypto/des_circuits.h exactly as it stands in the tree, formatted as clang-format leaves
+// it. Not part of the program; the test "des_circuits_current" runs it and compares. When the
+// circuits change:
 //
-//   c++ -std=c++20 -O2 -I. crypto/tools/des_circuits_gen.cpp -o /tmp/gen && /tmp/gen >
-//   crypto/des_circuits.h && clang-format -i crypto/des_circuits.h
+//   cmake --build build --target korproxy-circuits-gen && build/bin/korproxy-circuits-gen >
+//   crypto/des_circuits.h
 //
 // Each output bit is a function of the six input bits, held as a 64-bit truth table (bit i is the
 // value for the input i, the first input bit being the most significant of the six). A function is
@@ -235,15 +237,17 @@ void print(int box, const Result& r) {
     for (size_t g = 6; g < gates.size(); ++g) {
         const Gate& x = gates[g];
         const int gi = static_cast<int>(g);
-        const char* op = x.op == kAnd ? "&" : x.op == kOr ? "|" : x.op == kXor ? "^" : "& ~";
+        const char* op = x.op == kAnd ? "& " : x.op == kOr ? "| " : x.op == kXor ? "^ " : "& ~";
         if (x.op == kNot) {
-            std::printf("const W %s = ~%s;\n", name(gi), name(x.a));
+            std::printf("        const W %s = ~%s;\n", name(gi), name(x.a));
         } else {
-            std::printf("const W %s = %s %s %s;\n", name(gi), name(x.a), op, name(x.b));
+            std::printf("        const W %s = %s %s%s;\n", name(gi), name(x.a), op, name(x.b));
         }
     }
-    for (int j = 0; j < 4; ++j) std::printf("y[%d] = %s;\n", 4 * box + j, name(r.outputs[j]));
-    std::printf("}\n");
+    for (int j = 0; j < 4; ++j) {
+        std::printf("        y[%d] = %s;\n", 4 * box + j, name(r.outputs[j]));
+    }
+    std::printf("    }\n");
 }
 
 }  // namespace

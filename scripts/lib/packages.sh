@@ -14,9 +14,7 @@ KORPROXY_PKGS_test="@build libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   libfcgi-bin nginx fcgiwrap spawn-fcgi apache2 apache2-utils libapache2-mod-fcgid
   g++-mingw-w64-x86-64-posix wine wine64 googletest"
 KORPROXY_PKGS_load="@build libgtest-dev libgmock-dev lighttpd wrk curl"
-KORPROXY_PKGS_perf="@load libbenchmark-dev libssl-dev linux-perf time"
-# Rewriting the code layout (bench/layout): the block tracer.
-KORPROXY_PKGS_layout="@perf valgrind"
+KORPROXY_PKGS_perf="@load libbenchmark-dev libssl-dev linux-perf"
 KORPROXY_PKGS_fuzz="@build clang libclang-rt-14-dev"
 # Building the Debian packages from debian/ and checking them.
 KORPROXY_PKGS_deb="@build debhelper dpkg-dev fakeroot lintian"

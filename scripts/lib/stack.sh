@@ -77,9 +77,15 @@ stack_start_sim() {
   STACK_SIM_PORT=$port
 }
 
-# stack_write_lighttpd DIR PORT CGI_DIR REGISTRY USERS [MODE]: writes DIR/lighttpd.conf, a server of
-# its own on 127.0.0.1:PORT that includes the deployment's own lighttpd configuration, the CGI one
-# or, with MODE fastcgi, the FastCGI one.
+# The queries that ask for the web login in the deployments' alternative rule: the settings
+# requests alone (the shipped rule, "^", asks on every request).
+STACK_SETTINGS_LOGIN='(?i)(^|&)(setup|config|logon|forcetrace)|%(26|[4-7])'
+
+# stack_write_lighttpd DIR PORT CGI_DIR REGISTRY USERS [MODE [LOGIN]]: writes DIR/lighttpd.conf, a
+# server of its own on 127.0.0.1:PORT that includes the deployment's own lighttpd configuration, the
+# CGI one or, with MODE fastcgi, the FastCGI one. LOGIN is the pattern of the queries that ask for
+# the web login; by default the alternative rule's, which the end-to-end tests, the benchmarks and
+# the demo run with (they fetch pages without a login).
 stack_write_lighttpd() {
   local dir=$1 root conf=korproxy.conf
   [ "${6:-cgi}" = fastcgi ] && conf=korproxy-fastcgi.conf
@@ -97,6 +103,7 @@ var.korproxy_dir = "$3"
 var.korproxy_registry = "$4"
 var.korproxy_users = "$5"
 var.korproxy_auth = "plain"
+var.korproxy_login = "${7-$STACK_SETTINGS_LOGIN}"
 var.korproxy_socket = "$dir/korproxy.socket"
 include "$root/deploy/lighttpd/$conf"
 CONF

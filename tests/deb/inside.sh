@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The package test's own part, run as root on a fresh Debian 12 system with the project in the
 # current folder (tests/deb/install-check.sh starts it there): builds the packages, then for
-# lighttpd and for Apache installs them with the web server, enables korproxy, checks that the
-# settings pages are refused until the login file exists, stores settings with korproxy-admin,
-# starts velk-sim, fetches the start page through the web server, and purges the packages,
-# checking that nothing of them is left.
+# lighttpd and for Apache installs them with the web server, enables korproxy, checks that every
+# page is refused until the login file (made by the package, 0640 root:www-data) names a user and
+# that a new install stored RequireLogin, stores settings with korproxy-admin, starts velk-sim,
+# fetches the start page through the web server with the login, and purges the packages, checking
+# that nothing of them is left. The program links the FastCGI library as a shared library.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/lib/packages.sh
@@ -30,12 +31,22 @@ status() {
 
 # check_server NAME PORT: the checks through a running web server.
 check_server() {
-  local base="http://127.0.0.1:$2/cgi-bin/velkproxy" got
-  got=$(status "$base/?CONFIG=1")
-  [[ $got == 401 || $got == 403 ]] || fail "$1: setup form without a login file: $got"
-  got=$(status "$base/?CONFIG=1" -u admin:wrong)
-  [[ $got != 200 ]] || fail "$1: setup form answered without a login file"
+  local base="http://127.0.0.1:$2/cgi-bin/velkproxy" got page
+  [ "$(stat -c '%a %U %G' /etc/korproxy/users)" = "640 root www-data" ] ||
+    fail "$1: login file $(stat -c '%a %U %G' /etc/korproxy/users)"
+  # Every page asks for the login, and none answers while the login file names no user.
+  for page in "" "?JUMP=1" "?CONFIG=1"; do
+    got=$(status "$base/$page")
+    [[ $got == 401 ]] || fail "$1: $page without a login: $got"
+    got=$(status "$base/$page" -u admin:wrong)
+    [[ $got != 200 ]] || fail "$1: $page answered while the login file is empty"
+  done
   [ "$(stat -c %U "$(dirname "$KORPROXY_STORE")")" = www-data ] || fail "$1: store folder owner"
+  # A new install stored RequireLogin: a request that the web server did not sign in is refused.
+  got=$(cd /usr/lib/cgi-bin/velkproxy && env -i REQUEST_METHOD=GET QUERY_STRING=JUMP=1 \
+    KORPROXY_REGISTRY="$KORPROXY_STORE" setpriv --reuid=www-data --regid=www-data --init-groups \
+    ./korproxy)
+  [[ $got == *"This proxy needs a web login"* ]] || fail "$1: RequireLogin not stored: $got"
   # Root storing by hand with the program itself must leave a store the web server can open.
   (cd /usr/lib/cgi-bin/velkproxy && ./korproxy -cgiUrl=/cgi-bin/velkproxy >/dev/null)
   local f
@@ -47,16 +58,19 @@ check_server() {
   [ "$(stat -c %U "$KORPROXY_STORE")" = www-data ] || fail "$1: the store is not www-data's"
   korproxy-admin check >/tmp/korproxy-check || fail "$1: check: status $? $(cat /tmp/korproxy-check)"
   grep -q '^All steps passed.$' /tmp/korproxy-check || fail "$1: check: $(cat /tmp/korproxy-check)"
-  got=$(status "$base/")
+  htpasswd -bB /etc/korproxy/users admin setup-login 2>/dev/null
+  [ "$(stat -c '%a %U %G' /etc/korproxy/users)" = "640 root www-data" ] ||
+    fail "$1: htpasswd -B changed the login file to $(stat -c '%a %U %G' /etc/korproxy/users)"
+  got=$(status "$base/" -u admin:setup-login)
   [ "$got" = 200 ] && grep -q 'Administration - VELK server' /tmp/korproxy-page ||
     fail "$1: start page: $got $(head -c 400 /tmp/korproxy-page)"
   [ -s /var/log/korproxy/proxytrace.txt ] || fail "$1: no trace in /var/log/korproxy"
-  htpasswd -bc /etc/korproxy/users admin setup-login 2>/dev/null
   got=$(status "$base/?CONFIG=1" -u admin:setup-login)
   [ "$got" = 200 ] && grep -qi '<form' /tmp/korproxy-page || fail "$1: setup form with login: $got"
-  got=$(status "$base/?CONFIG=1")
-  [[ $got == 401 ]] || fail "$1: setup form without credentials once the login exists: $got"
-  rm -f /etc/korproxy/users # the administrator's own file, not the package's
+  for page in "" "?CONFIG=1"; do
+    got=$(status "$base/$page")
+    [[ $got == 401 ]] || fail "$1: $page without credentials once the login exists: $got"
+  done
 }
 
 # purge_and_check NAME: purges both packages and checks that none of their files, folders or
@@ -83,6 +97,8 @@ trap stack_stop EXIT
 
 echo "== lighttpd"
 "${apt[@]}" install "$debs"/korproxy_*.deb "$debs"/korproxy-sim_*.deb lighttpd apache2-utils >/dev/null
+# Security updates of the FastCGI library reach the program only when it is linked shared.
+ldd /usr/lib/cgi-bin/velkproxy/korproxy | grep -q 'libfcgi\.so' || fail "libfcgi is not linked shared"
 stack_start_sim /usr/bin/velk-sim /tmp/velk-sim.log --admin-id ADMIN --admin-password secret
 port=$(stack_free_port)
 sed -i -e "s/^server.port .*/server.port = $port/" /etc/lighttpd/lighttpd.conf

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Checks a deployment configuration of deploy/ with its real web server on 127.0.0.1: the program
 # runs for the folder URL with and without the trailing slash and as .../korproxy, with the query
-# kept, in its own folder, with KORPROXY_REGISTRY set; the setup form, storing settings and
-# FORCETRACE ask for the login; the folder's other files are not served.
+# kept, in its own folder, with KORPROXY_REGISTRY set; every request asks for the login, and the
+# program's REMOTE_USER is the login the web server checked, never the name of a forged
+# Authorization header; no other URL under the folder reaches the program (404).
 #
-#   tests/e2e/deploy-check.sh KIND [CGI_DIR]
+#   [KORPROXY_LOGIN=settings] tests/e2e/deploy-check.sh KIND [CGI_DIR]
 # KIND is lighttpd, apache or nginx (the program as a CGI program), or lighttpd-fastcgi,
 # apache-fcgid or nginx-fastcgi (the program as a FastCGI application). Without CGI_DIR a
 # stand-in program that echoes its environment is used (a FastCGI one for the FastCGI kinds,
 # built here with the FastCGI library), so the web server's side can be checked on its own; with
 # the installed folder the real program answers (the login and the folder rules are still
-# checked). Exit 77 when the web server is not installed.
+# checked). KORPROXY_LOGIN=settings checks the alternative rule instead: the login only for the
+# setup form, storing settings and FORCETRACE. Exit 77 when the web server is not installed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -18,6 +20,8 @@ root=$(cd "$here/../.." && pwd)
 kind=${1:?usage: deploy-check.sh lighttpd|apache|nginx|lighttpd-fastcgi|apache-fcgid|nginx-fastcgi [CGI_DIR]}
 fastcgi=0
 case $kind in *-fastcgi | *-fcgid) fastcgi=1 ;; esac
+scope=${KORPROXY_LOGIN:-every}
+case $scope in every | settings) ;; *) stack_die "KORPROXY_LOGIN is every or settings" ;; esac
 
 work=$(mktemp -d /tmp/korproxy-deploy-XXXXXX)
 chmod 755 "$work"
@@ -48,8 +52,9 @@ int main(void) {
   while (FCGX_Accept_r(&r) == 0) {
     const char* reg = FCGX_GetParam("KORPROXY_REGISTRY", r.envp);
     if (!reg) reg = getenv("KORPROXY_REGISTRY");
-    FCGX_FPrintF(r.out, "Content-type: text/plain\r\n\r\npwd=%s\nregistry=%s\nquery=%s\n",
-                 getcwd(pwd, sizeof pwd) ? pwd : "", reg ? reg : "", param(&r, "QUERY_STRING"));
+    FCGX_FPrintF(r.out, "Content-type: text/plain\r\n\r\npwd=%s\nregistry=%s\nquery=%s\nuser=%s\n",
+                 getcwd(pwd, sizeof pwd) ? pwd : "", reg ? reg : "", param(&r, "QUERY_STRING"),
+                 param(&r, "REMOTE_USER"));
     FCGX_Finish_r(&r);
   }
   return 0;
@@ -60,7 +65,8 @@ FCGI
     cat >"$cgi/korproxy" <<'CGI'
 #!/bin/sh
 printf 'Content-type: text/plain\n\n'
-printf 'pwd=%s\nregistry=%s\nquery=%s\n' "$(pwd)" "$KORPROXY_REGISTRY" "$QUERY_STRING"
+printf 'pwd=%s\nregistry=%s\nquery=%s\nuser=%s\n' "$(pwd)" "$KORPROXY_REGISTRY" "$QUERY_STRING" \
+  "$REMOTE_USER"
 CGI
   fi
   chmod 755 "$cgi/korproxy"
@@ -77,8 +83,10 @@ case $kind in
 lighttpd | lighttpd-fastcgi)
   command -v lighttpd >/dev/null || { echo "skipped: lighttpd not installed"; exit 77; }
   echo 'setup:check-login' >"$work/users"
+  login_query='^'
+  [ "$scope" = every ] || login_query=$STACK_SETTINGS_LOGIN
   stack_write_lighttpd "$work/srv" "$port" "$cgi" "$registry" "$work/users" \
-    "$([ $fastcgi = 1 ] && echo fastcgi || echo cgi)"
+    "$([ $fastcgi = 1 ] && echo fastcgi || echo cgi)" "$login_query"
   stack_start_lighttpd "$work/srv" "$port"
   ;;
 apache | apache-fcgid)
@@ -91,7 +99,7 @@ apache | apache-fcgid)
     mkdir -p "$work/fcgid"
     as_web_user "$work/fcgid"
   fi
-  htpasswd -bc "$work/users" setup check-login 2>/dev/null
+  htpasswd -bBc "$work/users" setup check-login 2>/dev/null
   {
     echo "ServerName 127.0.0.1"
     echo "Listen 127.0.0.1:$port"
@@ -111,6 +119,8 @@ apache | apache-fcgid)
     echo "Define KORPROXY_DIR $cgi"
     echo "Define KORPROXY_REGISTRY $registry"
     echo "Define KORPROXY_USERS $work/users"
+    [ "$scope" = every ] ||
+      echo "Define KORPROXY_LOGIN \"(^|&)(setup|config|forcetrace)|%(26|[4-7])\""
     echo "Include $root/deploy/apache/$conf"
   } >"$work/apache.conf"
   as_web_user "$work/store"
@@ -139,14 +149,20 @@ nginx | nginx-fastcgi)
     fcgiwrap -s "unix:$sock" >"$work/fcgiwrap.log" 2>&1 &
     STACK_PIDS+=($!)
   fi
-  htpasswd -bc "$work/users" setup check-login 2>/dev/null
+  htpasswd -bBc "$work/users" setup check-login 2>/dev/null
   mkdir -p "$work/tmp"
+  # The alternative rule: the map's first line gives way to the three commented ones.
+  if [ "$scope" = every ]; then
+    cp "$root/deploy/nginx/korproxy-http.conf" "$work/korproxy-http.conf"
+  else
+    sed -e '/^  default  *"korproxy";/d' -e 's/^  # \(default  *off;\|"~\)/  \1/' \
+      "$root/deploy/nginx/korproxy-http.conf" >"$work/korproxy-http.conf"
+  fi
   for ((i = 0; i < 50; i++)); do [ -S "$sock" ] && break; sleep 0.1; done
   chmod 666 "$sock"
   sed -e "s#/usr/local/lib/cgi-bin/velkproxy#$cgi#" -e "s#/var/lib/korproxy/registry.db#$registry#" \
     -e "s#/etc/nginx/korproxy.users#$work/users#" \
     -e "s#unix:/run/fcgiwrap.socket#unix:$sock#" -e "s#unix:/run/korproxy/fastcgi.socket#unix:$sock#" \
-    -e "s#include fastcgi_params;#include /etc/nginx/fastcgi_params;#" \
     "$root/deploy/nginx/$conf" >"$work/korproxy.conf"
   cat >"$work/nginx.conf" <<CONF
 daemon off;
@@ -161,7 +177,7 @@ http {
   proxy_temp_path $work/tmp/proxy;
   uwsgi_temp_path $work/tmp/uwsgi;
   scgi_temp_path $work/tmp/scgi;
-  include $root/deploy/nginx/korproxy-http.conf;
+  include $work/korproxy-http.conf;
   server {
     listen 127.0.0.1:$port;
     root $work/htdocs;
@@ -179,38 +195,48 @@ esac
 
 base="http://127.0.0.1:$port"
 fails=0
-# expect STATUS PATH [curl options]: the answer's status, and for the stand-in its environment.
+login=(-u setup:check-login)
+forged=(-H "Authorization: Basic $(printf 'forged-admin:x' | base64)")
+# expect STATUS PATH [curl options]: the answer's status, and for the stand-in its environment:
+# REMOTE_USER is the checked login's name with that login, empty without.
 expect() {
-  local want=$1 path=$2 got body
+  local want=$1 path=$2 got body user=
   shift 2
+  [[ " $* " != *" ${login[*]} "* ]] || user=setup
   body=$(curl -s -m 30 -o - -w '\n%{http_code}' "$@" "$base$path") || true
   got=${body##*$'\n'}
   body=${body%$'\n'*}
   body=${body%$'\n'}
   if [ "$got" != "$want" ]; then
-    echo "FAIL $kind $path: status $got, expected $want"; fails=$((fails + 1)); return
+    echo "FAIL $kind $path $*: status $got, expected $want"; fails=$((fails + 1)); return
   fi
   if [ "$want" = 200 ] && [ $fake = 1 ]; then
     local q=${path#*\?}
     [ "$q" = "$path" ] && q=
     local env_want
-    env_want=$(printf 'pwd=%s\nregistry=%s\nquery=%s' "$cgi" "$registry" "$q")
+    env_want=$(printf 'pwd=%s\nregistry=%s\nquery=%s\nuser=%s' "$cgi" "$registry" "$q" "$user")
     if [ "$body" != "$env_want" ]; then
-      echo "FAIL $kind $path: program saw"; echo "$body"; fails=$((fails + 1)); return
+      echo "FAIL $kind $path $*: program saw"; echo "$body"; fails=$((fails + 1)); return
     fi
   fi
-  echo "ok   $kind $path -> $got"
+  echo "ok   $kind $path $* -> $got"
 }
 
-login=(-u setup:check-login)
+# Pages that are not settings: every one asks for the login under the shipped rule; under the
+# alternative one they answer without, and a forged Authorization header names no user.
+page=200 auth=()
+[ "$scope" = every ] && page=401 auth=("${login[@]}")
 for p in /cgi-bin/velkproxy /cgi-bin/velkproxy/ /cgi-bin/velkproxy/korproxy; do
-  expect 200 "$p"
-  expect 200 "$p?SERVER=h%3A1500&URL=%2Fobject%2Fa.b"
+  expect 200 "$p" "${auth[@]}"
+  expect 200 "$p?SERVER=h%3A1500&URL=%2Fobject%2Fa.b" "${auth[@]}"
+  expect $page "$p?JUMP=1"
+  expect $page "$p?JUMP=1" "${forged[@]}"
 done
-expect 200 "/cgi-bin/velkproxy?JUMP=1"
+expect $page "/cgi-bin/velkproxy/" -d 'SERVER=h%3A1500&URL=%2F'
 for q in CONFIG=1 config=1 'SETUP=SETUP&ID=a' 'FORCETRACE=1&JUMP=1' 'JUMP=1&%26CONFIG=1' LOGON=1 \
   'x=1&%43ONFIG=1' 'x=1&%66orcetrace=1'; do
   expect 401 "/cgi-bin/velkproxy/?$q"
+  expect 401 "/cgi-bin/velkproxy/?$q" "${forged[@]}"
 done
 # The program decodes SETU%5z to SETUP: an escape need not be well formed to spell a name. The
 # rule must ask for the login, unless the web server re-escapes the stray "%" before the rule and
@@ -226,6 +252,11 @@ else
 fi
 expect 200 "/cgi-bin/velkproxy/?CONFIG=1" "${login[@]}"
 expect 200 "/cgi-bin/velkproxy?SETUP=SETUP&DPORT=1500" "${login[@]}"
-expect 404 "/cgi-bin/velkproxy/pxyjump.html"
+# Nothing else under the folder is served, nor reaches the program.
+for p in /cgi-bin/velkproxy/pxyjump.html /cgi-bin/velkproxy/korproxyX /cgi-bin/velkproxy/korproxy/x \
+  /cgi-bin/velkproxy/k%6Froxy/x; do
+  expect 404 "$p" "${login[@]}"
+  expect 404 "$p?JUMP=1"
+done
 [ $fails -eq 0 ] || { echo "$kind: $fails checks failed (logs in $work)"; trap - EXIT; stack_stop; exit 1; }
-echo "$kind: deployment checks passed"
+echo "$kind ($scope login): deployment checks passed"

@@ -152,7 +152,7 @@ TEST(WebUserLogon, OwnPairFirstThenTheSharedOneUnlessSharedLogonSaysNo) {
 std::string storedPair(const fronttest::TempDir& dir, const char* webUser) {
     setenv("KORPROXY_REGISTRY", dir.file("registry.db").c_str(), 1);
     char id[kCredentialSize] = {}, password[kCredentialSize] = {};
-    int rc = psReadPasswordFile(id, password, psWebUserKeyPath(webUser).c_str());
+    int rc = psReadPairAt(psWebUserKeyPath(webUser).c_str(), id, password);
     unsetenv("KORPROXY_REGISTRY");
     return rc == 0 ? std::string(id) + "/" + password : "<none>";
 }

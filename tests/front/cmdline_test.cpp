@@ -1,8 +1,6 @@
 // Command-line administration as a console runs it: messages, what lands in the store, the refusal
 // of values that do not fit, and the trace that never shows the password.
 #include "front/korproxy_cmdline.h"
-#include "front/korproxy_special.h"
-#include "settings/regstore.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -52,6 +50,8 @@ TEST(CommandLine, Messages) {
         {{"-tcpp=1", "-proxyId=a", "-proxyPassword=" + std::string(64, 'p')},
          "ERROR: The value given with -proxyPassword is longer than 63 characters; nothing has "
          "been stored.\n"},
+        {{"-tcps=h", "-requireLogin=maybe"},
+         "ERROR: -requireLogin takes yes or no; nothing has been stored.\n"},
         {{"-request=" + std::string(5000, 'r')},
          "ERROR: The value given with -request is longer than 4999 characters; nothing has been "
          "stored.\n"},
@@ -121,26 +121,3 @@ TEST(CommandLine, ReplaysARequestWithItsTraceOnTheConsole) {
 }
 
 }  // namespace
-
-// Replacing the credentials deletes the old pair before it writes the new one; whichever step
-// fails after the delete, the old pair stays whole, not an empty store.
-TEST(CredentialReplacement, KeepsTheOldPairWhenTheNewOneCannotBeStored) {
-    fronttest::TempDir dir;
-    setenv("KORPROXY_REGISTRY", dir.file("registry.db").c_str(), 1);
-    ASSERT_EQ(psWritePasswordFile("OLDADMIN", "oldsecret"), 0);
-    for (const char* failing : {"RegCreateKeyExA", "Password", "Id"}) {
-        SCOPED_TRACE(failing);
-        static const char* name;
-        name = failing;
-        regSetFaultHook([](const char* function, const char* value) -> LONG {
-            bool hit = strcmp(value, name) == 0 || strcmp(function, name) == 0;
-            return hit ? ERROR_DISK_FULL : ERROR_SUCCESS;
-        });
-        EXPECT_NE(psUpdatePasswordFile("NEWADMIN", "newsecret"), 0);
-        regSetFaultHook(nullptr);
-        EXPECT_EQ(fronttest::readStore(dir).text(), "||||0|OLDADMIN|oldsecret");
-        setenv("KORPROXY_REGISTRY", dir.file("registry.db").c_str(), 1);
-    }
-    EXPECT_EQ(psUpdatePasswordFile("NEWADMIN", "newsecret"), 0);
-    EXPECT_EQ(fronttest::readStore(dir).text(), "||||0|NEWADMIN|newsecret");
-}

@@ -83,6 +83,39 @@ TEST(Entry, AStoreOrTraceFileItCannotUseIsNamedOnStandardError) {
     }
 }
 
+// With RequireLogin stored, a GET or POST that reaches the program without a user the web server
+// signed in gets one error page before its query or body is used; a replay at the console is the
+// administrator's own, and a store without the option (or with "no") answers as before.
+TEST(Entry, RequireLoginRefusesRequestsWithoutAWebLogin) {
+    const std::string message =
+        "This proxy needs a web login: configure the web server to ask for one.";
+    const std::string get[] = {"REQUEST_METHOD=GET", "QUERY_STRING=JUMP=1"};
+    const std::string post[] = {"REQUEST_METHOD=POST", "CONTENT_LENGTH=20"};
+    struct Case {
+        std::vector<std::string> stored, env, args;
+        bool refusal;
+    };
+    const Case cases[] = {
+        {{"-requireLogin=yes"}, {get[0], get[1]}, {}, true},
+        {{"-requireLogin=yes"}, {get[0], get[1], "REMOTE_USER="}, {}, true},
+        {{"-requireLogin=yes"}, {post[0], post[1]}, {}, true},
+        {{"-requireLogin=yes"}, {get[0], get[1], "REMOTE_USER=admin"}, {}, false},
+        {{"-requireLogin=yes"}, {}, {"-request=JUMP=1"}, false},
+        {{"-requireLogin=no"}, {get[0], get[1]}, {}, false},
+        {{"-tcps="}, {get[0], get[1]}, {}, false},
+    };
+    for (const Case& c : cases) {
+        fronttest::Site site(c.stored);
+        fronttest::ProgramRun run =
+            fronttest::runKorproxy(site.dir, c.env, c.args, "SERVER=h:1&URL=/&a=1");
+        std::string what = c.stored[0] + " " + (c.env.empty() ? c.args[0] : c.env.back());
+        EXPECT_EQ(run.status, 0) << what;
+        EXPECT_EQ(run.out == fronttest::errorPage(message, 0), c.refusal) << what << "\n"
+                                                                          << run.out;
+        EXPECT_EQ(run.out.find("<FORM METHOD=GET") != std::string::npos, !c.refusal) << what;
+    }
+}
+
 TEST(TraceFile, FirstOpenStaysAndEachOpenAppendsAnEntryHeader) {
     fronttest::TempDir dir;
     std::string path = dir.file("trace.txt");

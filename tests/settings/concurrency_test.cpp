@@ -49,14 +49,11 @@ int readSlot(int writer) {
     return slotText(who, round) == value ? round : -1;
 }
 
-// The credentials a writer stores in a round, replaced as the front does: id "user<w>-<r>" with
+// The credentials a writer stores in a round, replacing the pair whole: id "user<w>-<r>" with
 // password "pw-user<w>-<r>", so a reader can tell a mismatched pair.
 bool replaceCredentials(int writer, int round) {
     std::string id = "user" + std::to_string(writer) + "-" + std::to_string(round);
-    RegTransaction scope;
-    psDeletePasswordFile();
-    return psWritePasswordFile(id.c_str(), ("pw-" + id).c_str()) == 0 &&
-           scope.commit() == ERROR_SUCCESS;
+    return psWritePasswordFile(id.c_str(), ("pw-" + id).c_str()) == 0;
 }
 
 bool credentialsConsistent() {

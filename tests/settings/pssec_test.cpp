@@ -121,23 +121,26 @@ TEST_F(Credentials, RefusalsStoreNothing) {
     psDeletePasswordFile();
     EXPECT_EQ(traceShapes(),
               std::vector<std::string>{
-                  "(pssec, NNN) psDeletePasswordFile(): RegOpenPathEx():  Win32 RC = 2."});
+                  "(pssec, NNN) psDeletePasswordFile(): deleteWholeKey(): Win32 RC = 2."});
     const std::string tooLong(64, 'l');
     EXPECT_EQ(psWritePasswordFile(tooLong.c_str(), "pw"), PS_RESULT_TOO_LONG);
     EXPECT_EQ(psWritePasswordFile("admin", tooLong.c_str()), PS_RESULT_TOO_LONG);
     EXPECT_EQ(traceCount("has 64 characters or more; nothing stored."), 2);
     EXPECT_FALSE(storeExists());
 
-    // A failed Password write fails the whole write and leaves the stored pair (replacing the pair
-    // inside one scope is the front's, in cmdline_test.cpp).
+    // Whichever step of the replacement fails (the old pair's delete included), the stored pair
+    // stays whole.
     ASSERT_EQ(psWritePasswordFile("admin", "old"), 0);
     std::string before = stored("Password");
-    failingName = "Password";
-    regSetFaultHook(failNamedChange);
-    EXPECT_EQ(psWritePasswordFile("newuser", "new"), 1);
-    regSetFaultHook(nullptr);
-    EXPECT_EQ(stored("Id"), std::string("admin\0", 6));
-    EXPECT_EQ(stored("Password"), before);
+    for (const char* failing : {"RegDeleteKeyA", "RegCreateKeyExA", "Password", "Id"}) {
+        SCOPED_TRACE(failing);
+        failingName = failing;
+        regSetFaultHook(failNamedChange);
+        EXPECT_EQ(psWritePasswordFile("newuser", "new"), 1);
+        regSetFaultHook(nullptr);
+        EXPECT_EQ(stored("Id"), std::string("admin\0", 6));
+        EXPECT_EQ(stored("Password"), before);
+    }
     clearTrace();
     psSetKeyDerivation([](const unsigned char*, int, unsigned char*) { return -1; });
     unsigned char key[8] = {1, 1, 1, 1, 1, 1, 1, 1};

@@ -6,13 +6,17 @@
 // after winsock2.h, which declares what it builds on
 #include <sddl.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "common/platform.h"
 #include "net/tcpcomm.h"
+#include "settings/pssec.h"
 #include "settings/registry.h"
+#include "settings/regwhole.h"
 
 namespace {
 
@@ -109,6 +113,123 @@ TEST_F(Registry, ValuesAreSizedByTheirType) {
     EXPECT_EQ(getRegValue(key, "missing", buffer, nullptr, &size, &rc), 0);
     EXPECT_EQ(rc, ERROR_FILE_NOT_FOUND);
     RegCloseKey(key);
+}
+
+constexpr const char kPair[] = "SOFTWARE\\korproxy-test\\Pair";
+const std::string kAside = std::string("Pair") + kRegWholeOldSuffix;
+
+// The names of the scratch key's sub-keys.
+std::vector<std::string> scratchKeys() {
+    std::vector<std::string> names;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratch, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return names;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != 0) break;
+        names.push_back(name);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
+std::string readBack() {
+    char id[kCredentialSize] = "", password[kCredentialSize] = "";
+    int rc = psReadPairAt(kPair, id, password);
+    return rc == 0 ? std::string(id) + "/" + password : "rc " + std::to_string(rc);
+}
+
+const char* failingStep;
+LONG failStep(const char* step) {
+    return strcmp(step, failingStep) == 0 ? ERROR_DISK_FULL : ERROR_SUCCESS;
+}
+
+// A write that fails at any step, the values half written included, leaves the old pair whole and
+// nothing beside it; one whose old key cannot be dropped has still put the new pair in place.
+TEST_F(Registry, AFailedPairWriteKeepsTheOldPair) {
+    ASSERT_EQ(psWritePairAt(kPair, "OLDADMIN", "oldsecret"), 0);
+    for (const char* step : {"fill", "set aside", "put in place", "the values"}) {
+        SCOPED_TRACE(step);
+        failingStep = step;
+        regSetWholeFaultHook(failStep);
+        if (strcmp(step, "the values") == 0) {
+            LONG rc = 0;
+            auto passwordOnly = [](HKEY key, void*, LONG* rc) {
+                (void)setRegValue(key, "Password", "12345678", REG_BINARY, 8, rc);
+                *rc = ERROR_DISK_FULL;
+                return 0;
+            };
+            EXPECT_EQ(writeWholeKey(HKEY_LOCAL_MACHINE, kPair, passwordOnly, nullptr, &rc), 0);
+        } else {
+            EXPECT_EQ(psWritePairAt(kPair, "NEWADMIN", "newsecret"), PS_RESULT_NOT_STORED);
+        }
+        regSetWholeFaultHook(nullptr);
+        EXPECT_EQ(readBack(), "OLDADMIN/oldsecret");
+        EXPECT_EQ(scratchKeys(), std::vector<std::string>{"Pair"});
+    }
+    failingStep = "drop old";
+    regSetWholeFaultHook(failStep);
+    EXPECT_EQ(psWritePairAt(kPair, "NEWADMIN", "newsecret"), 0);
+    regSetWholeFaultHook(nullptr);
+    EXPECT_EQ(readBack(), "NEWADMIN/newsecret");
+    EXPECT_EQ(scratchKeys(), (std::vector<std::string>{"Pair", kAside}));
+    EXPECT_EQ(psWritePairAt(kPair, "ADMIN", "secret"), 0);
+    EXPECT_EQ(readBack(), "ADMIN/secret");
+    EXPECT_EQ(scratchKeys(), std::vector<std::string>{"Pair"});
+}
+
+// A writer that ended between its steps left the old pair set aside and a half-written new key:
+// readers take the old pair, the next write clears both, and a delete never brings one back.
+TEST_F(Registry, LeftoversOfABrokenWriteAreReadOrCleared) {
+    const std::string fresh = std::string(kPair) + kRegWholeNewSuffix;
+    for (bool deleteAfter : {false, true}) {
+        SCOPED_TRACE(deleteAfter ? "delete" : "write");
+        ASSERT_EQ(psWritePairAt(kPair, "OLDADMIN", "oldsecret"), 0);
+        HKEY scratch = nullptr, half = nullptr;
+        LONG rc = 0;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratch, 0, KEY_ALL_ACCESS, &scratch), 0);
+        std::wstring aside(kAside.begin(), kAside.end());
+        ASSERT_EQ(RegRenameKey(scratch, L"Pair", aside.c_str()), ERROR_SUCCESS);
+        RegCloseKey(scratch);
+        ASSERT_EQ(RegCreatePathEx(HKEY_LOCAL_MACHINE, fresh.c_str(), &half, &rc), 1);
+        EXPECT_EQ(setRegValue(half, "Id", "HALF", REG_SZ, 0, &rc), 1);
+        RegCloseKey(half);
+        EXPECT_EQ(readBack(), "OLDADMIN/oldsecret");
+        if (deleteAfter) {
+            EXPECT_EQ(psDeletePairAt(kPair), 1);
+            EXPECT_EQ(readBack(), "rc 1");
+        } else {
+            EXPECT_EQ(psWritePairAt(kPair, "NEWADMIN", "newsecret"), 0);
+            EXPECT_EQ(readBack(), "NEWADMIN/newsecret");
+            EXPECT_EQ(psDeletePairAt(kPair), 1);
+        }
+        EXPECT_TRUE(scratchKeys().empty());
+    }
+}
+
+// Readers beside a writer replacing the pair see one whole pair every time: an id with the
+// password of another would decipher to other bytes.
+TEST_F(Registry, ReadersBesideAWriterSeeWholePairs) {
+    ASSERT_EQ(psWritePairAt(kPair, "user0", "pw-user0"), 0);
+    std::atomic<bool> done{false};
+    std::atomic<int> reads{0}, bad{0};
+    std::thread reader([&] {
+        while (!done) {
+            char id[kCredentialSize], password[kCredentialSize];
+            bool whole = psReadPairAt(kPair, id, password) == 0 &&
+                         std::string(password) == std::string("pw-") + id;
+            (whole ? reads : bad)++;
+        }
+    });
+    for (int i = 1; i <= 60; ++i) {
+        std::string id = "user" + std::to_string(i);
+        ASSERT_EQ(psWritePairAt(kPair, id.c_str(), ("pw-" + id).c_str()), 0);
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(bad, 0);
+    EXPECT_GT(reads, 0);
 }
 
 TEST(Platform, ComputerNameRandomBytesAndWiping) {
