@@ -162,9 +162,11 @@ void auditWrite(const char* destination, const AuditRecord& record) {
     }
     // The audit file follows the trace file's rules: created for its owner alone, one write per
     // line so that requests running side by side never mix their lines.
-    FILE* file = osOpenPrivateAppend(destination);
+    const char* refusal = nullptr;
+    FILE* file = osOpenPrivateAppend(destination, &refusal);
     if (file == nullptr) {
-        noteProblem("audit log %s cannot be opened: %s", destination, strerror(errno));
+        noteProblem("audit log %s cannot be opened: %s", destination,
+                    refusal != nullptr ? refusal : strerror(errno));
         return;
     }
     line += '\n';

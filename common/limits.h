@@ -28,8 +28,16 @@ inline constexpr size_t kReplayRequestSize = 5000;
 inline constexpr size_t kMaxArgPieces = 10000;
 // A POST body larger than this is refused before any of it is read.
 inline constexpr size_t kMaxPostBody = 1024 * 1024;
+// A request body that the program leaves unread (refused, or longer than announced) is read and
+// dropped up to this much before the request ends, so that a web server's kept connection goes on
+// at the next request; a longer one ends the connection instead.
+inline constexpr size_t kMaxUnreadBody = 8 * 1024 * 1024;
 // An announced page larger than this is treated as an allocation that failed.
 inline constexpr uint64_t kMaxPageBytes = 256ull * 1024 * 1024;
+// A block of memory this large or larger is mapped on its own and goes back to the system when it
+// is freed, and free memory this large at the heap's end goes back too: a long-lived process keeps
+// nothing of a big page once its request has ended.
+inline constexpr size_t kReturnedMemoryBytes = 256 * 1024;
 // A verb longer than this ends the session instead of being allocated for.
 inline constexpr uint32_t kMaxVerbLength = 1024 * 1024;
 // The response line kept from the server; the rest of an over-long line is read and dropped...

@@ -1,5 +1,8 @@
 // see platform.h: the POSIX side
 #include <fcntl.h>
+#include <grp.h>
+#include <malloc.h>
+#include <pwd.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -12,7 +15,9 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
+#include "common/limits.h"
 #include "common/platform.h"
 
 int osRandomBytes(void* buf, size_t len) {
@@ -41,13 +46,53 @@ bool osComputerName(char* name, size_t capacity) {
     return true;
 }
 
-void osPrepareProcess() {}  // the web server starts CGI programs in their folder
+// The web server starts CGI programs in their folder. The C library raises its own thresholds to
+// the largest block freed so far, so that a long-lived process would keep the memory of its
+// biggest page for good; fixed thresholds give a big block back when it is freed.
+void osPrepareProcess() {
+#if defined(__GLIBC__)
+    (void)mallopt(M_MMAP_THRESHOLD, static_cast<int>(kReturnedMemoryBytes));
+    (void)mallopt(M_TRIM_THRESHOLD, static_cast<int>(kReturnedMemoryBytes));
+#endif
+}
 
-FILE* osOpenPrivateAppend(const char* path) {
-    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return nullptr;
+namespace {
+
+// Why an opened trace file must not be appended to, or null when it may be.
+const char* refusalOf(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return strerror(errno);
+    if (!S_ISREG(st.st_mode)) return "it is not a regular file";
+    if (st.st_uid != geteuid()) return "it belongs to another user";
+    return nullptr;
+}
+
+FILE* refuse(const char** refusal, const char* reason) {
+    if (refusal != nullptr) *refusal = reason;
+    return nullptr;
+}
+
+}  // namespace
+
+FILE* osOpenPrivateAppend(const char* path, const char** refusal) {
+    // Without O_NONBLOCK, a pipe put in the file's place would hold the open until a reader came.
+    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0) {
+        if (errno == ELOOP) return refuse(refusal, "it is a symbolic link");
+        // A pipe that no one reads.
+        if (errno == ENXIO) return refuse(refusal, "it is not a regular file");
+        return refuse(refusal, strerror(errno));
+    }
+    if (const char* reason = refusalOf(fd)) {
+        close(fd);
+        return refuse(refusal, reason);
+    }
+    (void)fcntl(fd, F_SETFL, O_APPEND);
     FILE* file = fdopen(fd, "a");
-    if (file == nullptr) close(fd);
+    if (file == nullptr) {
+        close(fd);
+        return refuse(refusal, strerror(errno));
+    }
     return file;
 }
 
@@ -118,4 +163,51 @@ OsFileStamp osFileStamp(const char* path) {
     if (stat(path, &st) != 0) return {};
     return {true, static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), st.st_size,
             static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+namespace {
+
+// The group list of `user` with `group`, as the system keeps it; false when it cannot be set.
+bool setGroupsOf(const char* user, gid_t group) {
+    if (user != nullptr) return initgroups(user, group) == 0;
+    return setgroups(1, &group) == 0;
+}
+
+bool runsAs(uid_t user, gid_t group) {
+    uid_t ru, eu, su;
+    gid_t rg, eg, sg;
+    if (getresuid(&ru, &eu, &su) != 0 || getresgid(&rg, &eg, &sg) != 0) return false;
+    return ru == user && eu == user && su == user && rg == group && eg == group && sg == group;
+}
+
+}  // namespace
+
+OsIdentityChange osTakeFolderOwner(const char* folder) {
+    OsIdentityChange change;
+    struct stat st {};
+    if (geteuid() != 0 || folder == nullptr || stat(folder, &st) != 0 || st.st_uid == 0) {
+        return change;
+    }
+    uid_t user = st.st_uid;
+    gid_t group = st.st_gid;  // a user the system has no entry for keeps the folder's group
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    long hint = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> strings(hint > 0 ? static_cast<size_t>(hint) : 16384);
+    if (getpwuid_r(user, &entry, strings.data(), strings.size(), &found) == 0 && found != nullptr) {
+        group = entry.pw_gid;
+        change.userName = entry.pw_name;
+    }
+    change.user = user;
+    change.group = group;
+    const char* name = change.userName.empty() ? nullptr : change.userName.c_str();
+    // Groups first and the user last: once the user is given up, nothing else may be changed.
+    if (!setGroupsOf(name, group) || setresgid(group, group, group) != 0 ||
+        setresuid(user, user, user) != 0 || !runsAs(user, group)) {
+        change.failed = true;
+        change.error = errno != 0 ? errno : EPERM;
+        return change;
+    }
+    change.changed = true;
+    return change;
 }

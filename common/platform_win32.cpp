@@ -58,7 +58,27 @@ void osPrepareProcess() {
     SetCurrentDirectoryA(path);
 }
 
-FILE* osOpenPrivateAppend(const char* path) {
+namespace {
+
+FILE* refuse(const char** refusal, const char* reason) {
+    if (refusal != nullptr) *refusal = reason;
+    return nullptr;
+}
+
+// Why an opened trace file must not be appended to, or null when it may be.
+const char* refusalOf(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info)) {
+        return "it is not a regular file";
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return "it is a symbolic link";
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return "it is not a regular file";
+    return nullptr;
+}
+
+}  // namespace
+
+FILE* osOpenPrivateAppend(const char* path, const char** refusal) {
     // Full access for the file's owner alone (and for the system and administrators, who can
     // take any file anyway); a file that exists keeps its own access list.
     PSECURITY_DESCRIPTOR owner = nullptr;
@@ -68,19 +88,27 @@ FILE* osOpenPrivateAppend(const char* path) {
         security.lpSecurityDescriptor = owner;
     }
     // Append access without write access, so that no write lands anywhere but at the end; read
-    // access because locking a range needs it (see osAppendWhole).
-    HANDLE file =
-        CreateFileA(path, FILE_APPEND_DATA | FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    &security, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // access because locking a range needs it (see osAppendWhole). A link is opened as itself, and
+    // then refused.
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA | FILE_READ_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, &security, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (owner != nullptr) LocalFree(owner);
-    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    if (file == INVALID_HANDLE_VALUE) return refuse(refusal, "it cannot be opened");
+    if (const char* reason = refusalOf(file)) {
+        CloseHandle(file);
+        return refuse(refusal, reason);
+    }
     int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_BINARY);
     if (fd < 0) {
         CloseHandle(file);
-        return nullptr;
+        return refuse(refusal, "it cannot be opened");
     }
     FILE* stream = _fdopen(fd, "ab");
-    if (stream == nullptr) _close(fd);
+    if (stream == nullptr) {
+        _close(fd);
+        return refuse(refusal, "it cannot be opened");
+    }
     return stream;
 }
 
@@ -144,4 +172,8 @@ OsFileStamp osFileStamp(const char* path) {
     // The last write time counts in 100-nanosecond steps.
     return {true, 0, 0, wide(data.nFileSizeHigh, data.nFileSizeLow),
             wide(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime) * 100};
+}
+
+OsIdentityChange osTakeFolderOwner(const char*) {
+    return {};  // the service or the administrator chooses the account
 }

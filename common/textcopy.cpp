@@ -26,3 +26,27 @@ bool appendTextFits(char* dst, size_t size, std::string_view src) {
     dst[used + src.size()] = '\0';
     return true;
 }
+
+bool hasControlCharacter(std::string_view text) {
+    for (char c : text) {
+        if (isControlCharacter(c)) return true;
+    }
+    return false;
+}
+
+std::string escapeControls(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (!isControlCharacter(c)) {
+            out += c;
+            continue;
+        }
+        auto byte = static_cast<unsigned char>(c);
+        out += "\\x";
+        out += kHex[byte >> 4];
+        out += kHex[byte & 15];
+    }
+    return out;
+}

@@ -1,10 +1,13 @@
-// Bounded text copies into fixed character arrays: the only way text enters a fixed buffer.
+// Bounded text copies into fixed character arrays: the only way text enters a fixed buffer; and the
+// control characters that no stored option text may hold and no line for the administrator shows
+// as they are.
 //
 // Owns nothing. Never writes past `size` bytes of the destination and always leaves a terminator
 // when `size` is at least 1. strcpy, strcat and sprintf are not used anywhere in the program.
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 // Copies `src` into `dst` only when it fits with its terminator. Returns true when copied; on false
@@ -27,3 +30,12 @@ template <size_t N>
 size_t copyTextCut(char (&dst)[N], std::string_view src) {
     return copyTextCut(dst, N, src);
 }
+
+// Bytes 0 to 31 and 127: a line feed or a carriage return among them would start a line of its own
+// in a trace or a log, and the others can rewrite a console.
+[[nodiscard]] constexpr bool isControlCharacter(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == '\x7f';
+}
+[[nodiscard]] bool hasControlCharacter(std::string_view text);
+// `text` with each control character written as \xNN (two upper-case hexadecimal digits).
+[[nodiscard]] std::string escapeControls(std::string_view text);

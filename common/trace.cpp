@@ -2,7 +2,9 @@
 #include "common/trace.h"
 
 #include <cstdarg>
-#include <string>
+#include <cstdlib>
+
+#include "common/textcopy.h"
 
 FILE* traceFp = nullptr;
 
@@ -26,14 +28,26 @@ void traceLine(const char* format, ...) {
         va_end(again);
         return;
     }
-    std::string heapLine;
+    // Without memory for the whole line, its first part goes to the trace.
+    char* heapLine = nullptr;
     const char* line = stackLine;
-    if (need >= kStackLine) {
-        heapLine.resize(static_cast<size_t>(need) + 1);
-        vsnprintf(heapLine.data(), heapLine.size(), format, again);
-        line = heapLine.data();
+    if (need >= kStackLine) heapLine = static_cast<char*>(malloc(static_cast<size_t>(need) + 1));
+    if (heapLine != nullptr) {
+        vsnprintf(heapLine, static_cast<size_t>(need) + 1, format, again);
+        line = heapLine;
+    } else if (need >= kStackLine) {
+        need = kStackLine - 1;
     }
     va_end(again);
     fflush(traceFp);
     osAppendWhole(traceFp, line, static_cast<size_t>(need));
+    free(heapLine);
+}
+
+std::string traceText(std::string_view value) {
+    return traceOn() ? escapeControls(value) : std::string();
+}
+
+std::string traceText(const char* value) {
+    return traceText(std::string_view(value != nullptr ? value : "(null)"));
 }

@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 #include "common/platform.h"
 
@@ -22,6 +24,13 @@ void traceLine(const char* format, ...) __attribute__((format(KORPROXY_PRINTF, 1
 inline bool traceOn() {
     return traceFp != nullptr;
 }
+
+// A value as a trace line shows it within its fixed text (a stored setting, a request argument,
+// the server's response line): control characters as \xNN, so that no value can start a line of
+// its own. Empty while tracing is off, when the line is not written anyway. A null text shows as
+// "(null)". Dumps of a relayed page or command are written whole and never pass through here.
+[[nodiscard]] std::string traceText(const char* value);
+[[nodiscard]] std::string traceText(std::string_view value);
 
 // Each source file defines `static constexpr const char kTraceSource[] = "smsess";` and writes
 // TRACE("(%s, %d) text\n", TRACE_AT, ...); TRACE_AT supplies the bare source name and the line.

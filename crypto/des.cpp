@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "common/byteorder.h"
+#include "common/platform.h"
 #include "crypto/des_bitslice.h"
 #include "crypto/des_fips.h"
 
@@ -244,9 +245,12 @@ void desSetKey(DesKeySchedule* schedule, const uint32_t key[2]) {
         words[kDecipherWords + 2 * (15 - round)] = first;
         words[kDecipherWords + 2 * (15 - round) + 1] = second;
     }
+    osWipe(bytes, sizeof bytes);
 }
 
 void desFreeKey(DesKeySchedule* schedule) {
+    if (schedule == nullptr) return;
+    osWipe(schedule, sizeof *schedule);  // the key bits and every subkey
     delete schedule;
 }
 

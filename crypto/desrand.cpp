@@ -46,11 +46,15 @@ int desDeriveKey(const unsigned char* text, int32_t length, unsigned char out[8]
     uint32_t key[2];
     desFixedKeyWords(key);
     DesKeySchedule* schedule = nullptr;
-    if (desAllocKey(key, &schedule) != 0) return -1;
-    desCbc(schedule, DES_ENCIPHER, desFixedIv(), buffer.get(), padded);
-    desFreeKey(schedule);
-    std::memcpy(out, buffer.get() + padded - kDesBlockSize, kDesBlockSize);
-    return 0;
+    int rc = desAllocKey(key, &schedule);
+    if (rc == 0) {
+        desCbc(schedule, DES_ENCIPHER, desFixedIv(), buffer.get(), padded);
+        desFreeKey(schedule);
+        std::memcpy(out, buffer.get() + padded - kDesBlockSize, kDesBlockSize);
+    }
+    // The buffer held the text (a password) and then the key derived from it.
+    osWipe(buffer.get(), padded);
+    return rc;
 }
 
 int desRandomBlock(unsigned char out[8]) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <optional>
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "common/limits.h"
 #include "common/notice.h"
 #include "common/platform.h"
+#include "common/textcopy.h"
 #include "common/trace.h"
 #include "front/korproxy_check.h"
 #include "front/korproxy_cmdline.h"
@@ -36,8 +38,7 @@ void startTrace(const OptionsRecord& opts) {
     bool off = opts.traceFile[0] != '\0' &&
                strncmp(opts.traceFile, kNoTracePrefix, strlen(kNoTracePrefix)) == 0;
     if (!off) openTraceFile(opts.traceFile);
-    TRACE("(%s, %d) optsP -> server (%s) port (%s) traceFile (%s) cgiUrl (%s)\n", TRACE_AT,
-          opts.server, opts.port, opts.traceFile, opts.cgiUrl);
+    traceOptions(TRACE_AT, opts);
 }
 
 // Where the audit line of the run goes: the stored AuditLog value.
@@ -161,7 +162,47 @@ bool haveOptionsRecord() {
     return false;
 }
 
+// Runs `answer`; when the C++ library finds no memory for it (or fails it in any other way), the
+// request ends with its error page. Nothing of a page has been written by then: every writer of a
+// page allocates nothing.
+template <typename Answer>
+int withinMemory(Answer answer) {
+    try {
+        return answer();
+    } catch (const std::exception&) {
+        closeTraceFile();
+        printErrorPage("Out of Memory!", 0);
+        return -1;
+    }
+}
+
+// A console run by root acts as the owner of the settings folder, the user the web server runs the
+// program as: whoever runs as that user can change the stored trace file name and what lies in the
+// log folder, and root must not open, create or append to files that user points at. False when
+// the identity could not be taken, said on standard error: then nothing may run.
+bool actAsStoreOwner() {
+    const std::string folder = regStoreFolder();
+    const OsIdentityChange change = osTakeFolderOwner(folder.c_str());
+    const char* name = change.userName.empty() ? "(no name)" : change.userName.c_str();
+    if (change.failed) {
+        fprintf(stderr,
+                "korproxy: cannot take the identity of %s (user %lu), the owner of the settings "
+                "folder %s: %s; nothing has been done.\n",
+                name, change.user, folder.c_str(), strerror(change.error));
+        return false;
+    }
+    if (change.changed) {
+        fprintf(stderr,
+                "korproxy: running as %s (user %lu, group %lu), the owner of the settings folder "
+                "%s.\n",
+                name, change.user, change.group, folder.c_str());
+    }
+    return true;
+}
+
 int runOnce(int argc, char** argv) {
+    const bool console = getenv("REQUEST_METHOD") == nullptr;
+    if (console && !actAsStoreOwner()) return 1;
     // The options now and the credentials later are read over one opening of the store.
     RegStoreHold store;
     readProductNameFile();
@@ -169,19 +210,27 @@ int runOnce(int argc, char** argv) {
     (void)psReadDefaultFile(optsP);
     startTrace(*optsP);
 
-    if (getenv("REQUEST_METHOD") == nullptr && argc > 1) return runCommandLine(argc, argv);
-    return answerRequest();
+    if (console && argc > 1) return withinMemory([&] { return runCommandLine(argc, argv); });
+    return withinMemory(answerRequest);
 }
 
 }  // namespace
+
+void traceOptions(const char* source, int line, const OptionsRecord& opts) {
+    if (!traceOn()) return;
+    TRACE("(%s, %d) optsP -> server (%s) port (%s) traceFile (%s) cgiUrl (%s)\n", source, line,
+          traceText(opts.server).c_str(), traceText(opts.port).c_str(),
+          traceText(opts.traceFile).c_str(), traceText(opts.cgiUrl).c_str());
+}
 
 void openTraceFile(const char* path) {
     time_t now = time(nullptr);
     if (path == nullptr || path[0] == '\0' || traceFp != nullptr) return;
     // The trace holds whole deciphered pages and commands: no other user may read it.
-    FILE* file = osOpenPrivateAppend(path);
+    const char* refusal = nullptr;
+    FILE* file = osOpenPrivateAppend(path, &refusal);
     if (file == nullptr) {
-        noteProblem("trace file %s cannot be opened: %s", path, strerror(errno));
+        noteProblem("trace file %s cannot be opened: %s", escapeControls(path).c_str(), refusal);
         return;
     }
     traceFp = file;
@@ -206,7 +255,7 @@ int korproxyServeRequest() {
     if (!haveOptionsRecord()) return -1;
     refreshOptions();
     startTrace(*optsP);
-    int status = answerRequest();
+    int status = withinMemory(answerRequest);
     writeProblems(stderr);
     return status;
 }

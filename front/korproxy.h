@@ -25,8 +25,13 @@ void korproxyEndServing();
 
 // Opens the trace file for appending unless `path` is null or empty or a trace is already open,
 // and writes the entry header (separator and time). A new file is readable by its owner alone. A
-// file that cannot be opened leaves tracing off without a word.
+// file that cannot be opened or is refused (a link, not a regular file, another user's) leaves
+// tracing off, with one line for the administrator naming the file and the reason.
 void openTraceFile(const char* path);
+
+// Writes the trace line that shows the four stored option texts; `source` and `line` are the
+// caller's place (TRACE_AT).
+void traceOptions(const char* source, int line, const OptionsRecord& opts);
 
 // Closes the trace stream if one is open (standard output is only let go of, never closed); tracing
 // is off afterwards.

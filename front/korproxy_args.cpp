@@ -1,6 +1,7 @@
 // see korproxy_args.h
 #include "front/korproxy_args.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <strings.h>
 
@@ -35,20 +37,61 @@ void freeNodesOnly(ArgNode* head) {
     }
 }
 
-// The request text as the trace shows it: the value of every password field replaced.
-std::string maskedArgs(const char* text) {
-    std::string shown;
-    bool first = true;
+// The length of the piece of `in` that unescapeUrl turns into one byte: an escape, or one byte.
+size_t escapeLength(const char* in) {
+    return in[0] == '%' && in[1] != '\0' && in[2] != '\0' ? 3 : 1;
+}
+
+// Marks the bytes of `text` that a password field's value covers, as the setup form splits it.
+void markPasswordValues(const char* text, std::vector<bool>& marks) {
     forEachRawPiece(text, [&](const RawPiece& piece) {
-        if (!first) shown += '&';
-        first = false;
-        shown.append(piece.name);
-        if (!piece.hasValue) return;
-        shown += '=';
-        bool masked = isPasswordName(std::string(piece.name).c_str());
-        shown.append(masked ? std::string_view(kMaskedValue) : piece.value);
+        if (!piece.hasValue || !isPasswordName(decodeFormText(piece.name).c_str())) return;
+        const size_t start = static_cast<size_t>(piece.value.data() - text);
+        std::fill_n(marks.begin() + static_cast<std::ptrdiff_t>(start), piece.value.size(), true);
     });
-    return shown;
+}
+
+// Which bytes of the request text `text` belong to a password, so that the trace shows none of
+// them. The setup form takes its fields from the text as it was sent (`sent`, when `text` is its
+// decoding): a password holding an escaped "&" is one value there, though the decoded text splits
+// it in two. A password piece of the decoded text counts as well.
+std::vector<bool> passwordBytes(const char* text, const char* sent) {
+    std::vector<bool> marks(strlen(text) + 1, false);
+    markPasswordValues(text, marks);
+    if (sent == nullptr) return marks;
+    std::vector<bool> sentMarks(strlen(sent) + 1, false);
+    markPasswordValues(sent, sentMarks);
+    // Steps through `sent` as unescapeUrl decodes it: decoded byte `at` comes from sent byte `in`.
+    size_t in = 0;
+    for (size_t at = 0; at + 1 < marks.size() && sent[in] != '\0'; ++at) {
+        if (sentMarks[in]) marks[at] = true;
+        in += escapeLength(sent + in);
+    }
+    return marks;
+}
+
+// The request text as the trace shows it: each run of password bytes replaced.
+std::string maskedArgs(const char* text, const std::vector<bool>& secret) {
+    std::string shown;
+    for (size_t i = 0; text[i] != '\0'; ++i) {
+        if (!secret[i]) {
+            shown += text[i];
+        } else if (i == 0 || !secret[i - 1]) {
+            shown += kMaskedValue;
+        }
+    }
+    return traceText(shown);
+}
+
+// The name and value of a piece as the trace shows them; a piece that lies within a password
+// shows neither.
+void traceNode(const ArgNode& node, const char* text, const std::vector<bool>& secret) {
+    const bool inPassword = secret[static_cast<size_t>(node.name - text)];
+    const bool maskValue =
+        inPassword || isPasswordName(node.name) || secret[static_cast<size_t>(node.value - text)];
+    TRACE("(%s, %i) name = (%s) value = (%s)\n", TRACE_AT,
+          inPassword ? kMaskedValue : traceText(node.name).c_str(),
+          maskValue ? kMaskedValue : traceText(node.value).c_str());
 }
 
 }  // namespace
@@ -58,10 +101,14 @@ bool isPasswordName(const char* name) {
     return strncasecmp(name, kPasswordFieldName, strlen(kPasswordFieldName)) == 0;
 }
 
-ArgNode* buildArgList(char* text, bool* pageWritten) {
+ArgNode* buildArgList(char* text, bool* pageWritten, const char* sent) {
     if (pageWritten != nullptr) *pageWritten = false;
     if (text == nullptr || text[0] == '\0') return nullptr;
-    if (traceOn()) TRACE("(%s, %i) args are (%s)\n", TRACE_AT, maskedArgs(text).c_str());
+    std::vector<bool> secret;
+    if (traceOn()) {
+        secret = passwordBytes(text, sent);
+        TRACE("(%s, %i) args are (%s)\n", TRACE_AT, maskedArgs(text, secret).c_str());
+    }
 
     // The count comes first, so that a refused request has not been cut up.
     size_t pieces = countPieces(text);
@@ -94,8 +141,7 @@ ArgNode* buildArgList(char* text, bool* pageWritten) {
         if (eq != nullptr) {
             *eq = '\0';
             node->value = eq + 1;
-            TRACE("(%s, %i) name = (%s) value = (%s)\n", TRACE_AT, node->name,
-                  isPasswordName(node->name) ? kMaskedValue : node->value);
+            if (!secret.empty()) traceNode(*node, text, secret);
         }
         upperCase(node->name);
         if (tail == nullptr) {
@@ -162,7 +208,7 @@ char* unescapeUrl(char* text, bool* zeroByte) {
     char* out = text;
     for (const char* in = text; *in != '\0'; ++out) {
         char c = *in;
-        if (c == '%' && in[1] != '\0' && in[2] != '\0') {
+        if (escapeLength(in) == 3) {
             c = static_cast<char>(16 * hexDigitValue(in[1]) + hexDigitValue(in[2]));
             in += 3;
             if (c == '\0') {  // an escape such as %zz decodes to a zero byte: the text ends

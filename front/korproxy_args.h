@@ -29,8 +29,11 @@ struct ArgNode {
 // the head, or null when `text` is null or empty, when it holds more than kMaxArgPieces pieces, or
 // when a node cannot be allocated. On null the text stays the caller's. In the last two cases an
 // error page has been written, and `pageWritten` (when given) is set to true so that the caller
-// writes no second page; otherwise it is set to false.
-[[nodiscard]] ArgNode* buildArgList(char* text, bool* pageWritten = nullptr);
+// writes no second page; otherwise it is set to false. `sent`, when given, is the text as it was
+// sent, of which `text` is the unescapeUrl decoding: the trace then masks every password value as
+// the setup form takes it from there, whole.
+[[nodiscard]] ArgNode* buildArgList(char* text, bool* pageWritten = nullptr,
+                                    const char* sent = nullptr);
 
 // Frees the text block, every owned value and every node of the list held in `*head`, and sets
 // `*head` to null. An empty list is left alone.

@@ -114,6 +114,21 @@ void takeValue(Scan& scan, const OptionRule& rule, char* field, size_t size, con
     scan.refused = true;
 }
 
+// A stored option text: the server, the port, the CGI URL and the trace file name reach the trace,
+// the server's address and the pages' forms, where a control character would start a line of its
+// own or end the text early.
+void takeOptionText(Scan& scan, const OptionRule& rule, char* field, size_t size,
+                    const char* value) {
+    scan.optionsChanged = true;
+    if (!hasControlCharacter(value)) {
+        takeValue(scan, rule, field, size, value);
+        return;
+    }
+    printf("ERROR: The value given with %s holds a control character; nothing has been stored.\n",
+           rule.name);
+    scan.refused = true;
+}
+
 // The audit destination must be one the program can write to, or every later line is lost.
 void takeAuditLog(Scan& scan, const OptionRule& rule, const char* value) {
     if (value[0] != '\0' && auditSinkOf(value) == AuditSink::Invalid) {
@@ -170,20 +185,16 @@ void applyOption(Scan& scan, const OptionRule& rule, const char* value) {
             if (scan.choice != nullptr) *scan.choice = ConsoleChoice{true, value, {}};
             break;
         case Option::Server:
-            takeValue(scan, rule, opts.server, sizeof opts.server, value);
-            scan.optionsChanged = true;
+            takeOptionText(scan, rule, opts.server, sizeof opts.server, value);
             break;
         case Option::Port:
-            takeValue(scan, rule, opts.port, sizeof opts.port, value);
-            scan.optionsChanged = true;
+            takeOptionText(scan, rule, opts.port, sizeof opts.port, value);
             break;
         case Option::CgiUrl:
-            takeValue(scan, rule, opts.cgiUrl, sizeof opts.cgiUrl, value);
-            scan.optionsChanged = true;
+            takeOptionText(scan, rule, opts.cgiUrl, sizeof opts.cgiUrl, value);
             break;
         case Option::Trace:
-            takeValue(scan, rule, opts.traceFile, sizeof opts.traceFile, value);
-            scan.optionsChanged = true;
+            takeOptionText(scan, rule, opts.traceFile, sizeof opts.traceFile, value);
             break;
         case Option::AuditLog:
             takeAuditLog(scan, rule, value);
@@ -353,7 +364,8 @@ void processOptions(int argc, char** argv, char* request, size_t requestSize, in
     Scan scan{request, requestSize, postFlag, choice};
     const OptionsRecord before = *optsP;
     for (int i = 1; i < argc; ++i) {
-        TRACE("Processing command option (%s) i = %i\n", tracedArgument(argv[i]), i);
+        TRACE("Processing command option (%s) i = %i\n", traceText(tracedArgument(argv[i])).c_str(),
+              i);
         if (!scanArgument(scan, argv[i])) break;
     }
     if (scan.refused) {

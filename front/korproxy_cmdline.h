@@ -3,7 +3,8 @@
 //
 // Owns the option table and the usage text. Writes its messages to standard output; never runs the
 // replay itself (the entry does that), never writes a password to the trace, and stores nothing
-// from a command line that holds a value too long for its field.
+// from a command line that holds a value too long for its field, or a server, port, CGI URL or
+// trace file name with a control character in it.
 #pragma once
 
 #include <cstddef>

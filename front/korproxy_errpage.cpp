@@ -19,8 +19,9 @@ void writeCodeText(FILE* out, int32_t code, const char* message) {
         case 2:
             fputs("An internal error occured in the session layer.<br>\n", out);
             // The message carries the transport's sentence, with host and port from the request.
-            fprintf(out, "Last error message: %s\n",
-                    message[0] != '\0' ? htmlEscape(message).c_str() : "None.");
+            fputs("Last error message: ", out);
+            writeHtmlEscaped(out, message[0] != '\0' ? message : "None.");
+            fputs("\n", out);
             break;
         case 3:
             fprintf(out, "The %s ran out of memory while processing this request.\n", product);
@@ -71,9 +72,13 @@ void writeReturnForm(FILE* out, const OptionsRecord& opts) {
         fputs("<td>\n", out);
         // The stored texts may have come from the setup form, so they are escaped like request
         // data: a quote in them must not end the attribute.
-        fprintf(out, "<form action=\"%s/korproxy\" method=get>\n", htmlEscape(opts.cgiUrl).c_str());
-        fprintf(out, "<input type=hidden name=SERVER value=\"%s:%s\">\n",
-                htmlEscape(opts.server).c_str(), htmlEscape(opts.port).c_str());
+        fputs("<form action=\"", out);
+        writeHtmlEscaped(out, opts.cgiUrl);
+        fputs("/korproxy\" method=get>\n<input type=hidden name=SERVER value=\"", out);
+        writeHtmlEscaped(out, opts.server);
+        fputs(":", out);
+        writeHtmlEscaped(out, opts.port);
+        fputs("\">\n", out);
         fputs("<input type=hidden name=URL value=\"/\">\n", out);
         fputs("<input type=submit value=\"Return to Default Server\">\n", out);
         fputs("</form>", out);
@@ -81,6 +86,24 @@ void writeReturnForm(FILE* out, const OptionsRecord& opts) {
     }
     fputs("</tr>\n", out);
     fputs("</table>\n", out);
+}
+
+// The character reference that stands for `c`, or null when `c` stands for itself.
+const char* htmlReferenceOf(char c) {
+    switch (c) {
+        case '&':
+            return "&amp;";
+        case '<':
+            return "&lt;";
+        case '>':
+            return "&gt;";
+        case '"':
+            return "&quot;";
+        case '\'':
+            return "&#39;";
+        default:
+            return nullptr;
+    }
 }
 
 }  // namespace
@@ -100,28 +123,25 @@ std::string htmlEscape(std::string_view text) {
     std::string escaped;
     escaped.reserve(text.size());
     for (char c : text) {
-        switch (c) {
-            case '&':
-                escaped += "&amp;";
-                break;
-            case '<':
-                escaped += "&lt;";
-                break;
-            case '>':
-                escaped += "&gt;";
-                break;
-            case '"':
-                escaped += "&quot;";
-                break;
-            case '\'':
-                escaped += "&#39;";
-                break;
-            default:
-                escaped += c;
-                break;
+        const char* reference = htmlReferenceOf(c);
+        if (reference != nullptr) {
+            escaped += reference;
+        } else {
+            escaped += c;
         }
     }
     return escaped;
+}
+
+void writeHtmlEscaped(FILE* out, std::string_view text) {
+    for (char c : text) {
+        const char* reference = htmlReferenceOf(c);
+        if (reference != nullptr) {
+            fputs(reference, out);
+        } else {
+            putc(c, out);
+        }
+    }
 }
 
 void printErrorPageTo(FILE* out, const char* message, int32_t code) {

@@ -32,3 +32,6 @@ void printErrorPageTo(FILE* out, const char* message, int32_t code);
 // The text with & < > " ' replaced by their character references, safe inside HTML text and
 // inside a double-quoted attribute value.
 [[nodiscard]] std::string htmlEscape(std::string_view text);
+// Writes htmlEscape(text) to `out` without allocating: pages are written after the allocations of
+// their request, and an error page may be written when memory has run out.
+void writeHtmlEscaped(FILE* out, std::string_view text);

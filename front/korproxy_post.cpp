@@ -71,7 +71,7 @@ char* readBody(int* result) {
     TRACE("doPostRequest: content-length is %d.\n", static_cast<int>(length));
     // A body shorter than announced is taken as far as it came; the rest of the block stays zero.
     [[maybe_unused]] size_t got = fread(body, 1, static_cast<size_t>(length), stdin);
-    TRACE("Post body is (%s)\n", body);
+    TRACE("Post body is (%s)\n", traceText(body).c_str());
     return body;
 }
 
@@ -79,7 +79,7 @@ char* readBody(int* result) {
 char* copyPayload(const char* body, int* result) {
     *result = 0;
     const char* first = strchr(body, '&');
-    if (first != nullptr) TRACE("body is (%s)\n", first);
+    if (first != nullptr) TRACE("body is (%s)\n", traceText(first).c_str());
     const char* second = first != nullptr ? strchr(first + 1, '&') : nullptr;
     if (second == nullptr) {
         auditRefuse("bad-request");
@@ -94,7 +94,7 @@ char* copyPayload(const char* body, int* result) {
         return nullptr;
     }
     memcpy(copy, payload, length);
-    TRACE("(%s, %i) postData is (%s)\n", TRACE_AT, copy);
+    TRACE("(%s, %i) postData is (%s)\n", TRACE_AT, traceText(copy).c_str());
     return copy;
 }
 

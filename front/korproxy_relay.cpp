@@ -11,6 +11,7 @@
 #include "common/audit.h"
 #include "common/cpufeatures.h"
 #include "common/limits.h"
+#include "common/textcopy.h"
 #include "common/trace.h"
 #include "front/korproxy.h"
 #include "front/korproxy_errpage.h"
@@ -205,7 +206,12 @@ size_t removeServerHeaders(char* page, size_t count) {
 
 int relayPage(SessionDesc* session, const char* command) {
     size_t length = strlen(command);
-    (void)smSendCommand(session, command, static_cast<int32_t>(length));
+    // Only a command that could not be enciphered for want of memory is told apart: it never
+    // left, so no answer would come.
+    if (smSendCommand(session, command, static_cast<int32_t>(length)) == kSmOutOfMemory) {
+        printErrorPage("Out of Memory!", 0);
+        return 0;
+    }
     uint32_t amount = 0;
     int rc = smRecvResponse(session, &amount);
     TRACE("(%s, %i)Command Response rc = %i amount to recieve %lld\n", TRACE_AT, rc,
@@ -242,7 +248,7 @@ int relayPage(SessionDesc* session, const char* command) {
 
     TRACE("(%s, %i) Sending proxy meta tags.\n", TRACE_AT);
     fputs("Content-type: text/html\n", stdout);
-    fprintf(stdout, "Proxy: KORPROXY/%s\n\n\n", productVersion);
+    fprintf(stdout, "Proxy: KORPROXY/%s\n\n\n", escapeControls(productVersion).c_str());
     (void)removeServerHeaders(block->get(), static_cast<size_t>(count));
     TRACE("(%s, %i)recieved %i cleaned: %s\n", TRACE_AT, count, block->get());
     TRACE("(%s, %i)<-----------END--------------->\n", TRACE_AT);

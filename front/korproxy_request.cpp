@@ -4,7 +4,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
+#include <new>
+#include <string_view>
 
 #include "common/audit.h"
 #include "common/deadline.h"
@@ -56,26 +59,29 @@ bool noDefaultServer() {
     return optsP == nullptr || (optsP->server[0] == '\0' && optsP->port[0] == '\0');
 }
 
-}  // namespace
-
-std::string buildGetCommand(const char* url, const char* cgiUrl) {
-    std::string command = "HTML ";
-    command += orEmpty(url);
-    command += " PROXYURL=";
-    command += orEmpty(cgiUrl);
-    command += '\n';
+// The pieces joined in one block of their whole length; empty when there is no memory for it.
+std::string joinCommand(std::initializer_list<std::string_view> pieces) {
+    size_t length = 0;
+    for (std::string_view piece : pieces) length += piece.size();
+    std::string command;
+    try {
+        command.reserve(length);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+    for (std::string_view piece : pieces) command += piece;
     return command;
 }
 
+}  // namespace
+
+std::string buildGetCommand(const char* url, const char* cgiUrl) {
+    return joinCommand({"HTML ", orEmpty(url), " PROXYURL=", orEmpty(cgiUrl), "\n"});
+}
+
 std::string buildPostCommand(const char* url, const char* payload, const char* cgiUrl) {
-    std::string command = "HTML \"";
-    command += orEmpty(url);
-    command += "\" POST=\"";
-    command += orEmpty(payload);
-    command += "\" PROXYURL=";
-    command += orEmpty(cgiUrl);
-    command += '\n';
-    return command;
+    return joinCommand({"HTML \"", orEmpty(url), "\" POST=\"", orEmpty(payload),
+                        "\" PROXYURL=", orEmpty(cgiUrl), "\n"});
 }
 
 int openConnection(SessionDesc* session, char* address) {
@@ -99,7 +105,7 @@ int openConnection(SessionDesc* session, char* address) {
         return rc;
     }
     unescapeUrl(address);
-    TRACE("(%s, %i) Server URL is (%s)\n", TRACE_AT, address);
+    TRACE("(%s, %i) Server URL is (%s)\n", TRACE_AT, traceText(address).c_str());
     char* host = nullptr;
     char* port = nullptr;
     if (!splitServerAddress(address, &host, &port)) return -1;
@@ -111,7 +117,8 @@ int openConnection(SessionDesc* session, char* address) {
         auditRefuse("server-not-allowed");
         return refuseOpen(session, refusal);
     }
-    TRACE("(%s, %i) Opening a session with (%s):(%s)\n", TRACE_AT, host, port);
+    TRACE("(%s, %i) Opening a session with (%s):(%s)\n", TRACE_AT, traceText(host).c_str(),
+          traceText(port).c_str());
     audit.admin = credentials.id;  // before the open converts it in place
     audit.logon = logon == LogonSource::Own ? "own" : "shared";
     deadlineStart();
@@ -158,6 +165,11 @@ const char* storedCgiUrl() {
 }
 
 int relayCommand(SessionDesc* session, const std::string& command) {
+    if (command.empty()) {
+        printErrorPage("Out of Memory!", 0);
+        (void)closeConnection(session);
+        return -1;
+    }
     TRACE(
         "We are open and ready to recieve data from the other side\nWith the following request "
         "(%s)",
@@ -189,7 +201,7 @@ int doGetRequest(const char* request) {
         free(text);
     } else {
         bool pageWritten = false;
-        list.reset(buildArgList(text, &pageWritten));
+        list.reset(buildArgList(text, &pageWritten, origin.console ? nullptr : origin.rawText));
         if (!list) {
             free(text);
             auditRefuse("bad-request");

@@ -39,7 +39,8 @@ void printOpenFailure(const SessionDesc* session, int rc);
 // Sends "BYE" and closes the session. Returns smCloseSession's result.
 int closeConnection(SessionDesc* session);
 
-// "HTML %s PROXYURL=%s\n" and "HTML \"%s\" POST=\"%s\" PROXYURL=%s\n", whatever their length.
+// "HTML %s PROXYURL=%s\n" and "HTML \"%s\" POST=\"%s\" PROXYURL=%s\n", whatever their length;
+// empty when there is no memory for the text.
 [[nodiscard]] std::string buildGetCommand(const char* url, const char* cgiUrl);
 [[nodiscard]] std::string buildPostCommand(const char* url, const char* payload,
                                            const char* cgiUrl);

@@ -41,5 +41,6 @@ struct Credentials {
 [[nodiscard]] const char* storedCgiUrl();
 
 // Traces the command, relays the page (an error page for a non-zero relay result), sends "BYE" and
-// closes the session. Returns the relay's result.
+// closes the session. Returns the relay's result; an empty command (no memory for it) gets the
+// error page "Out of Memory!" and -1.
 [[nodiscard]] int relayCommand(SessionDesc* session, const std::string& command);

@@ -4,9 +4,9 @@
 #include <strings.h>
 
 #include <cstring>
+#include <deque>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "common/audit.h"
 #include "common/limits.h"
@@ -67,9 +67,10 @@ struct FormField {
 // The setup form's fields, taken from the text as the browser sent it: split at "&" first, then
 // each name and value decoded once by the form's rules. Decoding the whole query first would turn
 // an escaped "&", "+" or "%" in a password into something else than was typed.
-// The values are wiped when they go: a typed password must not stay behind in freed memory.
+// The values are wiped when they go: a typed password must not stay behind in freed memory (and a
+// deque never moves them, which would leave a short one behind in the memory it moved from).
 struct FormFields {
-    std::vector<FormField> list;
+    std::deque<FormField> list;
     explicit FormFields(const char* rawText) {
         forEachRawPiece(rawText, [&](const RawPiece& piece) {
             std::string name = decodeFormText(piece.name);
@@ -128,6 +129,13 @@ std::string refusalOf(const FormField& field) {
     if (rule.field == Field::Allowed) {
         std::string problem = allowedServersProblem(field.value.c_str());
         if (!problem.empty()) return htmlEscape(problem) + " Nothing has been stored.";
+    }
+    // The server and the port reach the trace and the server's address; a line break in them would
+    // start a line of its own there.
+    if ((rule.field == Field::Server || rule.field == Field::Port) &&
+        hasControlCharacter(field.value)) {
+        return "The value of the field " + key +
+               " holds a control character (such as a line break). Nothing has been stored.";
     }
     return {};
 }

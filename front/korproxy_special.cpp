@@ -65,21 +65,18 @@ bool hasPrefix(const char* name, const char* key) {
 // One "name=value," piece of the query dump; a password never reaches the trace.
 void traceArgument(const ArgNode& node) {
     if (isPasswordName(node.name)) {
-        TRACE("%s=%s,", node.name, kMaskedValue);
+        TRACE("%s=%s,", traceText(node.name).c_str(), kMaskedValue);
         return;
     }
-    TRACE("%s=%s,", node.name != nullptr ? node.name : "*NULL*",
-          node.value != nullptr ? node.value : "*NULL*");
+    TRACE("%s=%s,", traceText(node.name != nullptr ? node.name : "*NULL*").c_str(),
+          traceText(node.value != nullptr ? node.value : "*NULL*").c_str());
 }
 
 void forceTrace(ArgNode* head, bool* queryDumped) {
     openTraceFile(kForcedTraceFile);
     if (!traceOn()) return;
     TRACE("(%s, %d) FORCETRACE option specified\n", TRACE_AT);
-    if (optsP != nullptr) {
-        TRACE("(%s, %d) optsP -> server (%s) port (%s) traceFile (%s) cgiUrl (%s)\n", TRACE_AT,
-              optsP->server, optsP->port, optsP->traceFile, optsP->cgiUrl);
-    }
+    if (optsP != nullptr) traceOptions(TRACE_AT, *optsP);
     TRACE("(%s, %d) Query was: ", TRACE_AT);
     if (!*queryDumped) {
         for (const ArgNode* node = head; node != nullptr; node = node->next) traceArgument(*node);

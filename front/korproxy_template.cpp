@@ -26,31 +26,29 @@ const char* orEmpty(const char* text) {
 
 // The action sits unquoted in the form tag, so besides the HTML escape a blank (which would end
 // the attribute) is percent-encoded, as it would have to be in any URL.
-std::string formActionText(const char* action) {
-    std::string escaped = htmlEscape(orEmpty(action));
-    std::string text;
-    text.reserve(escaped.size());
-    for (char c : escaped) {
+void writeFormAction(FILE* out, const char* action) {
+    for (const char* p = orEmpty(action); *p != '\0'; ++p) {
+        char c = *p;
         if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f') {
-            char hex[4];
-            snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
-            text += hex;
+            fprintf(out, "%%%02X", static_cast<unsigned char>(c));
         } else {
-            text += c;
+            writeHtmlEscaped(out, std::string_view(&c, 1));
         }
     }
-    return text;
 }
 
 void writeField(FILE* out, const char* name, const char* value) {
-    fprintf(out, "<INPUT TYPE=TEXT SIZE=32 MAXLENGTH=64 NAME=\"%s\" VALUE=\"%s\">\n", name,
-            htmlEscape(orEmpty(value)).c_str());
+    fprintf(out, "<INPUT TYPE=TEXT SIZE=32 MAXLENGTH=64 NAME=\"%s\" VALUE=\"", name);
+    writeHtmlEscaped(out, orEmpty(value));
+    fputs("\">\n", out);
 }
 
 // Writes what replaces `line` when it holds a marker; false when it holds none that applies.
 bool writeMarker(FILE* out, const char* line, bool setupForm, const TemplateValues& values) {
     if (strstr(line, "<!--FORM-->") != nullptr) {
-        fprintf(out, "<FORM METHOD=GET ACTION=%s>\n", formActionText(values.formAction).c_str());
+        fputs("<FORM METHOD=GET ACTION=", out);
+        writeFormAction(out, values.formAction);
+        fputs(">\n", out);
         return true;
     }
     if (strstr(line, "<!--COPYRIGHT-->") != nullptr) {

@@ -63,7 +63,7 @@ void ConvertUrlBack(ArgNode* node) {
     if (node == nullptr) return;
     if (node->value == nullptr || strstr(node->value, "object") == nullptr) {
         TRACE("(%s, %d) ConvertUrlBack: No Objects in URL %s.\n", TRACE_AT,
-              node->value != nullptr ? node->value : "");
+              traceText(node->value != nullptr ? node->value : "").c_str());
         return;
     }
     size_t length = strlen(node->value);
@@ -74,7 +74,8 @@ void ConvertUrlBack(ArgNode* node) {
         return;
     }
     memcpy(copy.get(), node->value, length + 1);
-    TRACE("(%s, %d) ConvertUrlBack: Starting conversion with (%s)\n", TRACE_AT, copy.get());
+    TRACE("(%s, %d) ConvertUrlBack: Starting conversion with (%s)\n", TRACE_AT,
+          traceText(copy.get()).c_str());
 
     // Tokenise after the first character, whatever it is; empty pieces are tokens too.
     const char* tokens[kMaxUrlTokens];
@@ -112,9 +113,11 @@ void ConvertUrlBack(ArgNode* node) {
         TRACE(
             "(%s, %d) ) ConvertUrlBack: Output string (%s), adding token (%s) and inObject is "
             "%s.\n",
-            TRACE_AT, output.get(), token, inObject ? "True" : "False");
+            TRACE_AT, traceText(output.get()).c_str(), traceText(token).c_str(),
+            inObject ? "True" : "False");
     }
-    TRACE("(%s, %d) ) ConvertUrlBack: Output string (%s)\n", TRACE_AT, output.get());
+    TRACE("(%s, %d) ) ConvertUrlBack: Output string (%s)\n", TRACE_AT,
+          traceText(output.get()).c_str());
     node->value = output.release();
     node->ownsValue = 1;
 }

@@ -118,7 +118,8 @@ int tcpOpen(char* address, const char* port, SessionDesc* session, char* errorTe
         writeConnectMessage(err, address, port, errorText, errorSize);
         return -1;
     }
-    TRACE("(%s, %i) Connected to client at address %s, port %s.\n", TRACE_AT, address, port);
+    TRACE("(%s, %i) Connected to client at address %s, port %s.\n", TRACE_AT,
+          traceText(address).c_str(), traceText(port).c_str());
     conn->closed = 0;
     session->conn = conn;
     session->send = sendOp;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/byteorder.h"
+#include "common/platform.h"
 #include "common/trace.h"
 #include "crypto/des.h"
 #include "session/smtrans.h"
@@ -12,11 +13,6 @@
 static constexpr const char kTraceSource[] = "smsec";
 
 namespace {
-
-void wipe(void* p, size_t size) {
-    volatile unsigned char* bytes = static_cast<volatile unsigned char*>(p);
-    while (size-- > 0) *bytes++ = 0;
-}
 
 void keyWords(const unsigned char key[8], uint32_t words[2]) {
     memcpy(words, key, 8);
@@ -43,7 +39,7 @@ int sendMessage(SessionDesc* session, const unsigned char first[8], const unsign
     unsigned char* msg = buildMessage(first, second, schedule);
     if (msg == nullptr) return -1;
     int sent = smSendVerb(session, msg);
-    wipe(msg, kAuthMessageSize);
+    osWipe(msg, kAuthMessageSize);
     free(msg);
     return sent;
 }
@@ -60,12 +56,14 @@ struct Handshake {
     unsigned char passwordKey[8] = {};
     unsigned char clientChallenge[8] = {};
     unsigned char serverChallenge[8] = {};
+    uint32_t words[2] = {};  // the password key, then the session key, as key words
     DesKeySchedule* schedule = nullptr;
     ~Handshake() {
         desFreeKey(schedule);
-        wipe(passwordKey, sizeof passwordKey);
-        wipe(clientChallenge, sizeof clientChallenge);
-        wipe(serverChallenge, sizeof serverChallenge);
+        osWipe(passwordKey, sizeof passwordKey);
+        osWipe(clientChallenge, sizeof clientChallenge);
+        osWipe(serverChallenge, sizeof serverChallenge);
+        osWipe(words, sizeof words);
     }
 };
 
@@ -89,9 +87,8 @@ int smAuthenticate(SessionDesc* session, const unsigned char* password, int32_t 
         return kSmFailed;
     }
     session->secure = 1;
-    uint32_t words[2];
-    keyWords(hs.passwordKey, words);
-    if (desAllocKey(words, &hs.schedule) != 0) {
+    keyWords(hs.passwordKey, hs.words);
+    if (desAllocKey(hs.words, &hs.schedule) != 0) {
         TRACE("(%s,%i) Client authentication failed - insufficient memory.~", TRACE_AT);
         smTerminate(session, kSmEndOutOfMemory);
         return kSmSessionFailure;
@@ -117,8 +114,8 @@ int smAuthenticate(SessionDesc* session, const unsigned char* password, int32_t 
     }
 
     // Message 2: the client challenge and the server's own under the session key.
-    keyWords(session->sessionKey, words);
-    desSetKey(hs.schedule, words);
+    keyWords(session->sessionKey, hs.words);
+    desSetKey(hs.schedule, hs.words);
     desCbc(hs.schedule, DES_DECIPHER, desFixedIv(), answer + start, dataLength);
     if (memcmp(answer + start, hs.clientChallenge, 8) != 0) {
         TRACE("(%s, %i) Validation Keys missmatch!\n", TRACE_AT);

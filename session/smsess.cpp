@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/platform.h"
 #include "common/trace.h"
 #include "crypto/pxyutils.h"
 #include "net/tcpcomm.h"
@@ -88,12 +89,14 @@ SessionDesc* smNewSession() {
 int smOpenSession(SessionDesc* session, char* host, const char* port, char* adminId,
                   char* password) {
     if (session == nullptr) return kSmSessionFailure;
-    TRACE("(%s, %i) Opening session to %s:%s\n", TRACE_AT, host, port);
+    TRACE("(%s, %i) Opening session to %s:%s\n", TRACE_AT, traceText(host).c_str(),
+          traceText(port).c_str());
     session->setupStep = kSmStepConnect;
     int rc = tcpOpen(host, port, session, session->lastError, sizeof session->lastError);
     if (rc != 0) {
         if (session->lastError[0] != '\0') {
-            TRACE("(%s, %i)Tcp Session Error -> %s.\n", TRACE_AT, session->lastError);
+            TRACE("(%s, %i)Tcp Session Error -> %s.\n", TRACE_AT,
+                  traceText(session->lastError).c_str());
         }
         TRACE("(%s, %i) Unable to open session. rc = %i\n", TRACE_AT, rc);
         return kSmSessionFailure;
@@ -147,6 +150,7 @@ int smFreeSession(SessionDesc* session) {
     if (session->termReason == kSmNotEnded) smTerminate(session, kSmEndClosedByProxy);
     if (session->conn != nullptr && session->release != nullptr) session->release(session->conn);
     free(session->verbBuf);
+    osWipe(session->sessionKey, sizeof session->sessionKey);
     session->~SessionDesc();
     free(session);
     return 0;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/limits.h"
+#include "common/platform.h"
 #include "common/trace.h"
 #include "crypto/des.h"
 #include "session/smsess.h"
@@ -21,7 +22,9 @@ DesKeySchedule* sessionSchedule(const SessionDesc* session) {
     uint32_t words[2];
     memcpy(words, session->sessionKey, sizeof words);
     DesKeySchedule* schedule = nullptr;
-    return desAllocKey(words, &schedule) == 0 ? schedule : nullptr;
+    int rc = desAllocKey(words, &schedule);
+    osWipe(words, sizeof words);
+    return rc == 0 ? schedule : nullptr;
 }
 
 // One byte of the response line: true when exactly one arrived.
@@ -92,7 +95,7 @@ int smRecvResponse(SessionDesc* session, uint32_t* amount) {
         }
     }
     line[kept] = '\0';
-    TRACE("(%s, %i) server response is (%s)\n", TRACE_AT, line);
+    TRACE("(%s, %i) server response is (%s)\n", TRACE_AT, traceText(line).c_str());
     return smParseRc(line, amount);
 }
 

@@ -50,11 +50,6 @@ int userSchedule(const char* id, DesKeySchedule** schedule) {
     return 0;
 }
 
-void freeSchedule(DesKeySchedule* schedule) {
-    osWipe(schedule, sizeof *schedule);
-    desFreeKey(schedule);
-}
-
 // The Id value as read must hold its terminator within the 64 bytes; a longer one was not written
 // by this program and cannot be handed on whole.
 bool idFits(const unsigned char* work) {
@@ -97,7 +92,8 @@ int psWritePairAt(const char* keyPath, const char* id, const char* password) {
     }
     desCbc(schedule, DES_ENCIPHER, desFixedIv(), block, sizeof block);
     int rc = WritePswdToRegistry(keyPath, id, block);
-    freeSchedule(schedule);
+    desFreeKey(schedule);
+    osWipe(block, sizeof block);
     return rc == 0 ? PS_RESULT_OK : PS_RESULT_NOT_STORED;
 }
 
@@ -150,7 +146,7 @@ int psReadPairAt(const char* keyPath, char id[kCredentialSize], char password[kC
         return PS_RESULT_NO_MEMORY;
     }
     desCbc(schedule, DES_DECIPHER, desFixedIv(), block, sizeof block);
-    freeSchedule(schedule);
+    desFreeKey(schedule);
     // Under a wrong key the block may hold no NUL: hand on its first 63 bytes, terminated.
     const void* end = memchr(block, '\0', sizeof block);
     size_t length =

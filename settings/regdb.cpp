@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "common/notice.h"
@@ -134,9 +135,15 @@ const char* failureReason(sqlite3* db, int sqliteCode) {
     return db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(sqliteCode);
 }
 
-std::string storePath() {
+const char* storePath() {
     const char* env = getenv("KORPROXY_REGISTRY");
-    return (env != nullptr && env[0] != '\0') ? std::string(env) : std::string(kRegDefaultStore);
+    return (env != nullptr && env[0] != '\0') ? env : kRegDefaultStore;
+}
+
+// The folder that holds `path`: "." for a bare name, "/" for a file at the top.
+std::string folderOf(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
 }
 
 // Creates the missing folders above `path`, each 0700. Returns 0 or a code.
@@ -169,8 +176,7 @@ LONG makeFolders(const std::string& path) {
 // gives the files it keeps beside the store the owner of the store.
 void giveToFolderOwner(int fd, const std::string& path) {
     if (geteuid() != 0) return;
-    size_t slash = path.find_last_of('/');
-    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    std::string folder = folderOf(path);
     struct stat st {};
     if (stat(folder.c_str(), &st) == 0 && fchown(fd, st.st_uid, st.st_gid) != 0) {
         TRACE("(%s, %d) settings store %s: cannot hand it to the folder's owner (errno %d).\n",
@@ -414,7 +420,9 @@ LONG regFail(sqlite3* db, int sqliteCode) {
     return code;
 }
 
-LONG regAcquire(RegNeed need, sqlite3** db) {
+namespace {
+
+LONG acquireShare(RegNeed need, sqlite3** db) {
     if (store.db == nullptr) {
         LONG rc = openStore(need);
         if (rc != ERROR_SUCCESS) return rc;
@@ -431,6 +439,17 @@ LONG regAcquire(RegNeed need, sqlite3** db) {
     return ERROR_SUCCESS;
 }
 
+}  // namespace
+
+LONG regAcquire(RegNeed need, sqlite3** db) {
+    // Opening keeps the store's path; without memory for it the operation fails with a code.
+    try {
+        return acquireShare(need, db);
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
 void regRelease() {
     if (store.shares > 0 && --store.shares == 0) {
         dropCached();
@@ -441,7 +460,7 @@ void regRelease() {
     }
 }
 
-LONG regRead(const std::function<LONG(sqlite3*)>& body) {
+LONG regRead(RegBody body) {
     sqlite3* db = nullptr;
     LONG rc = regAcquire(RegNeed::Read, &db);
     if (rc != ERROR_SUCCESS) return rc;
@@ -450,8 +469,7 @@ LONG regRead(const std::function<LONG(sqlite3*)>& body) {
     return rc;
 }
 
-LONG regChange(const char* function, const char* name, bool counts, RegNeed need,
-               const std::function<LONG(sqlite3*)>& body) {
+LONG regChange(const char* function, const char* name, bool counts, RegNeed need, RegBody body) {
     if (faultHook != nullptr) {
         LONG injected = faultHook(function, name != nullptr ? name : "");
         if (injected != ERROR_SUCCESS) {
@@ -591,6 +609,10 @@ std::string regStorePlace() {
 
 int regStoreShares() {
     return store.shares;
+}
+
+std::string regStoreFolder() {
+    return folderOf(storePath());
 }
 
 bool regHeldStoreMoved() {

@@ -193,6 +193,9 @@ class RegStoreHold {
     bool held_;
 };
 
+// The folder of the store the environment names now; its owner is the user the store belongs to.
+[[nodiscard]] std::string regStoreFolder();
+
 // Whether the held store is no longer the one a new opening would reach: KORPROXY_REGISTRY now
 // names another file, or another file has replaced (or nothing is left of) the one held. False
 // when nothing is held. A long-lived process asks before each request and holds the store afresh.

@@ -44,6 +44,11 @@ class RegStoreHold {
     [[nodiscard]] bool held() const { return false; }
 };
 
+// The registry belongs to the system: no folder's owner stands for it.
+[[nodiscard]] inline std::string regStoreFolder() {
+    return {};
+}
+
 // The registry tells no one what changed: nothing is held, and the all-zero stamp says so, so a
 // long-lived process reads the settings afresh for every request.
 [[nodiscard]] inline bool regHeldStoreMoved() {

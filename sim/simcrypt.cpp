@@ -5,13 +5,9 @@
 #include <cstring>
 #include <random>
 
+#include "common/platform.h"
 #include "crypto/des.h"
 #include "crypto/pxyutils.h"
-
-void simWipe(void* bytes, size_t count) {
-    volatile unsigned char* v = static_cast<volatile unsigned char*>(bytes);
-    while (count-- > 0) *v++ = 0;
-}
 
 std::string simEbcdic(const std::string& text) {
     std::string converted = text;
@@ -27,7 +23,7 @@ bool simPasswordKey(const std::string& password, bool ebcdic, unsigned char out[
     if (ebcdic) convertAsciiToEbcdic(text.data(), static_cast<int32_t>(text.size()));
     int rc = desDeriveKey(reinterpret_cast<const unsigned char*>(text.data()),
                           static_cast<int32_t>(text.size()), out);
-    simWipe(text.data(), text.size());
+    osWipe(text.data(), text.size());
     return rc == 0;
 }
 
@@ -37,11 +33,10 @@ bool simCbc(const unsigned char key[kDesKeyBytes], int direction, unsigned char*
     std::memcpy(words, key, sizeof words);
     DesKeySchedule* schedule = nullptr;
     int rc = desAllocKey(words, &schedule);
-    simWipe(words, sizeof words);
+    osWipe(words, sizeof words);
     if (rc != 0) return false;
     // desCbc takes a 32-bit length; pages are bounded far below that by the site.
     desCbc(schedule, direction, desFixedIv(), bytes, static_cast<uint32_t>(count));
-    simWipe(schedule, sizeof *schedule);
     desFreeKey(schedule);
     return true;
 }

@@ -21,7 +21,5 @@ inline constexpr size_t kDesKeyBytes = 8;
                           unsigned char* bytes, size_t count);
 // Fills `out` with 8 bytes from the system's random source: the server's own challenge.
 void simChallenge(unsigned char out[kDesKeyBytes]);
-// Overwrites `count` bytes in a way the compiler keeps.
-void simWipe(void* bytes, size_t count);
 // The text as the proxy converts it for an EBCDIC server (a copy; the original stays ASCII).
 [[nodiscard]] std::string simEbcdic(const std::string& text);

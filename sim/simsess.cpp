@@ -10,6 +10,7 @@
 
 #include "common/byteorder.h"
 #include "common/limits.h"
+#include "common/platform.h"
 #include "common/trace.h"
 #include "crypto/des.h"
 #include "sim/simcmd.h"
@@ -263,7 +264,7 @@ Flow authenticate(Dialogue& d) {
     if (!receive(d, "authentication message 1", &verb)) return Flow::end;
     unsigned char* data = authData(verb);
     bool opened = data != nullptr && simCbc(passwordKey, DES_DECIPHER, data, kAuthDataBytes);
-    simWipe(passwordKey, sizeof passwordKey);
+    osWipe(passwordKey, sizeof passwordKey);
     if (!opened) {
         TRACE("(%s, %d) #%u authentication message 1 is malformed; ending\n", TRACE_AT, d.id);
         return Flow::end;
@@ -356,7 +357,7 @@ void serveConnection(int fd, unsigned id, const SimOptions& options) {
         for (int i = 0; i < kMaxCommandsPerSession && command(d) == Flow::next; ++i) {
         }
     }
-    simWipe(d.sessionKey, sizeof d.sessionKey);
+    osWipe(d.sessionKey, sizeof d.sessionKey);
     ::close(fd);
     TRACE("(%s, %d) #%u connection closed\n", TRACE_AT, id);
 }

@@ -11,8 +11,10 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <vector>
 
+#include "common/limits.h"
 #include "front/korproxy.h"
 #include "front/korproxy_fastcgi.h"
 
@@ -54,14 +56,19 @@ bool isRequestVariable(const char* entry) {
     });
 }
 
-// The request's parameters first, then the rest of the process's environment.
+// The request's parameters first, then the rest of the process's environment; empty when there is
+// no memory for the list.
 std::vector<char*> requestEnvironment(char** params, char** processEnv) {
     std::vector<char*> env;
-    for (char** p = params; p != nullptr && *p != nullptr; ++p) env.push_back(*p);
-    for (char** p = processEnv; p != nullptr && *p != nullptr; ++p) {
-        if (!isRequestVariable(*p)) env.push_back(*p);
+    try {
+        for (char** p = params; p != nullptr && *p != nullptr; ++p) env.push_back(*p);
+        for (char** p = processEnv; p != nullptr && *p != nullptr; ++p) {
+            if (!isRequestVariable(*p)) env.push_back(*p);
+        }
+        env.push_back(nullptr);
+    } catch (const std::bad_alloc&) {
+        env.clear();
     }
-    env.push_back(nullptr);
     return env;
 }
 
@@ -89,14 +96,14 @@ int answer(FCGX_Request& request, char** processEnv) {
     FILE* out = fopencookie(request.out, "w", {nullptr, writeToRequest, nullptr, nullptr});
     FILE* err = fopencookie(request.err, "w", {nullptr, writeToRequest, nullptr, nullptr});
     FILE* in = fopencookie(request.in, "r", {readFromRequest, nullptr, nullptr, nullptr});
-    if (out == nullptr || err == nullptr || in == nullptr) {
+    std::vector<char*> env = requestEnvironment(request.envp, processEnv);
+    if (out == nullptr || err == nullptr || in == nullptr || env.empty()) {
         for (FILE* stream : {out, err, in}) {
             if (stream != nullptr) fclose(stream);
         }
         FCGX_PutS("Status: 500\r\nContent-type: text/plain\r\n\r\nOut of memory\n", request.out);
         return -1;
     }
-    std::vector<char*> env = requestEnvironment(request.envp, processEnv);
     FILE* savedOut = stdout;
     FILE* savedErr = stderr;
     FILE* savedIn = stdin;
@@ -113,6 +120,21 @@ int answer(FCGX_Request& request, char** processEnv) {
     stdin = savedIn;
     environ = processEnv;
     return status;
+}
+
+// On a kept connection the next request follows this one's body: what the request code left of
+// the body is read and dropped, up to kMaxUnreadBody; with more left the connection ends with the
+// request instead. (A connection that ends is the library's to drain as it closes.)
+void drainKeptInput(FCGX_Request& request) {
+    if (request.keepConnection == 0) return;
+    char chunk[16384];
+    for (size_t dropped = 0; dropped <= kMaxUnreadBody;) {
+        size_t piece = std::min(sizeof chunk, kMaxUnreadBody + 1 - dropped);
+        int n = FCGX_GetStr(chunk, static_cast<int>(piece), request.in);
+        if (n <= 0) return;
+        dropped += static_cast<size_t>(n);
+    }
+    request.keepConnection = 0;
 }
 
 }  // namespace
@@ -133,6 +155,7 @@ int fastcgiServe() {
     while (stopAsked == 0 && FCGX_Accept_r(&request) == 0) {
         serving = 1;
         int status = answer(request, processEnv);
+        drainKeptInput(request);
         FCGX_SetExitStatus(status, request.out);
         FCGX_Finish_r(&request);
         serving = 0;

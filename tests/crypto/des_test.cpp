@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <random>
 #include <string>
 
 #include "des_oracle.h"
+#include "tests/support/released_memory.h"
 
 namespace {
 
@@ -108,6 +110,23 @@ TEST(DesCbc, IgnoresParityBitsAndOtherDirectionValues) {
             << direction;
     }
     desFreeKey(nullptr);
+}
+
+// A released key schedule, and the buffer a password key was derived in, leave no key behind.
+TEST(DesKeys, ReleasedMemoryHoldsNoKey) {
+    const uint32_t key[2] = {0x01234567, 0x89abcdef};
+    DesKeySchedule* schedule = nullptr;
+    ASSERT_EQ(desAllocKey(key, &schedule), 0);
+    desFreeKey(schedule);
+    if (auto left = leftInNextBlock(sizeof(DesKeySchedule), schedule)) {
+        EXPECT_EQ(std::count(left->begin(), left->end(), 0), std::ssize(*left));
+    }
+    static const unsigned char kPassword[] = "A PASSWORD OF FORTY CHARACTERS, WHOLE!!";
+    unsigned char derived[8];
+    ASSERT_EQ(desDeriveKey(kPassword, 40, derived), 0);
+    if (auto left = leftInNextBlock(40)) {
+        EXPECT_EQ(std::search(left->begin(), left->end(), derived, derived + 8), left->end());
+    }
 }
 
 }  // namespace

@@ -74,14 +74,19 @@ TEST(CommandLine, StoresWhatItSaysAndNothingWhenAValueIsRefused) {
     fronttest::Stored stored = readStore(dir);
     EXPECT_EQ(stored.text(), "velk01|1600|null||0|admin|pw");
 
-    // A value longer than its field stores nothing of the whole line, cancels an -uninstall on it
-    // and replays nothing.
+    // A value longer than its field, or an option text holding a control character, stores
+    // nothing of the whole line, cancels an -uninstall on it and replays nothing.
+    std::vector<std::string> refused = {"-tcps=h\nEVIL", "-tcpp=1\r", "-cgiUrl=/c\x1b[2J",
+                                        "-trace=t\x7f"};
     for (const char* option :
          {"-tcps=", "-tcpp=", "-cgiUrl=", "-trace=", "-proxyId=", "-proxyPassword=", "-request="}) {
-        SCOPED_TRACE(option);
-        std::string tooLong = option + std::string(option[1] == 'r' ? 5000 : 300, 'y');
-        fronttest::ProgramRun run = runCommand(
-            dir, {"-tcps=other", "-proxyId=x", "-proxyPassword=y", tooLong, "-uninstall"});
+        refused.push_back(option + std::string(option[1] == 'r' ? 5000 : 300, 'y'));
+    }
+    for (const std::string& value : refused) {
+        SCOPED_TRACE(value.substr(0, 20));
+        fronttest::ProgramRun run =
+            runCommand(dir, {"-tcps=other", "-proxyId=x", "-proxyPassword=y", value, "-uninstall"});
+        EXPECT_EQ(run.out.rfind("ERROR: The value given with -", 0), 0u) << run.out;
         EXPECT_EQ(run.out.find("Processing request"), std::string::npos);
         EXPECT_EQ(readStore(dir).text(), stored.text());
     }

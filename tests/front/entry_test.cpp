@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "common/trace.h"
@@ -42,6 +45,20 @@ TEST(Entry, AStoreOrTraceFileItCannotUseIsNamedOnStandardError) {
         std::vector<std::string> stored, env, args;
         bool storeIsFolder;
         std::string out, errStart, errEnd;
+        bool (*lay)(const std::string& trace) = nullptr;  // what the trace file name finds
+    };
+    // Links and pipes any writer of the log folder can put there, and a file of another user.
+    const auto link = +[](const std::string& trace) {
+        fronttest::writeFile(trace + ".target", "");
+        return symlink((trace + ".target").c_str(), trace.c_str()) == 0;
+    };
+    const auto pipe = +[](const std::string& trace) { return mkfifo(trace.c_str(), 0600) == 0; };
+    const auto othersFile = +[](const std::string& trace) {
+        fronttest::writeFile(trace, "");
+        return chown(trace.c_str(), 65534, 65534) == 0;
+    };
+    const auto refused = [](const char* reason) {
+        return std::string("korproxy: trace file trace.txt cannot be opened: ") + reason + "\n";
     };
     fronttest::Site plain;
     std::string jump = fronttest::runGet(plain.dir, "").out;
@@ -71,15 +88,64 @@ TEST(Entry, AStoreOrTraceFileItCannotUseIsNamedOnStandardError) {
          jump,
          "korproxy: trace file gone/trace.txt cannot be opened: No such file or directory\n",
          ""},
+        {"trace is a link",
+         {"-trace=trace.txt"},
+         {get[0], get[1]},
+         {},
+         false,
+         jump,
+         refused("it is a symbolic link"),
+         "",
+         link},
+        {"trace is a pipe",
+         {"-trace=trace.txt"},
+         {get[0], get[1]},
+         {},
+         false,
+         jump,
+         refused("it is not a regular file"),
+         "",
+         pipe},
+        {"trace is another user's",
+         {"-trace=trace.txt"},
+         {get[0], get[1]},
+         {},
+         false,
+         jump,
+         refused("it belongs to another user"),
+         "",
+         othersFile},
     };
     for (const Case& c : cases) {
         fronttest::Site site(c.stored);
         if (c.storeIsFolder) std::filesystem::create_directory(site.dir.file("registry.db"));
+        if (c.lay != nullptr && !c.lay(site.dir.file("trace.txt"))) continue;  // not as root
         fronttest::ProgramRun run = fronttest::runKorproxy(site.dir, c.env, c.args);
         EXPECT_EQ(run.out, c.out) << c.what;
         EXPECT_TRUE(run.err.starts_with(c.errStart) && run.err.ends_with(c.errEnd))
             << c.what << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << c.what << run.err;
+    }
+}
+
+// Whoever runs as the web server's user can change the stored trace file name and what lies in the
+// log folder: root at the console takes that user's identity before it opens anything, and what
+// it then creates is that user's. A folder that root owns keeps root.
+TEST(Entry, ConsoleRunByRootActsAsTheSettingsFoldersOwner) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root takes another identity";
+    for (uid_t owner : {uid_t{65534}, uid_t{0}}) {
+        fronttest::TempDir dir;
+        ASSERT_EQ(chown(dir.path().c_str(), owner, owner), 0);
+        (void)fronttest::runCommand(dir, {"-trace=trace.txt"});
+        fronttest::ProgramRun run = fronttest::runCommand(dir, {"-tcpp=1"});
+        EXPECT_EQ(run.out, "Default options have been updated.\n");
+        struct stat st {};
+        ASSERT_EQ(stat(dir.file("trace.txt").c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, owner);
+        EXPECT_EQ(run.err, owner == 0 ? ""
+                                      : "korproxy: running as nobody (user 65534, group 65534), "
+                                        "the owner of the settings folder " +
+                                            dir.path().string() + ".\n");
     }
 }
 

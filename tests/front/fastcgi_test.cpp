@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "front_testing.h"
+#include "tests/support/fastcgi_client.h"
 #include "tests/support/sim_process.h"
 
 #if KORPROXY_FASTCGI
@@ -21,11 +22,12 @@ constexpr char kProxyUrl[] = "-cgiUrl=/cgi-bin/velkproxy";
 struct Served {
     fronttest::Site site;
     FastcgiServer server;
-    explicit Served(const std::vector<std::string>& commandLine, std::string asanOptions = "")
+    explicit Served(const std::vector<std::string>& commandLine, std::string asanOptions = "",
+                    rlim_t addressSpace = 0)
         : site(commandLine) {
         std::vector<std::string> env{"KORPROXY_REGISTRY=" + site.dir.file("registry.db")};
         if (!asanOptions.empty()) env.push_back("ASAN_OPTIONS=" + asanOptions);
-        server = fronttest::startFastcgi(site.dir.path().string(), env);
+        server = fronttest::startFastcgi(site.dir.path().string(), env, addressSpace);
     }
     ~Served() {
         if (server.pid > 0) {
@@ -41,11 +43,12 @@ struct Served {
     }
 };
 
-long residentKib(pid_t pid) {
+// A figure of the process's memory in KiB ("VmRSS", "RssAnon"), -1 when there is none.
+long memoryKib(pid_t pid, const std::string& field) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+        if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
     }
     return -1;
 }
@@ -80,9 +83,9 @@ TEST(FastCGI, ThousandMixedRequestsAnswerAsCgiRunsDoWithoutGrowing) {
         size_t which = static_cast<size_t>(i) % queries.size();
         ProgramRun run = served.get(queries[which]);
         ASSERT_EQ(run.out, expected[which]) << "request " << i << ": " << queries[which];
-        if (i == 199) settled = residentKib(served.server.pid);
+        if (i == 199) settled = memoryKib(served.server.pid, "VmRSS");
     }
-    long last = residentKib(served.server.pid);
+    long last = memoryKib(served.server.pid, "VmRSS");
     EXPECT_GT(settled, 0);
     EXPECT_LE(last - settled, 512)
         << "resident KiB after 200 requests " << settled << ", after 1000 " << last;
@@ -150,6 +153,80 @@ TEST(FastCGI, BrowserGoneMidPageLeavesTheProcessServing) {
     ProgramRun next = served.get(page + "1024");
     EXPECT_EQ(next.status, 0);
     EXPECT_NE(next.out.find("1024 bytes"), std::string::npos) << next.out;
+}
+
+// The sanitizer's shadow memory takes more address space than any limit here, and counts as the
+// process's own memory.
+#if !defined(__SANITIZE_ADDRESS__)
+
+// A request that runs out of memory anywhere on its road ends with its own error page, and the
+// same process goes on to serve the next request over the same connection.
+TEST(FastCGI, ARequestOutOfMemoryEndsWithItsPageAndTheNextIsServed) {
+    SimProcess sim({});
+    ASSERT_TRUE(sim.running());
+    Served served({"-proxyId=admin", "-proxyPassword=secret", kProxyUrl}, "", 96 << 20);
+    const std::string server = "SERVER=127.0.0.1:" + sim.portText();
+    const std::string huge(40 << 20, 'a');
+    const struct {
+        std::string query, page;
+    } cases[] = {
+        {server + "&URL=/" + huge, "Out of Memory!"},  // the command text
+        {"SETUP=SETUP&ID=" + huge, "Out of Memory!"},  // the setup form's fields
+    };
+    fcgitest::Connection connection(served.server.socket);
+    for (const auto& c : cases) {
+        std::vector<std::string> env = served.env(c.query);
+        env.push_back("REMOTE_USER=admin");
+        fcgitest::Answer answer = connection.request(env, "");
+        EXPECT_NE(answer.out.find(c.page), std::string::npos) << c.page << "\n" << answer.out;
+        answer = connection.request(served.env(server + "&URL=/size/1024"), "");
+        EXPECT_NE(answer.out.find("1024 bytes"), std::string::npos) << c.page << "\n" << answer.out;
+    }
+}
+
+// Big pages come and go; the idle process gives their memory back to the system.
+TEST(FastCGI, IdleProcessKeepsNoPageMemory) {
+    SimProcess sim({});
+    ASSERT_TRUE(sim.running());
+    Served served({"-proxyId=admin", "-proxyPassword=secret", kProxyUrl});
+    const std::string page = "SERVER=127.0.0.1:" + sim.portText() + "&URL=/size/";
+    for (const char* size : {"31457280", "26214400"}) {
+        EXPECT_EQ(served.get(page + size).status, 0) << size;
+    }
+    long idle = memoryKib(served.server.pid, "RssAnon");
+    EXPECT_GT(idle, 0);
+    EXPECT_LE(idle, 4096);
+}
+
+#endif
+
+// A body the program leaves unread is read to its end before the request ends, so the next
+// request on a kept connection is read from its start; past the bound, the connection ends.
+TEST(FastCGI, UnreadBodyIsDrainedBeforeTheNextRequestOnAKeptConnection) {
+    Served served({});
+    const std::string over(kMaxPostBody + 10, 'x');
+    const struct {
+        std::string body, length, page;
+        bool kept;
+    } cases[] = {
+        {"SERVER=h&URL=/&a=1&b=2", "5", "A blank post was submitted", true},
+        {over, std::to_string(over.size()), "Request body too large", true},
+        {std::string(kMaxUnreadBody + 65536, 'x'), "9", "A blank post was submitted", false},
+    };
+    const std::vector<std::string> jump = served.env("JUMP=1");
+    for (const auto& c : cases) {
+        auto connection = std::make_unique<fcgitest::Connection>(served.server.socket);
+        fcgitest::Answer answer =
+            connection->request({"REQUEST_METHOD=POST", "CONTENT_LENGTH=" + c.length}, c.body);
+        EXPECT_NE(answer.out.find(c.page), std::string::npos) << c.page << "\n" << answer.out;
+        answer = connection->request(jump, "");
+        EXPECT_EQ(answer.ended, c.kept) << c.page;
+        if (!c.kept) {
+            connection.reset();  // one process serves one connection at a time
+            answer = fcgitest::Connection(served.server.socket).request(jump, "");
+        }
+        EXPECT_NE(answer.out.find("<FORM"), std::string::npos) << c.page << "\n" << answer.out;
+    }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -68,8 +69,10 @@ inline std::map<std::string, FastcgiServer>& fastcgiServers() {
 }
 
 // Starts korproxy in `dir` as a FastCGI application: a fresh listening socket beside the folder as
-// its standard input, only `env` in its environment, standard error shared with the test.
-inline FastcgiServer startFastcgi(const std::string& dir, std::vector<std::string> env) {
+// its standard input, only `env` in its environment, standard error shared with the test, and its
+// address space limited to `addressSpace` bytes when that is not 0.
+inline FastcgiServer startFastcgi(const std::string& dir, std::vector<std::string> env,
+                                  rlim_t addressSpace = 0) {
     FastcgiServer server;
     server.socket = dir + ".sock";
     sockaddr_un address{};
@@ -91,6 +94,8 @@ inline FastcgiServer startFastcgi(const std::string& dir, std::vector<std::strin
         int null = open("/dev/null", O_WRONLY);
         dup2(null, STDOUT_FILENO);
         if (chdir(dir.c_str()) != 0) _exit(126);
+        const rlimit limit{addressSpace, addressSpace};
+        if (addressSpace != 0 && setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
         _exit(program.exec());
     }
     close(fd);

@@ -2,6 +2,7 @@
 // whole with the pages they must be.
 #include <gtest/gtest.h>
 
+#include "common/textcopy.h"
 #include "front_testing.h"
 
 namespace {
@@ -95,13 +96,40 @@ TEST(SpecialRequest, TracesNeverHoldASubmittedPassword) {
     EXPECT_NE(trace.find(") Query was: \n"), std::string::npos) << trace;
 
     (void)fronttest::runCommand(site.dir, {"-trace=" + site.dir.file("trace.txt")});
-    (void)runGet(site.dir, "SETUP=SETUP&pswd=hunter2&PSWDX=hunter3&ID=admin", {kLogin});
+    // A password is masked whole as the form takes it, escaped "&" and "=" and all.
+    (void)runGet(site.dir, "SETUP=SETUP&pswd=hunter2&PSWDX=hunter3&ID=admin&PSWD=hunter4%26h5%3Dx",
+                 {kLogin});
     std::string stored = fronttest::readFile(site.dir.file("trace.txt"));
-    EXPECT_NE(stored.find("args are (SETUP=SETUP&pswd=*****&PSWDX=*****&ID=admin)\n"),
+    EXPECT_NE(stored.find("args are (SETUP=SETUP&pswd=*****&PSWDX=*****&ID=admin&PSWD=*****)\n"),
               std::string::npos)
         << stored;
     EXPECT_NE(stored.find("name = (pswd) value = (*****)\n"), std::string::npos) << stored;
     EXPECT_EQ((trace + stored).find("hunter"), std::string::npos);
+    EXPECT_EQ(stored.find("h5"), std::string::npos) << stored;
+}
+
+// Stored settings and request arguments reach the trace with their control characters escaped,
+// so that none starts a line of its own.
+TEST(SpecialRequest, TraceValuesShowControlCharactersEscaped) {
+    Site site;
+    OptionsRecord planted{};  // as whoever can write the store would leave it
+    (void)copyTextFits(planted.server, "h\nEVIL");
+    (void)copyTextFits(planted.port, "1\r");
+    (void)copyTextFits(planted.traceFile, "trace.txt");
+    (void)copyTextFits(planted.cgiUrl, "/c\x1b[2J");
+    setenv("KORPROXY_REGISTRY", site.dir.file("registry.db").c_str(), 1);
+    ASSERT_EQ(psWriteDefaultFile(&planted), 0);
+    unsetenv("KORPROXY_REGISTRY");
+    (void)runGet(site.dir, "JUMP=1&X=a%0Bb%0A(korproxy, 1) forged");
+    std::string trace = fronttest::readFile(site.dir.file("trace.txt"));
+    for (const char* shown : {"server (h\\x0AEVIL) port (1\\x0D) traceFile (trace.txt) cgiUrl "
+                              "(/c\\x1B[2J)\n",
+                              "args are (JUMP=1&X=a\\x0Bb\\x0A(korproxy, 1) forged)\n",
+                              "name = (X) value = (a\\x0Bb\\x0A(korproxy, 1) forged)\n"}) {
+        EXPECT_NE(trace.find(shown), std::string::npos) << shown << "\n" << trace;
+    }
+    EXPECT_EQ(trace.find_first_of("\r\v\x1b"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("\n(korproxy, 1) forged"), std::string::npos) << trace;
 }
 
 // The values are stored as typed, escapes and all (the password, with a session signed on with
@@ -130,6 +158,10 @@ TEST(SpecialRequest, SetupStoresWhatDiffersAndNothingWhenAValueDoesNotFit) {
         return std::string("The value of the field ") + field + " is too long: no more than " +
                limit + " characters are accepted. Nothing has been stored.";
     };
+    const auto controlIn = [](const char* field) {
+        return std::string("The value of the field ") + field +
+               " holds a control character (such as a line break). Nothing has been stored.";
+    };
     const std::string x300(300, 'x');
     const std::string badCgiUrl =
         "The CGI URL must be a path that begins with \"/\", or an address that begins with "
@@ -144,6 +176,8 @@ TEST(SpecialRequest, SetupStoresWhatDiffersAndNothingWhenAValueDoesNotFit) {
         {"CGIURL=//elsewhere.example/velkproxy", badCgiUrl},
         {"CGIURL=/cgi-bin%0AHTML", badCgiUrl},
         {"PSWD=a%00b", kBrokenUrl},
+        {"DADDRESS=h%0AEVIL", controlIn("DADDRESS")},
+        {"DPORT=1%0D", controlIn("DPORT")},
     };
     for (const auto& [first, message] : refused) {
         std::string query = first + "&SETUP=1&ID=other&PSWD=pw&CGIURL=/c&DADDRESS=h&DPORT=2";

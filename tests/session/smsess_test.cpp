@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "common/limits.h"
 #include "script_transport.h"
+#include "tests/support/released_memory.h"
 
 namespace {
 
@@ -61,8 +63,9 @@ TEST(Response, ReadsToTheZeroByteAndDropsEndTheSessionOnlyOnceBytesCame) {
     EXPECT_EQ(later.s->termReason, kSmEndConnection);
 }
 
+// The trace shows the kept line on one line of its own, whatever control characters it holds.
 TEST(Response, OverlongLineIsCutThenBounded) {
-    const std::string kept = "RC_OK 5" + std::string(248, ' ');  // 255 characters
+    const std::string kept = "RC_OK 5\n(x, 1)" + std::string(241, ' ');  // 255 characters
     {
         TraceCapture trace;
         Ready r;
@@ -70,7 +73,8 @@ TEST(Response, OverlongLineIsCutThenBounded) {
         uint32_t amount = 0;
         EXPECT_EQ(smRecvResponse(r.s.s, &amount), 0);
         EXPECT_EQ(amount, 5u) << "the dropped digits are not part of the number";
-        EXPECT_TRUE(trace.has("server response is (" + kept + ")\n"));
+        EXPECT_TRUE(trace.has("server response is (RC_OK 5\\x0A(x, N)" + kept.substr(14) + ")\n"))
+            << trace.text();
     }
     Ready r;
     r.t.queue(kept + std::string(kResponseLineDropMax + 1, '9') + '\0');
@@ -104,10 +108,17 @@ TEST(Lifecycle, EndsOnceAndReleasesEverything) {
     smCloseSession(s);
     EXPECT_EQ(s->termReason, kSmEndProtocol) << "the first reason stays";
     EXPECT_EQ(s->state, kSmIdle);
+    memcpy(s->sessionKey, "\x5e\x55\x10\x4e\x4b\xe7\x01\x02", 8);
+    const size_t keyAt = static_cast<size_t>(s->sessionKey - reinterpret_cast<unsigned char*>(s));
     smFreeSession(s);
     EXPECT_EQ(t.closes, 1);
     EXPECT_EQ(t.releases, 1);
     EXPECT_EQ(smFreeSession(nullptr), 0);
+    // The session key does not outlive the session in the memory it leaves.
+    if (auto left = leftInNextBlock(sizeof(SessionDesc), s)) {
+        const unsigned char* key = left->data() + keyAt - 2 * sizeof(void*);
+        EXPECT_EQ(std::count(key, key + 8, 0), 8);
+    }
 }
 
 TEST(Open, FailedConnectReturnsTwoWithTheSentence) {

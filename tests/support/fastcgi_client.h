@@ -1,0 +1,133 @@
+// A small FastCGI client for tests: one connection to a FastCGI application's socket, over which
+// requests go one after another with the connection kept (FCGI_KEEP_CONN), as a web server that
+// reuses its connections sends them. Every send and receive gives up after kClientWaitSeconds.
+#pragma once
+
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fcgitest {
+
+inline constexpr int kClientWaitSeconds = 30;
+
+enum : uint8_t { kBegin = 1, kEnd = 3, kParams = 4, kStdin = 5, kStdout = 6 };
+
+struct Answer {
+    bool ended = false;  // the application ended the request (FCGI_END_REQUEST)
+    uint32_t status = 0;
+    std::string out;
+};
+
+class Connection {
+  public:
+    explicit Connection(const std::string& socketPath) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (socketPath.size() >= sizeof address.sun_path) return;
+        socketPath.copy(address.sun_path, socketPath.size());
+        fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
+        timeval wait{kClientWaitSeconds, 0};
+        (void)setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        (void)setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+        if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~Connection() {
+        if (fd_ >= 0) close(fd_);
+    }
+    Connection(const Connection&) = delete;
+
+    // Sends one request (`env` as "NAME=value" parameters, `body` as its input) and reads its
+    // answer to the end of the request.
+    Answer request(const std::vector<std::string>& env, const std::string& body) {
+        std::string params;
+        for (const std::string& pair : env) {
+            size_t eq = pair.find('=');
+            addLength(&params, eq);
+            addLength(&params, pair.size() - eq - 1);
+            params += pair.substr(0, eq) + pair.substr(eq + 1);
+        }
+        const char begin[8] = {0, 1, 1 /* FCGI_KEEP_CONN */};
+        bool sent = send(kBegin, std::string(begin, sizeof begin)) && stream(kParams, params) &&
+                    stream(kStdin, body);
+        Answer answer;
+        while (sent && !answer.ended && readRecord(&answer)) {
+        }
+        return answer;
+    }
+
+  private:
+    static void addLength(std::string* to, size_t length) {
+        if (length < 128) {
+            *to += static_cast<char>(length);
+            return;
+        }
+        for (int shift : {24, 16, 8, 0}) {
+            *to += static_cast<char>(((length >> shift) & 0xFF) | (shift == 24 ? 0x80 : 0));
+        }
+    }
+    bool send(uint8_t type, const std::string& content) {
+        const unsigned char header[8] = {1,
+                                         type,
+                                         0,
+                                         kRequestId,
+                                         static_cast<unsigned char>(content.size() >> 8),
+                                         static_cast<unsigned char>(content.size() & 0xFF),
+                                         0,
+                                         0};
+        std::string record(reinterpret_cast<const char*>(header), sizeof header);
+        return writeAll(record + content);
+    }
+    // A stream's content in records of at most 65535 bytes, then its empty end record.
+    bool stream(uint8_t type, const std::string& content) {
+        for (size_t at = 0; at < content.size(); at += 65535) {
+            if (!send(type, content.substr(at, 65535))) return false;
+        }
+        return send(type, "");
+    }
+    bool writeAll(const std::string& data) {
+        for (size_t at = 0; at < data.size();) {
+            ssize_t n = ::send(fd_, data.data() + at, data.size() - at, MSG_NOSIGNAL);
+            if (n <= 0) return false;
+            at += static_cast<size_t>(n);
+        }
+        return true;
+    }
+    bool readAll(std::string* into, size_t size) {
+        into->resize(size);
+        for (size_t at = 0; at < size;) {
+            ssize_t n = read(fd_, into->data() + at, size - at);
+            if (n <= 0) return false;
+            at += static_cast<size_t>(n);
+        }
+        return true;
+    }
+    bool readRecord(Answer* answer) {
+        std::string header, content;
+        if (!readAll(&header, 8)) return false;
+        auto byte = [&](int i) { return static_cast<unsigned char>(header[i]); };
+        if (!readAll(&content, (byte(4) << 8 | byte(5)) + byte(6))) return false;
+        content.resize(byte(4) << 8 | byte(5));
+        if (byte(1) == kStdout) answer->out += content;
+        if (byte(1) == kEnd && content.size() >= 4) {
+            answer->ended = true;
+            for (int i = 0; i < 4; ++i) {
+                answer->status = answer->status << 8 | static_cast<unsigned char>(content[i]);
+            }
+        }
+        return true;
+    }
+
+    static constexpr unsigned char kRequestId = 1;
+    int fd_ = -1;
+};
+
+}  // namespace fcgitest
