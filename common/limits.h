@@ -66,6 +66,20 @@ inline constexpr int kRequestDeadlineSeconds = 300;
 inline constexpr int kDeadlineSlackDivisor = 64;
 inline constexpr int kDeadlineSlackMaxMillis = 1000;
 
+// A FastCGI application keeps this many workers, each serving one request at a time, unless
+// KORPROXY_WORKERS says otherwise: enough that requests held by silent servers leave others
+// served...
+inline constexpr int kDefaultFastcgiWorkers = 16;
+// ...and never more than this many, whatever it says.
+inline constexpr int kMaxFastcgiWorkers = 128;
+// A worker that ended sooner than this after its start is replaced only after as long a pause, so
+// that a worker failing at once cannot keep the machine forking.
+inline constexpr int kFastcgiRestartPauseMillis = 1000;
+// A web server's connection that sends nothing for this long (half a request's parameters, a
+// body that stops) is closed, and its worker serves the next one.
+inline constexpr int kFastcgiReadTimeoutSeconds = 30;
+
 static_assert(kCredentialSize % 8 == 0, "the enciphered password block is whole DES blocks");
 static_assert(kResponseLineDropMax > kResponseLineMax);
 static_assert(kSetupDeadlineSeconds < kRequestDeadlineSeconds);
+static_assert(kDefaultFastcgiWorkers <= kMaxFastcgiWorkers);

@@ -167,10 +167,41 @@ OsFileStamp osFileStamp(const char* path) {
 
 namespace {
 
-// The group list of `user` with `group`, as the system keeps it; false when it cannot be set.
-bool setGroupsOf(const char* user, gid_t group) {
-    if (user != nullptr) return initgroups(user, group) == 0;
-    return setgroups(1, &group) == 0;
+// The account files are read directly rather than through the system's name services: a program
+// linked whole cannot safely load the service modules that /etc/nsswitch.conf may name, and the web
+// server's user is always a local account.
+constexpr const char* kPasswdFile = "/etc/passwd";
+constexpr const char* kGroupFile = "/etc/group";
+
+// The local account of `user`: its name and group, or false when the file has no entry for it.
+bool localAccount(uid_t user, std::string* name, gid_t* group) {
+    FILE* file = fopen(kPasswdFile, "re");
+    if (file == nullptr) return false;
+    bool found = false;
+    while (struct passwd* entry = fgetpwent(file)) {
+        if (entry->pw_uid != user) continue;
+        *name = entry->pw_name;
+        *group = entry->pw_gid;
+        found = true;
+        break;
+    }
+    fclose(file);
+    return found;
+}
+
+// `group` and every local group that names `user` among its members.
+std::vector<gid_t> localGroupsOf(const std::string& user, gid_t group) {
+    std::vector<gid_t> groups{group};
+    if (user.empty()) return groups;
+    FILE* file = fopen(kGroupFile, "re");
+    if (file == nullptr) return groups;
+    while (struct group* entry = fgetgrent(file)) {
+        for (char** member = entry->gr_mem; member != nullptr && *member != nullptr; ++member) {
+            if (user == *member && entry->gr_gid != group) groups.push_back(entry->gr_gid);
+        }
+    }
+    fclose(file);
+    return groups;
 }
 
 bool runsAs(uid_t user, gid_t group) {
@@ -190,19 +221,12 @@ OsIdentityChange osTakeFolderOwner(const char* folder) {
     }
     uid_t user = st.st_uid;
     gid_t group = st.st_gid;  // a user the system has no entry for keeps the folder's group
-    struct passwd entry {};
-    struct passwd* found = nullptr;
-    long hint = sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> strings(hint > 0 ? static_cast<size_t>(hint) : 16384);
-    if (getpwuid_r(user, &entry, strings.data(), strings.size(), &found) == 0 && found != nullptr) {
-        group = entry.pw_gid;
-        change.userName = entry.pw_name;
-    }
+    (void)localAccount(user, &change.userName, &group);
     change.user = user;
     change.group = group;
-    const char* name = change.userName.empty() ? nullptr : change.userName.c_str();
+    const std::vector<gid_t> groups = localGroupsOf(change.userName, group);
     // Groups first and the user last: once the user is given up, nothing else may be changed.
-    if (!setGroupsOf(name, group) || setresgid(group, group, group) != 0 ||
+    if (setgroups(groups.size(), groups.data()) != 0 || setresgid(group, group, group) != 0 ||
         setresuid(user, user, user) != 0 || !runsAs(user, group)) {
         change.failed = true;
         change.error = errno != 0 ? errno : EPERM;

@@ -1,15 +1,24 @@
-// see korproxy_fastcgi.h: the POSIX side, on the FastCGI library's request API. The request's
-// parameters become the process environment and its streams become stdin, stdout and stderr for
-// the length of the request (the C library lets a program point them at streams of its own), so
-// that the request code reads and writes exactly as it does in a CGI run.
+// see korproxy_fastcgi.h: the POSIX side, on the FastCGI library's request API. The first process
+// forks the workers and waits; each worker accepts connections on the inherited socket itself and
+// hands each one to the library, which reads the request from it. The request's parameters become
+// the process environment and its streams become stdin, stdout and stderr for the length of the
+// request (the C library lets a program point them at streams of its own), so that the request
+// code reads and writes exactly as it does in a CGI run.
 #include <fcgiapp.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -20,25 +29,58 @@
 
 namespace {
 
-volatile sig_atomic_t stopAsked = 0;
-volatile sig_atomic_t serving = 0;
+// A worker's status when the listening socket itself failed: the pool ends rather than replace it.
+constexpr int kSocketFailed = 3;
 
-// SIGTERM: the request in hand is finished; an idle wait for the next one ends at once, since a
-// listening socket that is shut down wakes its accept.
-void onTerminate(int) {
+volatile sig_atomic_t stopAsked = 0;
+// /dev/null, open in each worker, to take the listening socket's place when a stop is asked.
+int stopDescriptor = -1;
+
+// SIGTERM or SIGINT in a worker: the request in hand is finished, an idle wait for the next one
+// ends at once. The listening socket is shared with the other workers and with any other process
+// the web server started on it, so it is never shut down: the worker's own descriptor of it is
+// replaced by /dev/null instead, and an accept in progress, restarted after this handler, finds
+// no socket there and fails.
+void onWorkerStop(int) {
     stopAsked = 1;
-    FCGX_ShutdownPending();
-    if (serving == 0) (void)shutdown(STDIN_FILENO, SHUT_RDWR);
+    if (stopDescriptor >= 0) (void)dup2(stopDescriptor, STDIN_FILENO);
 }
 
-void installSignals() {
-    struct sigaction term {};
-    term.sa_handler = onTerminate;
-    term.sa_flags = SA_RESTART;  // a request's reads and writes carry on undisturbed
-    sigemptyset(&term.sa_mask);
-    (void)sigaction(SIGTERM, &term, nullptr);
+void installWorkerSignals() {
+    stopDescriptor = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    struct sigaction stop {};
+    stop.sa_handler = onWorkerStop;
+    stop.sa_flags = SA_RESTART;  // a request's reads and writes carry on undisturbed
+    sigemptyset(&stop.sa_mask);
+    (void)sigaction(SIGTERM, &stop, nullptr);
+    (void)sigaction(SIGINT, &stop, nullptr);
     // A browser that went away closes the web server's side; the write fails, the process lives.
     (void)signal(SIGPIPE, SIG_IGN);
+}
+
+// The next connection from the web server, or -1 (errno kept) once a stop is asked or the socket
+// failed. A connection given up before it was accepted, or a shortage of descriptors or memory,
+// only delays the next one.
+int acceptConnection() {
+    while (stopAsked == 0) {
+        int fd = accept4(STDIN_FILENO, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) return fd;
+        switch (errno) {
+            case EINTR:
+            case ECONNABORTED:
+            case EPROTO:
+                continue;
+            case EMFILE:
+            case ENFILE:
+            case ENOBUFS:
+            case ENOMEM:
+                (void)poll(nullptr, 0, 100);
+                continue;
+            default:
+                return -1;
+        }
+    }
+    return -1;
 }
 
 // The variables of a request that only the request may set: the process's own copies (a spawner
@@ -137,6 +179,137 @@ void drainKeptInput(FCGX_Request& request) {
     request.keepConnection = 0;
 }
 
+// One worker: connection after connection, one request at a time. Each connection is accepted
+// here rather than by the library, so that a stop never waits in the library's accept and a web
+// server that stops sending (half a request's parameters, half a body) frees the worker after the
+// read time-out. The library is handed the connection as one kept from an earlier request, and
+// its own listening socket is none, so it never accepts by itself: a connection that fails before
+// its request is read is closed by the library and the worker accepts the next one.
+int serveAsWorker() {
+    if (FCGX_Init() != 0) return 1;
+    // After the library's start-up, which puts handlers of its own in place.
+    installWorkerSignals();
+    FCGX_Request request;
+    if (FCGX_InitRequest(&request, -1, 0) != 0) return 1;
+    char** processEnv = environ;
+    int status = 0;
+    while (stopAsked == 0) {
+        if (request.ipcFd < 0) {  // otherwise the web server keeps the connection for another
+            int fd = acceptConnection();
+            if (fd < 0) {
+                status = stopAsked != 0 ? 0 : kSocketFailed;
+                break;
+            }
+            const timeval limit{kFastcgiReadTimeoutSeconds, 0};
+            (void)setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+            request.ipcFd = fd;
+            request.keepConnection = 1;
+        }
+        if (FCGX_Accept_r(&request) != 0) continue;
+        int answered = answer(request, processEnv);
+        drainKeptInput(request);
+        FCGX_SetExitStatus(answered, request.out);
+        FCGX_Finish_r(&request);
+    }
+    FCGX_Free(&request, 1);
+    korproxyEndServing();
+    return status;
+}
+
+using Clock = std::chrono::steady_clock;
+
+struct Worker {
+    pid_t pid;
+    Clock::time_point started;
+};
+
+// The pool's first process: starts the workers and replaces one that ends, until a stop is asked
+// (passed on to every worker) or a worker finds the socket failed; then waits for every worker.
+// It serves nothing and holds nothing of a request, so that each worker starts from a clean copy.
+class Pool {
+  public:
+    Pool(int size, const sigset_t& workerMask) : size_(size), workerMask_(workerMask) {}
+
+    // Returns in the first process with its exit status, or in a fresh worker with the worker's.
+    int run() {
+        for (;;) {
+            if (!stopping_ && Clock::now() >= restartAt_) {
+                while (static_cast<int>(workers_.size()) < size_) {
+                    pid_t pid = fork();
+                    if (pid == 0) return becomeWorker();
+                    if (pid < 0) {
+                        restartAt_ = Clock::now() + kPause;
+                        break;
+                    }
+                    workers_.push_back({pid, Clock::now()});
+                }
+            }
+            if (stopping_ && workers_.empty()) return socketFailed_ ? 1 : 0;
+            waitForSignal();
+            reapWorkers();
+        }
+    }
+
+  private:
+    static constexpr auto kPause = std::chrono::milliseconds(kFastcgiRestartPauseMillis);
+
+    int becomeWorker() {
+        // Ends with the first process, however that ends, rather than serve on unwatched.
+        (void)prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent_) return 0;
+        (void)sigprocmask(SIG_SETMASK, &workerMask_, nullptr);
+        return serveAsWorker();
+    }
+
+    void waitForSignal() {
+        sigset_t watched;
+        sigemptyset(&watched);
+        for (int sig : {SIGCHLD, SIGTERM, SIGINT}) sigaddset(&watched, sig);
+        int sig;
+        bool missing = !stopping_ && static_cast<int>(workers_.size()) < size_;
+        if (missing) {
+            auto left =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(restartAt_ - Clock::now());
+            if (left.count() <= 0) return;
+            timespec wait{static_cast<time_t>(left.count() / 1000000000),
+                          static_cast<long>(left.count() % 1000000000)};
+            sig = sigtimedwait(&watched, nullptr, &wait);
+        } else {
+            sig = sigwaitinfo(&watched, nullptr);
+        }
+        if ((sig == SIGTERM || sig == SIGINT) && !stopping_) stopAll();
+    }
+
+    void stopAll() {
+        stopping_ = true;
+        for (const Worker& w : workers_) (void)kill(w.pid, SIGTERM);
+    }
+
+    void reapWorkers() {
+        int wstatus = 0;
+        pid_t pid;
+        while ((pid = waitpid(-1, &wstatus, WNOHANG)) > 0) {
+            auto found = std::find_if(workers_.begin(), workers_.end(),
+                                      [pid](const Worker& w) { return w.pid == pid; });
+            if (found == workers_.end()) continue;
+            if (Clock::now() - found->started < kPause) restartAt_ = Clock::now() + kPause;
+            workers_.erase(found);
+            if (WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == kSocketFailed && !stopping_) {
+                socketFailed_ = true;
+                stopAll();
+            }
+        }
+    }
+
+    const int size_;
+    const sigset_t workerMask_;
+    const pid_t parent_ = getpid();
+    std::vector<Worker> workers_;
+    Clock::time_point restartAt_{};
+    bool stopping_ = false;
+    bool socketFailed_ = false;
+};
+
 }  // namespace
 
 bool fastcgiListening() {
@@ -147,20 +320,18 @@ bool fastcgiListening() {
 }
 
 int fastcgiServe() {
-    if (FCGX_Init() != 0) return 1;
-    installSignals();  // after the library's start-up, which puts handlers of its own in place
-    FCGX_Request request;
-    if (FCGX_InitRequest(&request, STDIN_FILENO, 0) != 0) return 1;
-    char** processEnv = environ;
-    while (stopAsked == 0 && FCGX_Accept_r(&request) == 0) {
-        serving = 1;
-        int status = answer(request, processEnv);
-        drainKeptInput(request);
-        FCGX_SetExitStatus(status, request.out);
-        FCGX_Finish_r(&request);
-        serving = 0;
+    const char* asked = getenv("KORPROXY_WORKERS");
+    int size = fastcgiWorkerCount(asked);
+    if (size == 0) {
+        fprintf(stderr, "korproxy: KORPROXY_WORKERS=%s is not a number of workers; %d serve\n",
+                asked, kDefaultFastcgiWorkers);
+        size = kDefaultFastcgiWorkers;
     }
-    FCGX_Free(&request, 1);
-    korproxyEndServing();
-    return 0;
+    // The first process takes its signals in turn, between waits; each worker gets them as they
+    // come, with the mask the process was started with.
+    sigset_t handled, workerMask;
+    sigemptyset(&handled);
+    for (int sig : {SIGCHLD, SIGTERM, SIGINT}) sigaddset(&handled, sig);
+    if (sigprocmask(SIG_BLOCK, &handled, &workerMask) != 0) return 1;
+    return Pool(size, workerMask).run();
 }

@@ -11,8 +11,11 @@
 # stand-in program that echoes its environment is used (a FastCGI one for the FastCGI kinds,
 # built here with the FastCGI library), so the web server's side can be checked on its own; with
 # the installed folder the real program answers (the login and the folder rules are still
-# checked). KORPROXY_LOGIN=settings checks the alternative rule instead: the login only for the
-# setup form, storing settings and FORCETRACE. Exit 77 when the web server is not installed.
+# checked), and while 8 requests are held by servers that accept and say nothing, an ordinary
+# request must get its whole page within 2 seconds (velk-sim from the installation's bin folder,
+# or KORPROXY_SIM). KORPROXY_LOGIN=settings checks the alternative rule instead: the login only
+# for the setup form, storing settings and FORCETRACE. Exit 77 when the web server is not
+# installed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -25,7 +28,9 @@ case $scope in every | settings) ;; *) stack_die "KORPROXY_LOGIN is every or set
 
 work=$(mktemp -d /tmp/korproxy-deploy-XXXXXX)
 chmod 755 "$work"
-trap 'stack_stop; rm -rf "$work"' EXIT
+# fcgiwrap's children outlive their parent: the whole group is stopped.
+group=
+trap 'stack_stop; [ -z "$group" ] || kill -- -"$group" 2>/dev/null; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
 
 if [ -n "${2:-}" ]; then
@@ -146,7 +151,10 @@ nginx | nginx-fastcgi)
     command -v nginx >/dev/null && command -v fcgiwrap >/dev/null ||
       { echo "skipped: nginx or fcgiwrap not installed"; exit 77; }
     sock="$work/fcgiwrap.sock" conf=korproxy.conf
-    fcgiwrap -s "unix:$sock" >"$work/fcgiwrap.log" 2>&1 &
+    # As many children as the deployment's systemd drop-in gives fcgiwrap.
+    children=$(sed -n 's/.* -c \([0-9]*\).*/\1/p' "$root/deploy/nginx/fcgiwrap.conf")
+    setsid fcgiwrap -c "${children:?}" -s "unix:$sock" >"$work/fcgiwrap.log" 2>&1 &
+    group=$!
     STACK_PIDS+=($!)
   fi
   htpasswd -bBc "$work/users" setup check-login 2>/dev/null
@@ -247,6 +255,8 @@ if [ "${answer##*$'\n'}" = 401 ]; then
   echo "ok   $kind ?$bypass -> 401"
 elif [ $fake = 1 ] && [[ $answer == *"query=SETU%255z=SETUP&"* ]]; then
   echo "ok   $kind ?$bypass -> re-escaped before the rule"
+elif [ $fake = 0 ]; then
+  echo "--   $kind ?$bypass: re-escaping shows only with the stand-in"
 else
   echo "FAIL $kind ?$bypass: neither asked for the login nor re-escaped"; fails=$((fails + 1))
 fi
@@ -258,5 +268,43 @@ for p in /cgi-bin/velkproxy/pxyjump.html /cgi-bin/velkproxy/korproxyX /cgi-bin/v
   expect 404 "$p" "${login[@]}"
   expect 404 "$p?JUMP=1"
 done
-[ $fails -eq 0 ] || { echo "$kind: $fails checks failed (logs in $work)"; trap - EXIT; stack_stop; exit 1; }
+
+# held_check: with the real program, 8 requests held by silent servers and an ordinary one beside
+# them, which must get its whole page within 2 seconds.
+held_check() {
+  local sim=${KORPROXY_SIM:-$cgi/../../../bin/velk-sim} i held took page
+  [ -x "$sim" ] || { echo "FAIL $kind: no velk-sim for the held requests ($sim)"; fails=$((fails + 1)); return; }
+  stack_start_sim "$sim" "$work/sim.log" --admin-id ADMIN --admin-password secret
+  local normal=$STACK_SIM_PORT
+  stack_start_sim "$sim" "$work/silent.log" --silent
+  local silent=$STACK_SIM_PORT silent_pid=$STACK_SIM_PID
+  stack_admin "$cgi" "$registry" -proxyId=ADMIN -proxyPassword=secret -tcps=127.0.0.1 \
+    -tcpp="$normal" >/dev/null
+  as_web_user "$work/store" "$work/store"/*
+  local pids=()
+  for ((i = 0; i < 8; i++)); do
+    curl -s -m 90 "${login[@]}" -o /dev/null "$base/cgi-bin/velkproxy/?SERVER=127.0.0.1:$silent&URL=/" &
+    pids+=($!)
+  done
+  for ((i = 0; i < 100; i++)); do
+    held=$(ss -Htn state established "( sport = :$silent )" | wc -l)
+    [ "$held" -ge 8 ] && break
+    sleep 0.1
+  done
+  took=$(curl -s -m 10 "${login[@]}" -o "$work/page" -w '%{time_total}' \
+    "$base/cgi-bin/velkproxy/?SERVER=127.0.0.1:$normal&URL=/size/1024") || true
+  kill "$silent_pid"  # the held requests end with their error pages
+  wait "${pids[@]}" 2>/dev/null || true
+  page=$(cat "$work/page" 2>/dev/null || true)
+  if [ "$held" -lt 8 ]; then
+    echo "FAIL $kind: only $held requests held by the silent server"; fails=$((fails + 1))
+  elif [[ $page != *"1024 bytes"*"</html>"* ]] || awk -v t="$took" 'BEGIN { exit !(t >= 2) }'; then
+    echo "FAIL $kind: beside 8 held requests the page took ${took}s:"; echo "$page"
+    fails=$((fails + 1))
+  else
+    echo "ok   $kind page beside 8 held requests in ${took}s"
+  fi
+}
+[ $fake = 1 ] || held_check
+[ $fails -eq 0 ] || { echo "$kind: $fails checks failed (logs in $work)"; trap - EXIT; stack_stop; [ -z "$group" ] || kill -- -"$group" 2>/dev/null; exit 1; }
 echo "$kind ($scope login): deployment checks passed"

@@ -1,12 +1,43 @@
-// The program as a long-lived FastCGI application: a thousand mixed requests in one process answer
+// The program as a long-lived FastCGI application: a thousand mixed requests in one worker answer
 // exactly as CGI runs do, without leaking or growing; what one request changes or opens never
-// reaches the next; SIGTERM lets the request in hand finish; a browser that went away mid-page
-// leaves the process serving.
+// reaches the next; SIGTERM lets the request in hand finish and leaves the shared socket
+// listening; a browser that went away mid-page, requests held by a silent server, a worker killed
+// and a web server that stops mid-request leave the pool serving.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <chrono>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "common/limits.h"
 
 #include "front_testing.h"
 #include "tests/support/fastcgi_client.h"
 #include "tests/support/sim_process.h"
+
+#include "front/korproxy_fastcgi.h"
+
+TEST(FastcgiWorkers, CountComesFromTheEnvironmentWithinItsBounds) {
+    const struct {
+        const char* text;
+        int count;
+    } cases[] = {{nullptr, kDefaultFastcgiWorkers},
+                 {"", kDefaultFastcgiWorkers},
+                 {"1", 1},
+                 {"40", 40},
+                 {"129", kMaxFastcgiWorkers},
+                 {"99999999999999999999", kMaxFastcgiWorkers},
+                 {"0", 0},
+                 {"-3", 0},
+                 {"4x", 0},
+                 {" 4", 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(fastcgiWorkerCount(c.text), c.count) << (c.text ? c.text : "(unset)");
+    }
+}
 
 #if KORPROXY_FASTCGI
 
@@ -15,6 +46,7 @@ namespace {
 using fronttest::FastcgiServer;
 using fronttest::ProgramRun;
 using simtest::SimProcess;
+using std::chrono::steady_clock;
 
 constexpr char kProxyUrl[] = "-cgiUrl=/cgi-bin/velkproxy";
 
@@ -23,9 +55,10 @@ struct Served {
     fronttest::Site site;
     FastcgiServer server;
     explicit Served(const std::vector<std::string>& commandLine, std::string asanOptions = "",
-                    rlim_t addressSpace = 0)
+                    rlim_t addressSpace = 0, const std::string& workers = "1")
         : site(commandLine) {
-        std::vector<std::string> env{"KORPROXY_REGISTRY=" + site.dir.file("registry.db")};
+        std::vector<std::string> env{"KORPROXY_REGISTRY=" + site.dir.file("registry.db"),
+                                     "KORPROXY_WORKERS=" + workers};
         if (!asanOptions.empty()) env.push_back("ASAN_OPTIONS=" + asanOptions);
         server = fronttest::startFastcgi(site.dir.path().string(), env, addressSpace);
     }
@@ -78,14 +111,16 @@ TEST(FastCGI, ThousandMixedRequestsAnswerAsCgiRunsDoWithoutGrowing) {
     for (const std::string& q : queries)
         expected.push_back(fronttest::runGet(served.site.dir, q).out);
 
+    const std::vector<pid_t> workers = fronttest::fastcgiWorkers(served.server.pid, 1);
+    ASSERT_EQ(workers.size(), 1u);
     long settled = 0;
     for (int i = 0; i < 1000; ++i) {
         size_t which = static_cast<size_t>(i) % queries.size();
         ProgramRun run = served.get(queries[which]);
         ASSERT_EQ(run.out, expected[which]) << "request " << i << ": " << queries[which];
-        if (i == 199) settled = memoryKib(served.server.pid, "VmRSS");
+        if (i == 199) settled = memoryKib(workers[0], "VmRSS");
     }
-    long last = memoryKib(served.server.pid, "VmRSS");
+    long last = memoryKib(workers[0], "VmRSS");
     EXPECT_GT(settled, 0);
     EXPECT_LE(last - settled, 512)
         << "resident KiB after 200 requests " << settled << ", after 1000 " << last;
@@ -184,7 +219,7 @@ TEST(FastCGI, ARequestOutOfMemoryEndsWithItsPageAndTheNextIsServed) {
     }
 }
 
-// Big pages come and go; the idle process gives their memory back to the system.
+// Big pages come and go; the idle worker gives their memory back to the system.
 TEST(FastCGI, IdleProcessKeepsNoPageMemory) {
     SimProcess sim({});
     ASSERT_TRUE(sim.running());
@@ -193,7 +228,9 @@ TEST(FastCGI, IdleProcessKeepsNoPageMemory) {
     for (const char* size : {"31457280", "26214400"}) {
         EXPECT_EQ(served.get(page + size).status, 0) << size;
     }
-    long idle = memoryKib(served.server.pid, "RssAnon");
+    const std::vector<pid_t> workers = fronttest::fastcgiWorkers(served.server.pid, 1);
+    ASSERT_EQ(workers.size(), 1u);
+    long idle = memoryKib(workers[0], "RssAnon");
     EXPECT_GT(idle, 0);
     EXPECT_LE(idle, 4096);
 }
@@ -227,6 +264,101 @@ TEST(FastCGI, UnreadBodyIsDrainedBeforeTheNextRequestOnAKeptConnection) {
         }
         EXPECT_NE(answer.out.find("<FORM"), std::string::npos) << c.page << "\n" << answer.out;
     }
+}
+
+// Connections that a server on 127.0.0.1:`port` holds open: requests waiting on it.
+int heldAt(const std::string& port) {
+    char suffix[8];
+    snprintf(suffix, sizeof suffix, ":%04X", std::stoi(port));
+    std::ifstream table("/proc/net/tcp");
+    int held = 0;
+    for (std::string line; std::getline(table, line);) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        if (local.ends_with(suffix) && state == "01") ++held;
+    }
+    return held;
+}
+
+TEST(FastCGI, PoolAnswersBesideRequestsHeldBySilentServersAndReplacesAWorkerThatDies) {
+    SimProcess sim({});
+    auto silent = std::make_unique<SimProcess>(std::vector<std::string>{"--silent"});
+    ASSERT_TRUE(sim.running() && silent->running());
+    Served served({"-proxyId=admin", "-proxyPassword=secret", kProxyUrl}, "", 0, "3");
+    const std::string heldQuery = "SERVER=127.0.0.1:" + silent->portText() + "&URL=/";
+    std::vector<std::thread> held;
+    for (int i = 0; i < 2; ++i) held.emplace_back([&] { (void)served.get(heldQuery); });
+    for (int waited = 0; heldAt(silent->portText()) < 2 && waited < 5000; waited += 10) {
+        poll(nullptr, 0, 10);
+    }
+    EXPECT_EQ(heldAt(silent->portText()), 2);
+    auto started = steady_clock::now();
+    ProgramRun page = served.get("SERVER=127.0.0.1:" + sim.portText() + "&URL=/size/1024");
+    EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(2));
+    EXPECT_NE(page.out.find("1024 bytes"), std::string::npos) << page.out;
+    silent.reset();  // the held requests end with their error pages
+    for (std::thread& t : held) t.join();
+
+    const std::vector<pid_t> before = fronttest::fastcgiWorkers(served.server.pid, 3);
+    ASSERT_EQ(before.size(), 3u);
+    kill(before[0], SIGKILL);
+    std::vector<pid_t> after;
+    for (int waited = 0; waited < 5000; waited += 10) {
+        after = fronttest::fastcgiWorkers(served.server.pid, 3);
+        if (std::find(after.begin(), after.end(), before[0]) == after.end()) break;
+        poll(nullptr, 0, 10);
+    }
+    EXPECT_EQ(after.size(), 3u);
+    EXPECT_EQ(std::find(after.begin(), after.end(), before[0]), after.end()) << "not replaced";
+}
+
+// Two processes share one listening socket, as spawn-fcgi -F or a systemd socket unit have it:
+// the one stopped while idle ends at once, and the other goes on answering.
+TEST(FastCGI, StoppedProcessLeavesTheSharedSocketToTheOther) {
+    fronttest::Site site;
+    const std::string dir = site.dir.path().string();
+    const std::string socketPath = dir + ".sock";
+    int fd = fronttest::listenAt(socketPath);
+    ASSERT_GE(fd, 0);
+    const std::vector<std::string> env{"KORPROXY_REGISTRY=" + site.dir.file("registry.db")};
+    FastcgiServer first{fronttest::startFastcgiOn(fd, dir, env), socketPath};
+    FastcgiServer second{fronttest::startFastcgiOn(fd, dir, env), socketPath};
+    close(fd);
+    ASSERT_EQ(fronttest::fastcgiWorkers(first.pid, 1).size(), 1u);
+    ASSERT_EQ(fronttest::fastcgiWorkers(second.pid, 1).size(), 1u);
+    auto started = steady_clock::now();
+    kill(first.pid, SIGTERM);
+    EXPECT_EQ(fronttest::awaitEnd(first.pid), 0);
+    EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(2));
+    for (int i = 0; i < 3; ++i) {
+        ProgramRun run = fronttest::runFastcgiRequest(second, {"REQUEST_METHOD=GET", env[0]});
+        EXPECT_NE(run.out.find("Content-type: text/html"), std::string::npos) << run.out;
+    }
+    EXPECT_EQ(fronttest::stopFastcgi(second), 0);
+}
+
+// A web server that sends the start of a request's parameters and then nothing holds the only
+// worker for the read time-out, not for ever.
+TEST(FastCGI, WebServerSilentMidRequestFreesTheWorkerAfterTheReadTimeOut) {
+    Served served({});
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    served.server.socket.copy(address.sun_path, sizeof address.sun_path - 1);
+    int conn = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(connect(conn, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    // A responder's begin record, then a parameters record announcing 100 bytes, with 5 of them.
+    const unsigned char half[] = {1, 1, 0, 1, 0, 8, 0,   0, 0, 1,  0, 0,   0,   0,  0,
+                                  0, 1, 4, 0, 1, 0, 100, 0, 0, 14, 3, 'R', 'E', 'Q'};
+    ASSERT_EQ(write(conn, half, sizeof half), static_cast<ssize_t>(sizeof half));
+    auto started = steady_clock::now();
+    pollfd closed{conn, POLLIN, 0};
+    ASSERT_EQ(poll(&closed, 1, (kFastcgiReadTimeoutSeconds + 10) * 1000), 1) << "still held";
+    char byte;
+    EXPECT_EQ(read(conn, &byte, 1), 0);
+    EXPECT_GE(steady_clock::now() - started, std::chrono::seconds(kFastcgiReadTimeoutSeconds - 1));
+    close(conn);
+    EXPECT_NE(served.get("").out.find("Content-type: text/html"), std::string::npos);
 }
 
 }  // namespace

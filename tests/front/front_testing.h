@@ -68,28 +68,36 @@ inline std::map<std::string, FastcgiServer>& fastcgiServers() {
     return servers;
 }
 
-// Starts korproxy in `dir` as a FastCGI application: a fresh listening socket beside the folder as
-// its standard input, only `env` in its environment, standard error shared with the test, and its
-// address space limited to `addressSpace` bytes when that is not 0.
-inline FastcgiServer startFastcgi(const std::string& dir, std::vector<std::string> env,
-                                  rlim_t addressSpace = 0) {
-    FastcgiServer server;
-    server.socket = dir + ".sock";
+// A fresh listening socket at `path`, or -1.
+inline int listenAt(const std::string& path) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (server.socket.size() >= sizeof address.sun_path) return server;
-    server.socket.copy(address.sun_path, server.socket.size());
+    if (path.size() >= sizeof address.sun_path) return -1;
+    path.copy(address.sun_path, path.size());
     int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    if (fd < 0) return server;
+    if (fd < 0) return -1;
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         listen(fd, 8) != 0) {
         close(fd);
-        return server;
+        return -1;
+    }
+    return fd;
+}
+
+// Starts korproxy in `dir` as a FastCGI application on the listening socket `fd` (the caller's
+// stays open): the socket as its standard input, only `env` in its environment (one worker unless
+// `env` says otherwise), standard error shared with the test, and its address space limited to
+// `addressSpace` bytes when that is not 0.
+inline pid_t startFastcgiOn(int fd, const std::string& dir, std::vector<std::string> env,
+                            rlim_t addressSpace = 0) {
+    if (std::none_of(env.begin(), env.end(),
+                     [](const std::string& e) { return e.starts_with("KORPROXY_WORKERS="); })) {
+        env.push_back("KORPROXY_WORKERS=1");
     }
     ExecLine program({KORPROXY_BIN_DIR "/korproxy"}, std::move(env));
     fflush(stdout);
-    server.pid = fork();
-    if (server.pid == 0) {
+    pid_t pid = fork();
+    if (pid == 0) {
         dup2(fd, STDIN_FILENO);
         int null = open("/dev/null", O_WRONLY);
         dup2(null, STDOUT_FILENO);
@@ -98,26 +106,58 @@ inline FastcgiServer startFastcgi(const std::string& dir, std::vector<std::strin
         if (addressSpace != 0 && setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
         _exit(program.exec());
     }
+    return pid;
+}
+
+// Starts korproxy in `dir` on a fresh listening socket beside the folder.
+inline FastcgiServer startFastcgi(const std::string& dir, std::vector<std::string> env,
+                                  rlim_t addressSpace = 0) {
+    FastcgiServer server;
+    server.socket = dir + ".sock";
+    int fd = listenAt(server.socket);
+    if (fd < 0) return server;
+    server.pid = startFastcgiOn(fd, dir, std::move(env), addressSpace);
     close(fd);
     return server;
 }
 
-// Asks the process to stop (SIGTERM) and waits for it, at most ten seconds before it is killed.
-// Returns its exit status, or -1 when it did not exit by itself.
-inline int stopFastcgi(const FastcgiServer& server) {
-    unlink(server.socket.c_str());
-    if (server.pid <= 0) return -1;
-    kill(server.pid, SIGTERM);
+// The workers of the pool whose first process is `pid`, once there are `expected` of them (at most
+// five seconds later).
+inline std::vector<pid_t> fastcgiWorkers(pid_t pid, size_t expected) {
+    const std::string list =
+        "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
+    std::vector<pid_t> workers;
+    for (int waited = 0; waited < 5000; waited += 10) {
+        workers.clear();
+        std::ifstream children(list);
+        for (pid_t child; children >> child;) workers.push_back(child);
+        if (workers.size() == expected) break;
+        poll(nullptr, 0, 10);
+    }
+    return workers;
+}
+
+// Waits for `pid` to end, at most ten seconds before it is killed. Returns its exit status, or -1
+// when it did not exit by itself.
+inline int awaitEnd(pid_t pid) {
     int wstatus = 0;
     for (int waited = 0; waited < 10000; waited += 10) {
-        if (waitpid(server.pid, &wstatus, WNOHANG) == server.pid) {
+        if (waitpid(pid, &wstatus, WNOHANG) == pid) {
             return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
         }
         poll(nullptr, 0, 10);
     }
-    kill(server.pid, SIGKILL);
-    waitpid(server.pid, nullptr, 0);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
     return -1;
+}
+
+// Asks the process to stop (SIGTERM) and waits for it (awaitEnd).
+inline int stopFastcgi(const FastcgiServer& server) {
+    unlink(server.socket.c_str());
+    if (server.pid <= 0) return -1;
+    kill(server.pid, SIGTERM);
+    return awaitEnd(server.pid);
 }
 
 // Stops the long-lived process of `dir`, if there is one, and expects a clean end.
