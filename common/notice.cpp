@@ -22,6 +22,10 @@ void noteProblem(const char* format, ...) {
     va_start(args, format);
     vsnprintf(line + prefix, sizeof line - static_cast<size_t>(prefix), format, args);
     va_end(args);
+    // One line each: a control character in a file name or a reason would start another.
+    for (char* c = line; *c != '\0'; ++c) {
+        if (static_cast<unsigned char>(*c) < ' ' || *c == '\x7f') *c = '?';
+    }
     for (int i = 0; i < noteCount; ++i) {
         if (strcmp(notes[i], line) == 0) return;
     }

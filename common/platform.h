@@ -1,7 +1,7 @@
 // What the program needs of the operating system beyond the C and C++ libraries: secure random
 // bytes, wiping secrets, the computer's name, the process's streams, folder and identity, the trace
-// file's opening and appending, a file's stamp. One implementation per platform: platform_posix.cpp
-// and platform_win32.cpp.
+// file's opening and appending, the system's log, a file's stamp. One implementation per platform:
+// platform_posix.cpp and platform_win32.cpp.
 //
 // Owns no state. Never writes to standard output or to the trace.
 #pragma once
@@ -60,6 +60,15 @@ struct OsIdentityChange {
 // one piece, even while other processes append to the same file: none of them writes over it or
 // into it. Its stdio buffer must be empty. A write that fails is given up silently.
 void osAppendWhole(FILE* file, const char* data, size_t size);
+
+// Sends one line to the system's log as the program "korproxy": syslog's authpriv facility through
+// its socket (/dev/log, or the one KORPROXY_SYSLOG_SOCKET names), or the Application event log
+// with "korproxy" as the source. Returns false when the log cannot be reached; the line is lost.
+enum class OsLogLevel { Info, Notice, Warning };
+bool osSystemLog(OsLogLevel level, const char* line);
+// Whether `path` names a file from the root of a file system ("/..." here, "C:\..." or "\\..."
+// on Windows), not from the working folder.
+[[nodiscard]] bool osIsAbsolutePath(const char* path);
 
 // What a file is now, so that a long-lived process can tell whether it was written or replaced
 // since it last read it: equal stamps mean the same file with the same content, as far as the

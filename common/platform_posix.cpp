@@ -4,11 +4,17 @@
 #include <malloc.h>
 #include <pwd.h>
 #include <sys/random.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <string>
 #include <vector>
 
 #include "common/limits.h"
@@ -102,6 +108,54 @@ void osAppendWhole(FILE* file, const char* data, size_t size) {
         data += n;
         size -= static_cast<size_t>(n);
     }
+}
+
+namespace {
+
+constexpr const char kSystemLogSocket[] = "/dev/log";
+
+int syslogPriority(OsLogLevel level) {
+    switch (level) {
+        case OsLogLevel::Notice:
+            return LOG_AUTHPRIV | LOG_NOTICE;
+        case OsLogLevel::Warning:
+            return LOG_AUTHPRIV | LOG_WARNING;
+        case OsLogLevel::Info:
+            break;
+    }
+    return LOG_AUTHPRIV | LOG_INFO;
+}
+
+}  // namespace
+
+bool osSystemLog(OsLogLevel level, const char* line) {
+    // The datagram the C library's syslog sends: "<priority>time ident[pid]: text". Written here
+    // so that the socket can be named (a test listens on one of its own) and no connection is
+    // kept open in a long-lived process.
+    const char* path = getenv("KORPROXY_SYSLOG_SOCKET");
+    if (path == nullptr || path[0] == '\0') path = kSystemLogSocket;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (strlen(path) >= sizeof address.sun_path) return false;
+    memcpy(address.sun_path, path, strlen(path));
+    time_t now = time(nullptr);
+    tm local{};
+    char stamp[32] = "";
+    if (localtime_r(&now, &local) != nullptr) strftime(stamp, sizeof stamp, "%b %e %T", &local);
+    char head[96];
+    snprintf(head, sizeof head, "<%d>%s korproxy[%ld]: ", syslogPriority(level), stamp,
+             static_cast<long>(getpid()));
+    std::string message = std::string(head) + line;
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    ssize_t sent = sendto(fd, message.data(), message.size(), MSG_NOSIGNAL,
+                          reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    close(fd);
+    return sent == static_cast<ssize_t>(message.size());
+}
+
+bool osIsAbsolutePath(const char* path) {
+    return path != nullptr && path[0] == '/';
 }
 
 OsFileStamp osFileStamp(const char* path) {

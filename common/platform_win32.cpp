@@ -10,6 +10,7 @@
 #include <io.h>
 #include <sddl.h>
 
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -117,6 +118,9 @@ namespace {
 // appending; within a signed 64-bit offset, which is where locks are kept on every system.
 constexpr DWORD kAppendLockHigh = 0x40000000;
 
+// The event id of an audit line; the line itself is the event's one text.
+constexpr DWORD kAuditEventId = 1;
+
 }  // namespace
 
 void osAppendWhole(FILE* file, const char* data, size_t size) {
@@ -138,6 +142,25 @@ void osAppendWhole(FILE* file, const char* data, size_t size) {
         size -= static_cast<size_t>(n);
     }
     if (locked) UnlockFileEx(handle, 0, 1, 0, &at);
+}
+
+bool osSystemLog(OsLogLevel level, const char* line) {
+    // The event log has no notice level: a refusal is information, as a success is.
+    HANDLE source = RegisterEventSourceA(nullptr, "korproxy");
+    if (source == nullptr) return false;
+    WORD type = level == OsLogLevel::Warning ? EVENTLOG_WARNING_TYPE : EVENTLOG_INFORMATION_TYPE;
+    const char* strings[] = {line};
+    BOOL reported = ReportEventA(source, type, 0, kAuditEventId, nullptr, 1, 0, strings, nullptr);
+    DeregisterEventSource(source);
+    return reported != FALSE;
+}
+
+bool osIsAbsolutePath(const char* path) {
+    if (path == nullptr) return false;
+    bool slash0 = path[0] == '\\' || path[0] == '/';
+    if (slash0 && (path[1] == '\\' || path[1] == '/')) return true;  // \\server\share\...
+    return isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+           (path[2] == '\\' || path[2] == '/');
 }
 
 OsFileStamp osFileStamp(const char* path) {

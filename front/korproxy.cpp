@@ -9,11 +9,13 @@
 #include <optional>
 #include <string>
 
+#include "common/audit.h"
 #include "common/limits.h"
 #include "common/notice.h"
 #include "common/platform.h"
 #include "common/textcopy.h"
 #include "common/trace.h"
+#include "front/korproxy_check.h"
 #include "front/korproxy_cmdline.h"
 #include "front/korproxy_errpage.h"
 #include "front/korproxy_prodname.h"
@@ -39,6 +41,11 @@ void startTrace(const OptionsRecord& opts) {
     traceOptions(TRACE_AT, opts);
 }
 
+// Where the audit line of the run goes: the stored AuditLog value.
+const char* auditDestination() {
+    return optsP != nullptr ? optsP->auditLog : "";
+}
+
 // With RequireLogin stored, a request the web server let through without its login is refused
 // before its query or body is looked at: the proxy would log on to the storage server with the
 // stored administrator id for whoever reached the web server.
@@ -48,14 +55,19 @@ bool refusedWithoutLogin() {
     if (user != nullptr && user[0] != '\0') return false;
     TRACE("(%s, %d) Request refused: RequireLogin is set and the web server signed no user in\n",
           TRACE_AT);
+    auditRefuse("login");
     printErrorPage(kNeedsWebLogin, 0);
     return true;
 }
 
 // The request's answer by its method; the result is the request's status.
 int answerMethod(const char* method) {
-    if (strcmp(method, "POST") == 0) return refusedWithoutLogin() ? 0 : doPostRequest("");
-    if (strcmp(method, "GET") == 0) return refusedWithoutLogin() ? 0 : doGetRequest("");
+    bool post = strcmp(method, "POST") == 0;
+    bool get = strcmp(method, "GET") == 0;
+    auditBegin(post ? AuditEvent::Post : AuditEvent::Page);
+    if (post) return refusedWithoutLogin() ? 0 : doPostRequest("");
+    if (get) return refusedWithoutLogin() ? 0 : doGetRequest("");
+    auditRefuse("bad-request");
     // The method comes from the request line, so it is escaped before it joins the page.
     std::string message = "Unsupported request type: " + htmlEscape(method);
     printErrorPage(message.c_str(), 0);
@@ -65,6 +77,7 @@ int answerMethod(const char* method) {
 int runCgi(const char* method) {
     int status = answerMethod(method);
     closeTraceFile();
+    auditEnd(auditDestination());
     return status;
 }
 
@@ -77,12 +90,18 @@ int answerRequest() {
     return 0;
 }
 
-// Stores or removes settings, or replays one request with its trace on the console; always 0.
+// Stores or removes settings, replays one request with its trace on the console (status 0), or
+// checks a connection (the check's status).
 int runCommandLine(int argc, char** argv) {
     char request[kReplayRequestSize] = {};
     int postFlag = 0;
-    processOptions(argc, argv, request, sizeof request, &postFlag);
-    if (request[0] != '\0') {
+    ConsoleChoice choice;
+    int status = 0;
+    auditBegin(AuditEvent::Console);
+    processOptions(argc, argv, request, sizeof request, &postFlag, &choice);
+    if (choice.check) {
+        status = runConnectionCheck(choice.checkServer, choice.webUser);
+    } else if (request[0] != '\0') {
         closeTraceFile();
         traceFp = stdout;
         if (postFlag != 0) {
@@ -90,9 +109,12 @@ int runCommandLine(int argc, char** argv) {
         } else {
             (void)doGetRequest(request);
         }
+    } else if (auditCurrent().fields.empty()) {
+        auditCurrent().event = AuditEvent::None;  // nothing was changed or asked for
     }
     fflush(stdout);
-    return 0;
+    auditEnd(auditDestination());
+    return status;
 }
 
 // What a process that serves many requests keeps from one to the next. Each piece is what a

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/audit.h"
 #include "common/limits.h"
 #include "common/platform.h"
 #include "common/textcopy.h"
@@ -25,12 +26,14 @@ namespace {
 enum class Option {
     Uninstall,
     Post,
+    Check,
     ListWebUsers,
     Remove,
     Server,
     Port,
     CgiUrl,
     Trace,
+    AuditLog,
     Id,
     Password,
     Request,
@@ -51,12 +54,14 @@ struct OptionRule {
 constexpr OptionRule kOptionRules[] = {
     {"-uninstall", "-uninstall", Option::Uninstall, false},
     {"-post", "-post", Option::Post, false},
+    {"-check", "-check", Option::Check, false},
     {"-webUsers", "-webUsers", Option::ListWebUsers, false},
     {"-remove", "-remove", Option::Remove, false},
     {"-tcps", "-tcps", Option::Server, true},
     {"-tcpp", "-tcpp", Option::Port, true},
     {"-cgiUrl", "-cgiUrl", Option::CgiUrl, true},
     {"-trace", "-trace", Option::Trace, true},
+    {"-auditLog", "-auditLog", Option::AuditLog, true},
     {"-proxyI", "-proxyId", Option::Id, true},
     {"-proxyP", "-proxyPassword", Option::Password, true},
     {"-request", "-request", Option::Request, true},
@@ -83,6 +88,7 @@ struct Scan {
     char* request;
     size_t requestSize;
     int* postFlag;
+    ConsoleChoice* choice;
     char id[kCredentialSize] = {};
     char password[kCredentialSize] = {};
     std::string webUser = {};  // -webUser: the pair of this web user instead of the shared one
@@ -123,6 +129,20 @@ void takeOptionText(Scan& scan, const OptionRule& rule, char* field, size_t size
     scan.refused = true;
 }
 
+// The audit destination must be one the program can write to, or every later line is lost.
+void takeAuditLog(Scan& scan, const OptionRule& rule, const char* value) {
+    if (value[0] != '\0' && auditSinkOf(value) == AuditSink::Invalid) {
+        printf(
+            "ERROR: %s takes syslog, eventlog, off or an absolute file path; nothing has been "
+            "stored.\n",
+            rule.name);
+        scan.refused = true;
+        return;
+    }
+    takeValue(scan, rule, optsP->auditLog, sizeof optsP->auditLog, value);
+    scan.optionsChanged = true;
+}
+
 void refuse(Scan& scan, const std::string& message) {
     printf("ERROR: %s\n", message.c_str());
     scan.refused = true;
@@ -161,6 +181,9 @@ void applyOption(Scan& scan, const OptionRule& rule, const char* value) {
         case Option::Post:
             *scan.postFlag = 1;
             break;
+        case Option::Check:
+            if (scan.choice != nullptr) *scan.choice = ConsoleChoice{true, value, {}};
+            break;
         case Option::Server:
             takeOptionText(scan, rule, opts.server, sizeof opts.server, value);
             break;
@@ -172,6 +195,9 @@ void applyOption(Scan& scan, const OptionRule& rule, const char* value) {
             break;
         case Option::Trace:
             takeOptionText(scan, rule, opts.traceFile, sizeof opts.traceFile, value);
+            break;
+        case Option::AuditLog:
+            takeAuditLog(scan, rule, value);
             break;
         case Option::Id:
             takeValue(scan, rule, scan.id, sizeof scan.id, value);
@@ -224,8 +250,30 @@ bool scanArgument(Scan& scan, const char* argument) {
         printf("ERROR: Invalid option entered (%s).\n", argument);
         return true;
     }
-    applyOption(scan, *rule, rule->needsValue ? equals + 1 : "");
+    bool valueTaken = rule->needsValue || rule->option == Option::Check;
+    applyOption(scan, *rule, valueTaken && equals != nullptr ? equals + 1 : "");
     return rule->option != Option::Uninstall;
+}
+
+// Names in the audit record the stored options that this command line changes.
+void auditChangedOptions(const OptionsRecord& before, const OptionsRecord& after) {
+    const struct {
+        const char* name;
+        const char* was;
+        const char* now;
+    } options[] = {
+        {"server", before.server, after.server},
+        {"port", before.port, after.port},
+        {"traceFile", before.traceFile, after.traceFile},
+        {"cgiUrl", before.cgiUrl, after.cgiUrl},
+        {"auditLog", before.auditLog, after.auditLog},
+        {"allowedServers", before.allowedServers, after.allowedServers},
+        {"sharedLogon", before.sharedLogon, after.sharedLogon},
+        {"requireLogin", before.requireLogin, after.requireLogin},
+    };
+    for (const auto& option : options) {
+        if (strcmp(option.was, option.now) != 0) auditField(option.name);
+    }
 }
 
 void listWebUsers() {
@@ -240,6 +288,7 @@ void listWebUsers() {
 // -webUser=NAME with -remove, or with an id and a password.
 void storeWebUser(const Scan& scan) {
     const char* name = scan.webUser.c_str();
+    auditField(("logon:" + scan.webUser).c_str());
     if (scan.remove) {
         printf(deleteWebUserLogon(name) ? "The logon of the web user %s has been removed\n"
                                         : "No logon is stored for the web user %s.\n",
@@ -250,7 +299,9 @@ void storeWebUser(const Scan& scan) {
         fputs("ERROR: -webUser needs -proxyId and -proxyPassword, or -remove.\n", stdout);
         return;
     }
+    auditCurrent().admin = scan.id;
     int rc = storeWebUserLogon(name, scan.id, scan.password);
+    if (rc != 0) auditResult("store-failed");
     if (rc == 0) {
         printf("The logon of the web user %s has been updated\n", name);
     } else if (rc == kWebUserOtherSpelling) {
@@ -261,14 +312,16 @@ void storeWebUser(const Scan& scan) {
     }
 }
 
-void storeResults(Scan& scan) {
+void storeResults(Scan& scan, const OptionsRecord& before) {
     if (scan.optionsChanged) {
         // An unset trace file is stored as tracing off.
         if (optsP->traceFile[0] == '\0') (void)copyTextFits(optsP->traceFile, "null");
+        auditChangedOptions(before, *optsP);
         if (psWriteDefaultFile(optsP) == 0) {
             fputs("Default options have been updated.\n", stdout);
         } else {
             fputs("An error occured while updating the default options.\n", stdout);
+            auditResult("store-failed");
         }
     }
     if (scan.listWebUsers) listWebUsers();
@@ -278,11 +331,14 @@ void storeResults(Scan& scan) {
         return;
     }
     if (scan.id[0] != '\0' && scan.password[0] != '\0') {
+        auditField("id,password");
+        auditCurrent().admin = scan.id;
         int rc = psUpdatePasswordFile(scan.id, scan.password);
         if (rc == 0) {
             fputs("Password file has been updated\n", stdout);
         } else {
             printf("An error occured while updating the password file (rc = %i).\n", rc);
+            auditResult("store-failed");
         }
         return;
     }
@@ -290,12 +346,14 @@ void storeResults(Scan& scan) {
         if (!scan.optionsChanged) printf("Processing request (%s)\n", scan.request);
         return;
     }
-    if (!scan.optionsChanged && !scan.listWebUsers) printUsage();
+    bool checking = scan.choice != nullptr && scan.choice->check;
+    if (!scan.optionsChanged && !scan.listWebUsers && !checking) printUsage();
 }
 
 }  // namespace
 
-void processOptions(int argc, char** argv, char* request, size_t requestSize, int* postFlag) {
+void processOptions(int argc, char** argv, char* request, size_t requestSize, int* postFlag,
+                    ConsoleChoice* choice) {
     if (request == nullptr || requestSize == 0 || postFlag == nullptr || optsP == nullptr) return;
     request[0] = '\0';
     *postFlag = 0;
@@ -303,7 +361,8 @@ void processOptions(int argc, char** argv, char* request, size_t requestSize, in
         printUsage();
         return;
     }
-    Scan scan{request, requestSize, postFlag};
+    Scan scan{request, requestSize, postFlag, choice};
+    const OptionsRecord before = *optsP;
     for (int i = 1; i < argc; ++i) {
         TRACE("Processing command option (%s) i = %i\n", traceText(tracedArgument(argv[i])).c_str(),
               i);
@@ -312,16 +371,24 @@ void processOptions(int argc, char** argv, char* request, size_t requestSize, in
     if (scan.refused) {
         // A refused value cancels the whole command line: nothing stored, removed or replayed.
         request[0] = '\0';
+        if (choice != nullptr) *choice = ConsoleChoice{};
         return;
     }
     if (scan.uninstall) {
         TRACE("(%s, %d) Uninstalling the web proxy.", TRACE_AT);
+        auditField("all");
         psDeleteWebUsers();
         psDeletePasswordFile();
         psDeleteDefaultFile(1);
         return;
     }
-    storeResults(scan);
+    // -check -webUser=NAME checks with that web user's logon; it stores nothing.
+    if (choice != nullptr && choice->check && !scan.webUser.empty() && scan.id[0] == '\0' &&
+        !scan.remove) {
+        choice->webUser = std::move(scan.webUser);
+        scan.webUser.clear();
+    }
+    storeResults(scan, before);
     fflush(stdout);
 }
 
@@ -350,6 +417,10 @@ void printUsageTo(FILE* out) {
         "   \tSERVER=<http://velk.example.com:1500>&URL=<url> where <> denotes input\n"
         "\tinformation\n",
         "   -uninstall\n\tUninstall the web proxy.\n\n",
+        "   [-auditLog=<syslog|eventlog|off|file path>]\n\tWhere the audit log goes (default: the "
+        "system's log)\n\n",
+        "   [-check[=<host:port>]]\n\tCheck the connection to the default server (or host:port) "
+        "step by step\n\n",
         "   [-requireLogin=yes|no]\n\tRefuse every request that the web server did not sign in\n\n",
         "   [-allowServers=<host[:port],...>]\n\tThe servers a request may name besides the "
         "default "

@@ -1,6 +1,9 @@
 // see korproxy_errpage.h
 #include "front/korproxy_errpage.h"
 
+#include <iterator>
+
+#include "common/audit.h"
 #include "front/korproxy.h"
 #include "front/korproxy_prodname.h"
 
@@ -105,6 +108,17 @@ const char* htmlReferenceOf(char c) {
 
 }  // namespace
 
+const char* sessionResultWord(int32_t code) {
+    static constexpr const char* kWords[] = {
+        "ok",         "access-denied",    "session-error", "out-of-memory",
+        "mismatch",   "password-expired", "unknown-id",    "soft-error",
+        "comm-error", "password-expired", "no-proxy",      "id-locked",
+        "try-again",
+    };
+    if (code < 0 || code >= static_cast<int32_t>(std::size(kWords))) return "internal-error";
+    return kWords[code];
+}
+
 std::string htmlEscape(std::string_view text) {
     std::string escaped;
     escaped.reserve(text.size());
@@ -132,6 +146,7 @@ void writeHtmlEscaped(FILE* out, std::string_view text) {
 
 void printErrorPageTo(FILE* out, const char* message, int32_t code) {
     if (message == nullptr) message = "";
+    auditResult(code == 0 ? "error" : sessionResultWord(code));
     fputs("Content-type: text/html\n\r\n", out);
     fputs("<HEAD><TITLE>Error!</TITLE></HEAD>", out);
     fputs("<BODY BGCOLOR=white>", out);

@@ -1,9 +1,9 @@
 // The error page: the one way a failure reaches the browser, and the HTML escaping of texts that
 // came in with a request.
 //
-// Owns the page layout, the sentences of the session result codes and the legal notice line.
-// Reads `optsP` and the product texts; never changes them, never traces, and never writes anything
-// but the page.
+// Owns the page layout, the sentences of the session result codes (and their one-word forms for
+// the audit log) and the legal notice line. Reads `optsP` and the product texts; never changes
+// them, never traces, and never writes anything but the page and the request's audit result.
 #pragma once
 
 #include <cstdint>
@@ -21,8 +21,13 @@ inline constexpr const char kLegalNotice[] =
 // report, and `message` is used only by code 2, HTML-escaped. A null message counts as empty.
 void printErrorPage(const char* message, int32_t code);
 
-// printErrorPage onto any stream.
+// printErrorPage onto any stream. Records the request's audit result (the code's word, or "error"
+// for a message of the caller's own) unless one is recorded already.
 void printErrorPageTo(FILE* out, const char* message, int32_t code);
+
+// A result code's sentence as one word: "password-expired" for 5 and 9, "internal-error" for a code
+// without a sentence of its own, and so on.
+[[nodiscard]] const char* sessionResultWord(int32_t code);
 
 // The text with & < > " ' replaced by their character references, safe inside HTML text and
 // inside a double-quoted attribute value.

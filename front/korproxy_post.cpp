@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "common/audit.h"
 #include "common/limits.h"
 #include "common/trace.h"
 #include "front/korproxy.h"
@@ -33,6 +34,10 @@ long long contentLength() {
     return value;
 }
 
+const char* orEmptyText(const char* text) {
+    return text != nullptr ? text : "";
+}
+
 // Drops the carriage returns and line feeds at the end of the body, never going before its start.
 void trimLineEnds(char* body) {
     size_t length = strlen(body);
@@ -46,6 +51,9 @@ void trimLineEnds(char* body) {
 char* readBody(int* result) {
     long long length = contentLength();
     *result = -1;
+    if (length < 1 || static_cast<unsigned long long>(length) > kMaxPostBody) {
+        auditRefuse("bad-request");
+    }
     if (length < 1) {
         printErrorPage("Invalid Size for a post request", 0);
         return nullptr;
@@ -74,6 +82,7 @@ char* copyPayload(const char* body, int* result) {
     if (first != nullptr) TRACE("body is (%s)\n", traceText(first).c_str());
     const char* second = first != nullptr ? strchr(first + 1, '&') : nullptr;
     if (second == nullptr) {
+        auditRefuse("bad-request");
         printErrorPage("A blank post was submitted to the web proxy.", 0);
         return nullptr;
     }
@@ -98,6 +107,7 @@ int doPostRequest(const char* request) {
     if (body == nullptr) return result;
     if (body[0] == '\0') {
         free(body);
+        auditRefuse("bad-request");
         printErrorPage("Blank POST, should contain some information", 0);
         return 0;
     }
@@ -112,11 +122,13 @@ int doPostRequest(const char* request) {
     ArgList list(buildArgList(body, &pageWritten));
     if (!list) {
         free(body);
+        auditRefuse("bad-request");
         if (!pageWritten) printErrorPage("Blank POST, should contain some informaton", 0);
         return 0;
     }
     ArgNode* server = findArgPrefix(list.get(), "SERVER");
     if (server == nullptr) {
+        auditRefuse("bad-request");
         printErrorPage("Internal Error: Post data did not contain any server name", 0);
         return -1;
     }
@@ -125,6 +137,7 @@ int doPostRequest(const char* request) {
         bool zeroByte = false;
         unescapeUrl(urlNode->value, &zeroByte);
         if (refuseBrokenUrl(urlNode->value, zeroByte)) return -1;
+        auditCurrent().url = orEmptyText(urlNode->value);
     }
     Session session(smNewSession());
     if (!session) {
@@ -143,5 +156,6 @@ int doPostRequest(const char* request) {
         return -1;
     }
     const char* url = request != nullptr && request[0] != '\0' ? request : urlNode->value;
+    auditCurrent().url = orEmptyText(url);
     return relayCommand(session.get(), buildPostCommand(url, payload.get(), storedCgiUrl()));
 }

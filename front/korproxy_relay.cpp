@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "common/audit.h"
 #include "common/cpufeatures.h"
 #include "common/limits.h"
 #include "common/textcopy.h"
@@ -15,6 +16,7 @@
 #include "front/korproxy.h"
 #include "front/korproxy_errpage.h"
 #include "front/korproxy_prodname.h"
+#include "session/smsess_rc.h"
 
 static constexpr const char kTraceSource[] = "korproxy";
 
@@ -217,6 +219,8 @@ int relayPage(SessionDesc* session, const char* command) {
     if (rc != 0) {
         TRACE("(%s, %i) Command Issued against server failed!\n Command Issued: %s\n", TRACE_AT,
               command);
+        const char* name = smRcName(rc);
+        auditResult(name != nullptr ? name : "comm-error");
         printErrorPage("Command issued against the server failed.\n", 0);
         return 0;
     }
@@ -228,6 +232,7 @@ int relayPage(SessionDesc* session, const char* command) {
     if (!block || block->get() == nullptr) {
         TRACE("(%s, %i) Memory allocation failed! Amt = %lld\n", TRACE_AT,
               static_cast<long long>(amount));
+        auditResult("out-of-memory");
         printErrorPage("Unable to allocate a memory!", 0);
         return 0;
     }
@@ -235,6 +240,7 @@ int relayPage(SessionDesc* session, const char* command) {
                            static_cast<int32_t>(amount));
     if (count <= 0) {
         TRACE("(%s, %i)TCP/IP read error! amt = %i\n", TRACE_AT, count);
+        auditResult("page-aborted");
         printErrorPage("Error reading page from VELK server.  Recieve of page aborted", 0);
         closeTraceFile();
         return 0;
@@ -251,6 +257,8 @@ int relayPage(SessionDesc* session, const char* command) {
     size_t written = fwrite(block->get(), 1, static_cast<size_t>(count), stdout);
     int writeErrno = errno;
     fflush(stdout);
+    auditResult("RC_OK");
+    auditCurrent().bytes = static_cast<int64_t>(written);
     TRACE("(%s, %i)fwrite returned; rc=%d amt=%d errno=%d\n", TRACE_AT, static_cast<int>(written),
           count, writeErrno);
     return 0;

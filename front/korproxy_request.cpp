@@ -9,6 +9,7 @@
 #include <new>
 #include <string_view>
 
+#include "common/audit.h"
 #include "common/deadline.h"
 #include "common/limits.h"
 #include "common/textcopy.h"
@@ -95,36 +96,51 @@ int openConnection(SessionDesc* session, char* address) {
     std::string refusal;
     int rc = readLogonPair(getenv("REMOTE_USER"), optsP, credentials.id, credentials.password,
                            &logon, &refusal);
-    if (rc == kNoLogonAllowed) return refuseOpen(session, refusal);
+    if (rc == kNoLogonAllowed) {
+        auditRefuse("no-logon");
+        return refuseOpen(session, refusal);
+    }
     if (rc != 0) {
         TRACE("(%s, %i) Unable to read password file rc = %i", TRACE_AT, rc);
         return rc;
     }
     unescapeUrl(address);
     TRACE("(%s, %i) Server URL is (%s)\n", TRACE_AT, traceText(address).c_str());
-    char* host = address;
-    if (char* slashes = strstr(address, "//")) {
-        TRACE("(%s, %i) Dected // in url removing http://\n", TRACE_AT);
-        host = slashes + 2;
-    }
-    const std::string given = host;
-    char* colon = strchr(host, ':');
-    if (colon == nullptr) {
-        TRACE("(%s, %i) Server ll address is null.\n", TRACE_AT);
-        return -1;
-    }
-    *colon = '\0';
-    char* port = colon + 1;
+    char* host = nullptr;
+    char* port = nullptr;
+    if (!splitServerAddress(address, &host, &port)) return -1;
+    const std::string given = std::string(host) + ":" + port;
+    AuditRecord& audit = auditCurrent();
+    audit.server = given;
     // Before any name lookup: a server that is not allowed is never asked for.
     if (!serverAllowed(optsP, host, port, given.c_str(), &refusal)) {
+        auditRefuse("server-not-allowed");
         return refuseOpen(session, refusal);
     }
     TRACE("(%s, %i) Opening a session with (%s):(%s)\n", TRACE_AT, traceText(host).c_str(),
           traceText(port).c_str());
+    audit.admin = credentials.id;  // before the open converts it in place
+    audit.logon = logon == LogonSource::Own ? "own" : "shared";
     deadlineStart();
     rc = smOpenSession(session, host, port, credentials.id, credentials.password);
     if (rc == 0) deadlineSetupDone();
     return rc;
+}
+
+bool splitServerAddress(char* address, char** host, char** port) {
+    *host = address;
+    if (char* slashes = strstr(address, "//")) {
+        TRACE("(%s, %i) Dected // in url removing http://\n", TRACE_AT);
+        *host = slashes + 2;
+    }
+    char* colon = strchr(*host, ':');
+    if (colon == nullptr) {
+        TRACE("(%s, %i) Server ll address is null.\n", TRACE_AT);
+        return false;
+    }
+    *colon = '\0';
+    *port = colon + 1;
+    return true;
 }
 
 void printOpenFailure(const SessionDesc* session, int rc) {
@@ -134,6 +150,7 @@ void printOpenFailure(const SessionDesc* session, int rc) {
 bool refuseBrokenUrl(const char* url, bool zeroByte) {
     if (!zeroByte && (url == nullptr || strpbrk(url, "\r\n") == nullptr)) return false;
     TRACE("(%s, %i) URL refused: it holds a line break or a zero byte\n", TRACE_AT);
+    auditRefuse("bad-url");
     printErrorPage("The URL holds a line break or a zero byte.", 0);
     return true;
 }
@@ -187,6 +204,7 @@ int doGetRequest(const char* request) {
         list.reset(buildArgList(text, &pageWritten, origin.console ? nullptr : origin.rawText));
         if (!list) {
             free(text);
+            auditRefuse("bad-request");
             if (!pageWritten) printErrorPage("Nothing was submitted for this request", 0);
             return 0;
         }
@@ -201,6 +219,9 @@ int doGetRequest(const char* request) {
         showFile(kJumpPage);
         return 0;
     }
+    auditCurrent().url = server == nullptr    ? "/"
+                         : urlNode != nullptr ? orEmpty(urlNode->value)
+                                              : "";
     Session session(smNewSession());
     if (!session) {
         printErrorPage("Out of Memory!", 0);

@@ -21,15 +21,20 @@
 
 // Reads the logon pair of the request's web user (REMOTE_USER) or the shared one, and opens an
 // authenticated session on `session` to the server named by `address` (host:port, optionally after
-// a scheme and "//"; decoded and cut in place). Returns 0 when the session is ready, the credential
-// store's code when it cannot be read, -1 for a missing or port-less address, kOpenRefused when the
-// access rules refuse the web user's logon or the server (nothing sent, the page's message in the
+// a scheme and "//"; decoded and cut in place), naming the server, the administrator id and the
+// logon in the request's audit record. Returns 0 when the session is ready, the credential store's
+// code when it cannot be read, -1 for a missing or port-less address, kOpenRefused when the access
+// rules refuse the web user's logon or the server (nothing sent, the page's message in the
 // descriptor's lastError), else the session open's result code.
 [[nodiscard]] int openConnection(SessionDesc* session, char* address);
 inline constexpr int kOpenRefused = -4;
 
 // The error page of a failed openConnection: its message with code 0 for a refusal, else the code.
 void printOpenFailure(const SessionDesc* session, int rc);
+
+// Splits a server address in place: whatever precedes a "//" is dropped, the host is the text
+// before the first ":" and the port all of the text after it. False (traced) without a ":".
+[[nodiscard]] bool splitServerAddress(char* address, char** host, char** port);
 
 // Sends "BYE" and closes the session. Returns smCloseSession's result.
 int closeConnection(SessionDesc* session);

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/audit.h"
 #include "common/limits.h"
 #include "common/platform.h"
 #include "common/textcopy.h"
@@ -36,16 +37,17 @@ struct FieldRule {
     const char* key;
     Field field;
     size_t maxLength;
+    const char* auditName;  // how the audit log names the setting
 };
 
 // In the order they are tried; a name matches when it begins with the key.
 constexpr FieldRule kFieldRules[] = {
-    {"ID", Field::Id, kCredentialSize - 1},
-    {"PSWD", Field::Password, kCredentialSize - 1},
-    {"CGIURL", Field::CgiUrl, kOptionTextSize - 1},
-    {"DADDRESS", Field::Server, kOptionTextSize - 1},
-    {"DPORT", Field::Port, kOptionTextSize - 1},
-    {"ALLOWED", Field::Allowed, kAllowedServersTextSize - 1},
+    {"ID", Field::Id, kCredentialSize - 1, "id"},
+    {"PSWD", Field::Password, kCredentialSize - 1, "password"},
+    {"CGIURL", Field::CgiUrl, kOptionTextSize - 1, "cgiUrl"},
+    {"DADDRESS", Field::Server, kOptionTextSize - 1, "server"},
+    {"DPORT", Field::Port, kOptionTextSize - 1, "port"},
+    {"ALLOWED", Field::Allowed, kAllowedServersTextSize - 1, "allowedServers"},
 };
 
 const FieldRule* ruleFor(const char* name) {
@@ -151,47 +153,43 @@ struct SetupState {
     }
 };
 
-// Every value fits (checked before), so the copies cannot fail.
-void replaceText(char* text, size_t size, const char* value, bool* changed) {
-    if (strcmp(text, value) == 0) return;
+// Every value fits (checked before), so the copies cannot fail. Returns true when it changed.
+bool replaceText(char* text, size_t size, const char* value, bool* changed) {
+    if (strcmp(text, value) == 0) return false;
     (void)copyTextFits(text, size, value);
     *changed = true;
+    return true;
 }
 
-void applyField(SetupState& state, Field field, const char* value) {
+// Takes one field's value; true when it changes what is stored.
+bool applyField(SetupState& state, Field field, const char* value) {
     OptionsRecord& opts = state.opts;
     switch (field) {
         case Field::Id:
-            if (value[0] != '\0')
-                replaceText(state.id, sizeof state.id, value, &state.credentialsChanged);
-            break;
+            return value[0] != '\0' &&
+                   replaceText(state.id, sizeof state.id, value, &state.credentialsChanged);
         case Field::Password:
-            if (value[0] != '\0') {
-                replaceText(state.password, sizeof state.password, value,
-                            &state.credentialsChanged);
-            }
-            break;
+            return value[0] != '\0' && replaceText(state.password, sizeof state.password, value,
+                                                   &state.credentialsChanged);
         case Field::CgiUrl:
-            if (value[0] == '\0' || strcmp(opts.cgiUrl, value) == 0) break;
+            if (value[0] == '\0' || strcmp(opts.cgiUrl, value) == 0) return false;
             (void)copyTextFits(opts.cgiUrl, value);
             state.optionsChanged = true;
             if (strstr(opts.cgiUrl, kProgramFolder) == nullptr) {
                 (void)appendTextFits(opts.cgiUrl, sizeof opts.cgiUrl, kProgramFolderSuffix);
             }
-            break;
+            return true;
         case Field::Server:
-            replaceText(opts.server, sizeof opts.server, value, &state.optionsChanged);
-            break;
+            return replaceText(opts.server, sizeof opts.server, value, &state.optionsChanged);
         case Field::Port:
-            replaceText(opts.port, sizeof opts.port, value, &state.optionsChanged);
-            break;
+            return replaceText(opts.port, sizeof opts.port, value, &state.optionsChanged);
         case Field::Allowed:
-            replaceText(opts.allowedServers, sizeof opts.allowedServers, value,
-                        &state.optionsChanged);
-            break;
+            return replaceText(opts.allowedServers, sizeof opts.allowedServers, value,
+                               &state.optionsChanged);
         case Field::None:
             break;
     }
+    return false;
 }
 
 // After a form is stored: the default server's start page, or the jump page.
@@ -215,12 +213,16 @@ int storeOwnLogon(const char* webUser, const char* rawText) {
         if (field.rule->field != Field::Id && field.rule->field != Field::Password) continue;
         std::string refusal = refusalOf(field);
         if (!refusal.empty()) {
+            auditRefuse("bad-request");
             printErrorPage(refusal.c_str(), 0);
             return -1;
         }
-        applyField(state, field.rule->field, field.value.c_str());
+        if (applyField(state, field.rule->field, field.value.c_str())) {
+            auditField(field.rule->auditName);
+        }
     }
     if (state.id[0] == '\0' || state.password[0] == '\0') {
+        auditRefuse("bad-request");
         printErrorPage("Both an id and a password are needed. Nothing has been stored.", 0);
         return -1;
     }
@@ -228,6 +230,7 @@ int storeOwnLogon(const char* webUser, const char* rawText) {
         int rc = storeWebUserLogon(webUser, state.id, state.password);
         TRACE("(%s, %i) The web user's own logon updated rc=%d\n", TRACE_AT, rc);
         if (rc != 0) {
+            auditResult("store-failed");
             printErrorPage(rc == kWebUserOtherSpelling
                                ? kOtherSpellingRefusal
                                : "An error occured while updating the password file\n",
@@ -244,16 +247,22 @@ int doLogonRequest(const char* action, const char* rawText) {
     TRACE("(%s, %i) A web user's own logon via the ?logon option\n", TRACE_AT);
     const char* webUser = getenv("REMOTE_USER");
     if (webUser == nullptr || webUser[0] == '\0') {
+        auditRefuse("login");
         printErrorPage("A logon of one's own needs a web login.", 0);
         return -1;
     }
     if (!psWebUserNameValid(webUser)) {
+        auditRefuse("bad-request");
         printErrorPage(webUserNameRefusal(webUser).c_str(), 0);
         return -1;
     }
-    if (action != nullptr && strcasecmp(action, "SET") == 0) return storeOwnLogon(webUser, rawText);
-    if (action != nullptr && strcasecmp(action, "DELETE") == 0) {
+    bool set = action != nullptr && strcasecmp(action, "SET") == 0;
+    bool remove = action != nullptr && strcasecmp(action, "DELETE") == 0;
+    if (set || remove) auditCurrent().event = AuditEvent::Logon;
+    if (set) return storeOwnLogon(webUser, rawText);
+    if (remove) {
         bool removed = deleteWebUserLogon(webUser);
+        if (removed) auditField("id,password");
         TRACE("(%s, %i) The web user's own logon removed: %d\n", TRACE_AT, removed ? 1 : 0);
         return finalPage(optsP != nullptr ? *optsP : OptionsRecord{});
     }
@@ -263,6 +272,7 @@ int doLogonRequest(const char* action, const char* rawText) {
 
 int doSetupRequest(const char* rawText) {
     TRACE("(%s, %i) Configuring the server via the ?config option", TRACE_AT);
+    auditCurrent().event = AuditEvent::Setup;
     SetupState state;
     if (psReadPasswordFile(state.id, state.password) != 0) {
         state.id[0] = '\0';
@@ -272,12 +282,15 @@ int doSetupRequest(const char* rawText) {
     for (const FormField& field : fields.list) {
         std::string refusal = refusalOf(field);
         if (refusal.empty()) continue;
+        auditRefuse("bad-request");
         printErrorPage(refusal.c_str(), 0);
         return -1;
     }
     if (optsP != nullptr) state.opts = *optsP;
     for (const FormField& field : fields.list) {
-        applyField(state, field.rule->field, field.value.c_str());
+        if (applyField(state, field.rule->field, field.value.c_str())) {
+            auditField(field.rule->auditName);
+        }
     }
 
     std::string failures;
@@ -286,12 +299,14 @@ int doSetupRequest(const char* rawText) {
         int rc = psWriteDefaultFile(&state.opts);
         TRACE("(%s, %i) Options updated rc=%d\n", TRACE_AT, rc);
         if (rc != 0) failures += "An error occured while updating the default options.\n";
+        if (rc != 0) auditResult("store-failed");
     }
     if (state.credentialsChanged) {
         TRACE("(%s, %i) Updating nodename and password\n", TRACE_AT);
         int rc = psUpdatePasswordFile(state.id, state.password);
         TRACE("(%s, %i) Nodename and password updated rc=%d\n", TRACE_AT, rc);
         if (rc != 0) failures += "An error occured while updating the password file\n";
+        if (rc != 0) auditResult("store-failed");
     }
     if (optsP != nullptr) *optsP = state.opts;
     // A failed store ends the response with its page: a start page after it would hide it.

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/audit.h"
 #include "common/trace.h"
 #include "front/korproxy.h"
 #include "front/korproxy_errpage.h"
@@ -99,6 +100,7 @@ int doSpecialRequest(ArgNode* head, const RequestOrigin& origin) {
         if (!setup && !config && !logon && !hasPrefix(node->name, "FORCETRACE")) continue;
         if (const char* refusal = settingsRefusal(origin)) {
             TRACE("(%s, %d) Settings request refused: %s\n", TRACE_AT, refusal);
+            auditRefuse(refusal == kNeedsLogin ? "login" : "cross-site");
             printErrorPage(refusal, 0);
             return 1;
         }

@@ -91,6 +91,7 @@ int smOpenSession(SessionDesc* session, char* host, const char* port, char* admi
     if (session == nullptr) return kSmSessionFailure;
     TRACE("(%s, %i) Opening session to %s:%s\n", TRACE_AT, traceText(host).c_str(),
           traceText(port).c_str());
+    session->setupStep = kSmStepConnect;
     int rc = tcpOpen(host, port, session, session->lastError, sizeof session->lastError);
     if (rc != 0) {
         if (session->lastError[0] != '\0') {
@@ -101,6 +102,7 @@ int smOpenSession(SessionDesc* session, char* host, const char* port, char* admi
         return kSmSessionFailure;
     }
     TRACE("(%s, %i) Sending Identify message.\n", TRACE_AT);
+    session->setupStep = kSmStepIdentify;
     rc = smIdentify(session);
     if (rc != 0) {
         TRACE("(%s, %i) Failure identifying the server. rc = %i\n", TRACE_AT, rc);
@@ -109,6 +111,7 @@ int smOpenSession(SessionDesc* session, char* host, const char* port, char* admi
     int32_t idLength = textLength(adminId);
     if (session->ebcdic) convertAsciiToEbcdic(adminId, idLength);
     TRACE("(%s, %i) Starting the proxy session.\n", TRACE_AT);
+    session->setupStep = kSmStepProxy;
     rc = smStartProxy(session, reinterpret_cast<const unsigned char*>(adminId), idLength);
     if (rc != 0 || session->termReason != kSmNotEnded) {
         TRACE("(%s, %i) Session terminated or proxy session failed. rc=%i termReason = %i.\n",
@@ -116,12 +119,14 @@ int smOpenSession(SessionDesc* session, char* host, const char* port, char* admi
         return rc != 0 ? rc : kSmSessionFailure;
     }
     TRACE("(%s, %i) Going secure.\n", TRACE_AT);
+    session->setupStep = kSmStepAuthenticate;
     upperCaseInPlace(password);
     int32_t passwordLength = textLength(password);
     if (session->ebcdic) convertAsciiToEbcdic(password, passwordLength);
     rc = smAuthenticate(session, reinterpret_cast<const unsigned char*>(password), passwordLength);
     if (rc == 0 && session->termReason == kSmNotEnded) {
         session->state = kSmReady;
+        session->setupStep = kSmStepReady;
         return kSmOk;
     }
     TRACE("(%s, %i) Session terminated during authenticate stage; rc = %i.\n", TRACE_AT, rc);

@@ -27,6 +27,17 @@ enum SmState : int32_t {
     kSmReady = 7,
 };
 
+// How far smOpenSession got: the step it began last, or kSmStepReady when every step passed. The
+// connection check tells its failures apart by it.
+enum SmStep : int32_t {
+    kSmStepNone = 0,
+    kSmStepConnect = 1,
+    kSmStepIdentify = 2,
+    kSmStepProxy = 3,
+    kSmStepAuthenticate = 4,
+    kSmStepReady = 5,
+};
+
 // Results of smOpenSession and the command exchange. The numbers are the system's own and reach
 // the error page unchanged; never renumber them.
 enum SmResult : int32_t {
@@ -71,6 +82,7 @@ struct SessionDesc {
     SmFlushOp flush = nullptr;
     SmCloseOp close = nullptr;
     SmReleaseOp release = nullptr;
+    SmStep setupStep = kSmStepNone;
 };
 
 // Returns a new idle descriptor with a zero-filled 512-byte staging buffer, or null.

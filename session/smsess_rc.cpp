@@ -74,3 +74,11 @@ int32_t smParseRc(char* line, uint32_t* amount) {
     }
     return RC_UNRECOGNIZED;
 }
+
+const char* smRcName(int32_t code) {
+    if (code == RC_UNRECOGNIZED) return "RC_UNRECOGNIZED";
+    for (const RcEntry& row : rcTable) {
+        if (row.code == code) return row.name;
+    }
+    return nullptr;
+}

@@ -22,6 +22,10 @@ extern const RcEntry rcTable[kRcTableRows];
 // of the table, nor -1 (the local failure of the session layer).
 inline constexpr int32_t RC_UNRECOGNIZED = -99;
 
+// The name of `code` as the table gives it (the first row with that code), "RC_UNRECOGNIZED" for
+// a word the table does not hold, and null for any other number.
+[[nodiscard]] const char* smRcName(int32_t code);
+
 // Reads a response line "NAME amount": cuts `line` at its first blank and returns the code of the
 // first row whose name begins the line, or RC_UNRECOGNIZED. When the line has a blank, `amount`
 // receives the number behind it (white space skipped, optional sign, digits; no digits give 0; a

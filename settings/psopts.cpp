@@ -109,11 +109,20 @@ int psReadDefaultFile(OptionsRecord* opts) {
     readOption(key, "CgiUrl", opts->cgiUrl);
     readOption(key, "TraceFile", opts->traceFile);
     readOption(key, kRequireLoginValue, opts->requireLogin, true);
+    readOption(key, "AuditLog", opts->auditLog);
     readAccessOption(key, "AllowedServers", opts->allowedServers, sizeof opts->allowedServers,
                      kUnreadableServerList);
     readAccessOption(key, "SharedLogon", opts->sharedLogon, sizeof opts->sharedLogon, "0");
     (void)RegCloseKey(key);
     return 0;
+}
+
+long psDefaultsReadable() {
+    HKEY key = nullptr;
+    LONG rc = ERROR_SUCCESS;
+    if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, kDefaultsKeyPath, &key, &rc)) return rc;
+    (void)RegCloseKey(key);
+    return ERROR_SUCCESS;
 }
 
 int psWriteDefaultFile(const OptionsRecord* opts) {
@@ -137,6 +146,7 @@ int psWriteDefaultFile(const OptionsRecord* opts) {
     (void)writeOption(key, "TraceFile", opts->traceFile, &rc);
     if (opts->requireLogin[0] != '\0')
         (void)writeOption(key, kRequireLoginValue, opts->requireLogin, &rc);
+    (void)writeOption(key, "AuditLog", opts->auditLog, &rc);
     writeAccessOption(key, "AllowedServers", opts->allowedServers, &rc);
     writeAccessOption(key, "SharedLogon", opts->sharedLogon, &rc);
     // Where changes cannot land together, the last one alone decides the result.

@@ -603,6 +603,10 @@ void regReleaseStore() {
     regRelease();
 }
 
+std::string regStorePlace() {
+    return storePath();
+}
+
 int regStoreShares() {
     return store.shares;
 }

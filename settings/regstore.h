@@ -83,6 +83,9 @@ inline constexpr int kRegBusyTimeoutMs = 5000;
 // The store used when KORPROXY_REGISTRY is unset or empty.
 inline constexpr const char kRegDefaultStore[] = "/var/lib/korproxy/registry.db";
 
+// Where the store is, for messages: the file KORPROXY_REGISTRY names, or the default one.
+[[nodiscard]] std::string regStorePlace();
+
 // Opens `subKey` (a backslash path; null or empty opens `key` itself) below `key`. Returns 0 with
 // *result set, or a code with *result untouched.
 [[nodiscard]] LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM access,

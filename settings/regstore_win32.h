@@ -20,6 +20,11 @@
 inline constexpr size_t kRegKeyNameMax = 255;
 inline constexpr DWORD kRegValueDataMax = 1024 * 1024;
 
+// Where the settings are, for messages.
+[[nodiscard]] inline std::string regStorePlace() {
+    return "the registry (HKEY_LOCAL_MACHINE)";
+}
+
 enum class RegTxMode { Write, Read };
 
 class RegTransaction {

@@ -56,6 +56,8 @@ check_server() {
   korproxy-admin -tcps=127.0.0.1 -tcpp="$STACK_SIM_PORT" -cgiUrl=/cgi-bin/velkproxy \
     -trace=/var/log/korproxy/proxytrace.txt -proxyId=ADMIN -proxyPassword=secret
   [ "$(stat -c %U "$KORPROXY_STORE")" = www-data ] || fail "$1: the store is not www-data's"
+  korproxy-admin check >/tmp/korproxy-check || fail "$1: check: status $? $(cat /tmp/korproxy-check)"
+  grep -q '^All steps passed.$' /tmp/korproxy-check || fail "$1: check: $(cat /tmp/korproxy-check)"
   htpasswd -bB /etc/korproxy/users admin setup-login 2>/dev/null
   [ "$(stat -c '%a %U %G' /etc/korproxy/users)" = "640 root www-data" ] ||
     fail "$1: htpasswd -B changed the login file to $(stat -c '%a %U %G' /etc/korproxy/users)"

@@ -36,8 +36,8 @@ TEST_F(DefaultOptions, MissingStoreOrValuesAreTraced) {
     EXPECT_EQ(psReadDefaultFile(&opts), 0);
     OptionsRecord expected = record("velk.example", "", "", "");
     EXPECT_EQ(memcmp(&opts, &expected, sizeof opts), 0) << "missing values read as empty";
-    EXPECT_EQ(traceShapes().size(), 3u);
-    for (const char* name : {"DefaultServerPort", "CgiUrl", "TraceFile"}) {
+    EXPECT_EQ(traceShapes().size(), 4u);
+    for (const char* name : {"DefaultServerPort", "CgiUrl", "TraceFile", "AuditLog"}) {
         EXPECT_EQ(traceCount(std::string("getRegValue(") + name + "): Win32 RC=2 ."), 1) << name;
     }
 }

@@ -248,6 +248,18 @@ TEST(Platform, ComputerNameRandomBytesAndWiping) {
     EXPECT_EQ(memcmp(a, "\0\0\0\0\0\0\0\0", 8), 0);
 }
 
+// The audit line reaches the event log (under wine the call is made and may report failure; the
+// program goes on either way), and only an absolute Windows path names an audit file.
+TEST(Platform, EventLogAndAbsolutePaths) {
+    (void)osSystemLog(OsLogLevel::Warning, "event=check user=- result=connect-failed ms=1");
+    for (const char* path : {"C:\\logs\\audit.log", "c:/logs/audit.log", "\\\\host\\share\\a"}) {
+        EXPECT_TRUE(osIsAbsolutePath(path)) << path;
+    }
+    for (const char* path : {"audit.log", "C:audit.log", "\\audit.log", "/audit.log", ""}) {
+        EXPECT_FALSE(osIsAbsolutePath(path)) << path;
+    }
+}
+
 // A listening socket on 127.0.0.1 with a port chosen by the system.
 struct Listener {
     SOCKET s = INVALID_SOCKET;

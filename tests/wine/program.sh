@@ -108,6 +108,17 @@ entries=$(grep -oE 'Trace file entry generated at: [A-Z][a-z]{2} [A-Z][a-z]{2} [
 [ "$runs" = 14 ] && [ "$entries" = 14 ] || fail "trace: $runs separators, $entries entry lines, not 14"
 grep -q '(tcpcomm, [0-9]*) Connected to client at address 127.0.0.1' "$trace" || fail "trace: no connect"
 
+# The connection check: every step passes against the simulator, and a refused connection is
+# step 6 (the store's place differs, so only korproxy.exe runs). Each run, the check's included,
+# also sends its audit line to the event log, which may fail under wine without a word.
+cgi=()
+win -check >"$work/check.win" || fail "check: status $? ($work/check.win)"
+expect check 'All steps passed.'
+status=0
+win -check=127.0.0.1:$refused >"$work/check-refused.win" || status=$?
+[ "$status" = 6 ] || fail "check of a refused port: status $status, not 6"
+expect check-refused "TCP connection made: FAILED: Connection to 127.0.0.1 port $refused was refused."
+
 # Web users' own logons are keys of their own in the registry, listed in the same order, and a
 # request logs on with its user's; a server off the allowed list is refused before any connect.
 cgi=()

@@ -1,0 +1,272 @@
+// The audit log and the connection check as an administrator meets them: the line of each event
+// kind with exactly its fields and no secret, its form on the system log's socket, the refusal of a
+// destination the program cannot write to, and each exit status of the check against the
+// simulator's fault switches.
+#include "common/audit.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include "front_testing.h"
+#include "tests/support/sim_process.h"
+
+namespace {
+
+using fronttest::ProgramRun;
+using fronttest::Site;
+using simtest::SimProcess;
+
+TEST(AuditLine, QuotesEscapesAndCutsEachValue) {
+    const std::pair<std::string, std::string> values[] = {
+        {"/plain/page?x=1", "/plain/page?x=1"},
+        {"a b", "\"a b\""},
+        {"say \"hi\"", "\"say \\\"hi\\\"\""},
+        {"C:\\x", "\"C:\\\\x\""},
+        {std::string("tab\tnl\n\x7f"), "\"tab\\x09nl\\x0A\\x7F\""},
+        {"", "\"\""},
+        {std::string(300, 'u'), std::string(kAuditValueMax, 'u')},
+    };
+    for (const auto& [value, written] : values) EXPECT_EQ(auditValue(value), written) << value;
+
+    AuditRecord r;
+    r.event = AuditEvent::Refused;
+    r.reason = "login";
+    EXPECT_EQ(auditLine(r), "event=refused user=- reason=login");
+    r = {AuditEvent::Page, "u", "10.0.0.1", "h:1", "admin", "own", "/", "", "", "RC_OK", 12, 3};
+    EXPECT_EQ(auditLine(r),
+              "event=page user=u addr=10.0.0.1 server=h:1 admin=admin logon=own url=/ "
+              "result=RC_OK bytes=12 ms=3");
+}
+
+// The proxy's folder with the simulator's administrator and an audit file.
+struct AuditedProxy : Site {
+    std::string log = dir.file("audit.log");
+    AuditedProxy() : Site({"-proxyId=admin", "-proxyPassword=secret"}) {
+        (void)fronttest::runCommand(dir, {"-cgiUrl=/cgi-bin/velkproxy", "-auditLog=" + log});
+        fronttest::writeFile(log, "");
+    }
+    // The lines written since the last call, with each duration replaced by "ms=N".
+    std::vector<std::string> takeLines() {
+        std::vector<std::string> lines;
+        std::istringstream text(fronttest::readFile(log));
+        for (std::string line; std::getline(text, line);) {
+            size_t ms = line.rfind(" ms=");
+            if (ms != std::string::npos &&
+                line.find_first_not_of("0123456789", ms + 4) == std::string::npos) {
+                line = line.substr(0, ms) + " ms=N";
+            }
+            lines.push_back(line);
+        }
+        fronttest::writeFile(log, "");
+        return lines;
+    }
+};
+
+TEST(AuditLog, EachEventKindHasItsFieldsAndNoSecret) {
+    SimProcess sim({});
+    ASSERT_TRUE(sim.running());
+    AuditedProxy proxy;
+    const std::string port = sim.portText();
+    const std::string server = "127.0.0.1:" + port;
+    const std::vector<std::string> web = {"REMOTE_USER=alice", "REMOTE_ADDR=192.0.2.7"};
+    // Every line is checked whole, but for a duration (ms=N) and what follows a "*".
+    auto get = [&](const std::string& query, std::vector<std::string> env) {
+        return fronttest::runGet(proxy.dir, query, std::move(env));
+    };
+    struct Case {
+        std::function<ProgramRun()> run;
+        std::string line;
+    };
+    const Case cases[] = {
+        {[&] { return get("SERVER=" + server + "&URL=/size/300", web); },
+         "event=page user=alice addr=192.0.2.7 server=" + server +
+             " admin=admin logon=shared url=/size/300 result=RC_OK bytes=359 ms=N"},  // with the
+                                                                                      // server's
+                                                                                      // head
+        {[&] {
+             return fronttest::runPost(proxy.dir,
+                                       "SERVER=" + server + "&URL=%2Fposted&node=n.1&contact=hush");
+         },
+         "event=post user=- server=" + server +
+             " admin=admin logon=shared url=/posted result=RC_OK bytes=*"},
+        {[&] { return get("CONFIG=1", {"REMOTE_ADDR=192.0.2.7"}); },
+         "event=refused user=- addr=192.0.2.7 reason=login ms=N"},
+        {[&] {
+             return get("CONFIG=1", {"REMOTE_USER=alice", "HTTP_SEC_FETCH_SITE=cross-site"});
+         },
+         "event=refused user=alice reason=cross-site ms=N"},
+        {[&] { return get("SERVER=" + server + "&URL=/a%0Ab", web); },
+         "event=refused user=alice addr=192.0.2.7 reason=bad-url ms=N"},
+        {[&] { return fronttest::runPost(proxy.dir, "SERVER=h:1&URL=/", "0"); },
+         "event=refused user=- reason=bad-request ms=N"},
+        {[&] { return get("SERVER=127.0.0.1:1&URL=/", web); },
+         "event=page user=alice addr=192.0.2.7 server=127.0.0.1:1 admin=admin logon=shared url=/ "
+         "result=session-error ms=N"},
+        {[&] { return fronttest::runCommand(proxy.dir, {"-request=SERVER=" + server + "&URL=/"}); },
+         "event=console user=- server=" + server +
+             " admin=admin logon=shared url=/ result=RC_OK bytes=*"},
+        {[&] { return fronttest::runCommand(proxy.dir, {"-check=" + server}); },
+         "event=check user=- server=" + server + " admin=admin logon=shared result=RC_OK bytes=*"},
+        // A web user's own logon, then the access rules: a list of servers that leaves out the
+        // simulator (not the default server yet), and no shared logon for web users without one.
+        {[&] {
+             return fronttest::runCommand(proxy.dir,
+                                          {"-webUser=alice", "-proxyId=admin", "-proxyP=secret"});
+         },
+         "event=console user=- admin=admin fields=logon:alice result=ok ms=N"},
+        {[&] { return get("SERVER=" + server + "&URL=/", web); },
+         "event=page user=alice addr=192.0.2.7 server=" + server +
+             " admin=admin logon=own url=/ result=RC_OK bytes=*"},
+        {[&] {
+             return fronttest::runCommand(proxy.dir, {"-allowServers=velk2", "-sharedLogon=no"});
+         },
+         "event=console user=- fields=allowedServers,sharedLogon result=ok ms=N"},
+        {[&] { return get("SERVER=" + server + "&URL=/", web); },
+         "event=refused user=alice addr=192.0.2.7 server=" + server +
+             " url=/ reason=server-not-allowed ms=N"},
+        {[&] { return get("SERVER=velk2:1&URL=/", {"REMOTE_USER=bob"}); },
+         "event=refused user=bob url=/ reason=no-logon ms=N"},
+        {[&] { return get("LOGON=SET&ID=admin&PSWD=hush", {"REMOTE_USER=dave"}); },
+         "event=logon user=dave fields=id,password result=ok ms=N"},
+        // A password typed into the form, and one given on the command line, last: the server
+        // knows neither.
+        {[&] {
+             return get("SETUP=1&ID=admin&PSWD=typed%20secret&DADDRESS=127.0.0.1&DPORT=" + port,
+                        {"REMOTE_USER=alice"});
+         },
+         "event=setup user=alice server=" + server +
+             " admin=admin logon=own url=/ fields=password,server,port result=*"},
+        {[&] {
+             return fronttest::runCommand(proxy.dir, {"-proxyId=admin", "-proxyP=hunter2"});
+         },
+         "event=console user=- admin=admin fields=id,password result=ok ms=N"},
+    };
+    for (const Case& c : cases) {
+        ProgramRun run = c.run();
+        std::vector<std::string> lines = proxy.takeLines();
+        ASSERT_EQ(lines.size(), 1u) << c.line << "\n" << run.out;
+        const std::string& line = lines[0];
+        size_t star = c.line.find('*');
+        if (star == std::string::npos) {
+            EXPECT_EQ(line, c.line);
+        } else {
+            EXPECT_EQ(line.substr(0, star), c.line.substr(0, star)) << line;
+        }
+        for (const char* secret : {"secret", "hunter2", "hush", "n.1", "<", "VELK"}) {
+            EXPECT_EQ(line.find(secret), std::string::npos) << secret << " in " << line;
+        }
+    }
+}
+
+// The system log's form, seen on a socket the test owns in place of /dev/log: authpriv, the
+// program's name and process, and the level by outcome.
+TEST(AuditLog, SyslogDatagramsCarryFacilityLevelAndIdent) {
+    Site site({"-proxyId=admin", "-proxyPassword=secret"});
+    std::string path = site.dir.file("log.sock");
+    int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    timeval wait{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    const std::pair<std::string, std::string> cases[] = {
+        {"JUMP=1", "<86>"},                    // info
+        {"CONFIG=1", "<85>"},                  // notice: refused
+        {"SERVER=127.0.0.1:1&URL=/", "<84>"},  // warning: failed
+    };
+    for (const auto& [query, priority] : cases) {
+        (void)fronttest::runGet(site.dir, query, {"KORPROXY_SYSLOG_SOCKET=" + path});
+        char datagram[2048];
+        ssize_t n = recv(fd, datagram, sizeof datagram, 0);
+        ASSERT_GT(n, 0) << query;
+        std::string text(datagram, static_cast<size_t>(n));
+        // "<PRI>Mmm dd hh:mm:ss korproxy[PID]: event=..."
+        const std::string stamp = text.substr(priority.size(), 16);
+        const std::string rest = text.substr(priority.size() + stamp.size());
+        EXPECT_EQ(text.rfind(priority, 0), 0u) << text;
+        EXPECT_TRUE(isupper(stamp[0]) && stamp[3] == ' ' && stamp[9] == ':' && stamp[15] == ' ')
+            << text;
+        EXPECT_EQ(rest.rfind("korproxy[", 0), 0u) << text;
+        EXPECT_NE(rest.find("]: event="), std::string::npos) << text;
+        EXPECT_NE(rest.find(" user=- "), std::string::npos) << text;
+    }
+    close(fd);
+}
+
+// A destination the program cannot use: refused by the command line when it is not one of the
+// four forms, named in one line on standard error when the file cannot be opened.
+TEST(AuditLog, UnusableDestinationsAreRefusedOrNamedOnStandardError) {
+    Site site;
+    ProgramRun run = fronttest::runCommand(site.dir, {"-tcps=h", "-auditLog=relative.log"});
+    EXPECT_EQ(run.out,
+              "ERROR: -auditLog takes syslog, eventlog, off or an absolute file path; nothing has "
+              "been stored.\n");
+    EXPECT_EQ(fronttest::readStore(site.dir).opts.server, std::string());
+
+    const std::string gone = site.dir.file("gone/audit.log");
+    (void)fronttest::runCommand(site.dir, {"-auditLog=" + gone});
+    run = fronttest::runGet(site.dir, "JUMP=1");
+    EXPECT_EQ(run.err,
+              "korproxy: audit log " + gone + " cannot be opened: No such file or directory\n");
+    (void)fronttest::runCommand(site.dir, {"-auditLog=off"});
+    EXPECT_EQ(fronttest::runGet(site.dir, "JUMP=1").err, "");
+}
+
+struct CheckCase {
+    std::vector<std::string> sim;     // the simulator's switches
+    std::vector<std::string> stored;  // the command line stored before the check
+    std::string check;  // the check's arguments after -check; SIM is the simulator's address
+    int status;
+    std::string says;
+};
+
+TEST(ConnectionCheck, EachFailingStepHasItsExitStatusAndItsAdvice) {
+    const std::vector<std::string> pair = {"-proxyId=admin", "-proxyPassword=secret"};
+    std::vector<std::string> listed = pair, ownOnly = {"-sharedLogon=no"};
+    listed.push_back("-allowServers=velk2");
+    const std::vector<std::string> carols = {"-webUser=carol", "-proxyId=admin", "-proxyP=secret"};
+    const CheckCase cases[] = {
+        {{}, pair, "=SIM", 0, "start page received: ok (3499 bytes, RC_OK)\nAll steps passed.\n"},
+        {{}, carols, "=SIM -webUser=carol", 0, "(administrator id admin, the web user's own pair)"},
+        {{}, {}, "", 2, "settings store read: FAILED: no default server is stored"},
+        {{}, {"-tcps=h"}, "=SIM", 3, "credentials read: FAILED: no administrator id"},
+        {{}, ownOnly, "=SIM -webUser=carol", 3, "the web user carol has no logon of their own"},
+        {{}, listed, "=SIM", 4, "server allowed: FAILED: 127.0.0.1:"},
+        {{}, pair, "=no-such-host.invalid:1500", 5, "name resolved: FAILED: the name no-such-host"},
+        {{}, pair, "=127.0.0.1:1", 6, "TCP connection made: FAILED: Connection to 127.0.0.1 port "},
+        {{"--no-proxy"}, pair, "=SIM", 7, "server identified: FAILED: the server does not support"},
+        {{"--proxy-status", "2"},
+         pair,
+         "=SIM",
+         8,
+         "FAILED: the administrator password has expired"},
+        {{"--proxy-status", "3"}, pair, "=SIM", 8, "FAILED: the server knows no administrator id"},
+        {{"--proxy-status", "11"}, pair, "=SIM", 8, "FAILED: the administrator id admin is locked"},
+        {{"--admin-password", "other"},
+         pair,
+         "=SIM",
+         9,
+         "authentication accepted: FAILED: the password was refused: store it again with "
+         "-proxyPassword.\n"},
+        {{"--rc", "RC_NOTFOUND"}, pair, "=SIM", 10, "the server answered RC_NOTFOUND instead"},
+    };
+    for (const CheckCase& c : cases) {
+        SimProcess sim(c.sim);
+        ASSERT_TRUE(sim.running());
+        Site site(c.stored);
+        std::string check = c.check;
+        if (size_t at = check.find("SIM"); at != std::string::npos) {
+            check.replace(at, 3, "127.0.0.1:" + sim.portText());
+        }
+        std::vector<std::string> args = {"-check" + check.substr(0, check.find(' '))};
+        if (check.find(' ') != std::string::npos) args.push_back(check.substr(check.find(' ') + 1));
+        ProgramRun run = fronttest::runCommand(site.dir, args);
+        EXPECT_EQ(run.status, c.status) << c.says << "\n" << run.out;
+        EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("secret"), std::string::npos) << run.out;
+    }
+}
+
+}  // namespace
