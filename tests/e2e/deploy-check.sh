@@ -125,7 +125,7 @@ apache | apache-fcgid)
     echo "Define KORPROXY_REGISTRY $registry"
     echo "Define KORPROXY_USERS $work/users"
     [ "$scope" = every ] ||
-      echo "Define KORPROXY_LOGIN \"(^|&)(setup|config|forcetrace)|%(26|[4-7])\""
+      echo "Define KORPROXY_LOGIN \"(^|&)(setup|config|logon|forcetrace)|%(26|[4-7])\""
     echo "Include $root/deploy/apache/$conf"
   } >"$work/apache.conf"
   as_web_user "$work/store"
