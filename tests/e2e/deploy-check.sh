@@ -34,7 +34,13 @@ trap 'stack_stop; [ -z "$group" ] || kill -- -"$group" 2>/dev/null; rm -rf "$wor
 trap 'exit 130' INT TERM
 
 if [ -n "${2:-}" ]; then
-  cgi=$(cd "$2" && pwd)
+  installed=$(cd "$2" && pwd)
+  # The web server's user must reach the program, and a checkout under a private home (/root) is out
+  # of its reach: the check runs a copy of the installed folder from its own.
+  cgi="$work/cgi"
+  cp -R "$installed" "$cgi"
+  chmod -R a+rX "$cgi"
+  sim_default="$installed/../../../bin/velk-sim"
   fake=0
 else
   cgi="$work/cgi"
@@ -272,7 +278,7 @@ done
 # held_check: with the real program, 8 requests held by silent servers and an ordinary one beside
 # them, which must get its whole page within 2 seconds.
 held_check() {
-  local sim=${KORPROXY_SIM:-$cgi/../../../bin/velk-sim} i held took page
+  local sim=${KORPROXY_SIM:-$sim_default} i held took page
   [ -x "$sim" ] || { echo "FAIL $kind: no velk-sim for the held requests ($sim)"; fails=$((fails + 1)); return; }
   stack_start_sim "$sim" "$work/sim.log" --admin-id ADMIN --admin-password secret
   local normal=$STACK_SIM_PORT
