@@ -120,26 +120,23 @@ TEST(WebUserLogon, OwnPairFirstThenTheSharedOneUnlessSharedLogonSaysNo) {
     ASSERT_EQ(runCommand(dir, {"-webUser=alice", "-proxyId=own", "-proxyPassword=ownpw"}).out,
               "The logon of the web user alice has been updated\n");
     const std::string query = proxy.server() + "&URL=/";
-    struct Case {
-        std::vector<std::string> env;
-        std::string says;
+    // Before and after -sharedLogon=no: the web user, and what the page says.
+    const std::pair<std::string, std::string> cases[2][3] = {
+        {{"REMOTE_USER=alice", "signed on as own"},
+         {"REMOTE_USER=Alice", "signed on as admin"},  // another web user, not alice's pair
+         {"", "signed on as admin"}},
+        {{"REMOTE_USER=alice", "signed on as own"},
+         {"REMOTE_USER=b<o>b", "No storage-server logon is stored for the web user b&lt;o&gt;b."},
+         {"", "No storage-server logon may be used without a web login."}},
     };
-    const Case shared[] = {
-        {{"REMOTE_USER=alice"}, "signed on as own"},
-        {{"REMOTE_USER=Alice"}, "signed on as admin"},  // another web user, not alice's pair
-        {{}, "signed on as admin"},
-    };
-    const Case ownOnly[] = {
-        {{"REMOTE_USER=alice"}, "signed on as own"},
-        {{"REMOTE_USER=b<o>b"}, "No storage-server logon is stored for the web user b&lt;o&gt;b."},
-        {{}, "No storage-server logon may be used without a web login."},
-    };
-    for (const Case& c : shared) {
-        EXPECT_NE(runGet(dir, query, c.env).out.find(c.says), std::string::npos) << c.says;
+    for (const auto& [user, says] : cases[0]) {
+        EXPECT_NE(runGet(dir, query, fronttest::words(user)).out.find(says), std::string::npos)
+            << says;
     }
     ASSERT_EQ(runCommand(dir, {"-sharedLogon=no"}).out, "Default options have been updated.\n");
-    for (const Case& c : ownOnly) {
-        EXPECT_NE(runGet(dir, query, c.env).out.find(c.says), std::string::npos) << c.says;
+    for (const auto& [user, says] : cases[1]) {
+        EXPECT_NE(runGet(dir, query, fronttest::words(user)).out.find(says), std::string::npos)
+            << says;
     }
 }
 

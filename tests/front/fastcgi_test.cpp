@@ -4,8 +4,6 @@
 // listening; a browser that went away mid-page, requests held by a silent server, a worker killed
 // and a web server that stops mid-request leave the pool serving.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 
 #include <chrono>
 #include <memory>
@@ -151,34 +149,31 @@ TEST(FastCGI, EachRequestSeesTheSettingsAndFilesOfItsOwnTime) {
     EXPECT_EQ(served.get("").out, fronttest::runGet(served.site.dir, "").out);
 }
 
-// Runs `script` with sh, `env` set, for pipelines around the FastCGI client ($CLIENT).
-ProgramRun runShell(const Served& served, const std::string& script, std::vector<std::string> env) {
-    env.push_back("PATH=/usr/bin:/bin");
-    env.push_back(std::string("CLIENT=") + fronttest::kFastcgiClient + " -bind -connect " +
-                  served.app.socket);
-    fronttest::ExecLine shell({"/bin/sh", "-c", script}, std::move(env));
-    return fronttest::runChild("", [&] { return shell.exec(); });
-}
-
 TEST(FastCGI, TerminateFinishesTheRequestInHandThenEnds) {
     Served served;
     // The body arrives in two pieces, SIGTERM between them.
-    ProgramRun run =
-        runShell(served,
-                 "{ printf SERVER; sleep 0.3; kill -TERM " + std::to_string(served.app.pid) +
-                     "; sleep 0.1; printf '=h&URL=/'; } | $CLIENT",
-                 {"REQUEST_METHOD=POST", "CONTENT_LENGTH=14",
-                  "KORPROXY_REGISTRY=" + served.site.dir.file("registry.db")});
-    EXPECT_NE(run.out.find("A blank post was submitted to the web proxy."), std::string::npos)
-        << run.out;
+    fcgitest::Connection connection(served.app.socket);
+    ASSERT_TRUE(connection.begin({"REQUEST_METHOD=POST", "CONTENT_LENGTH=14"}) &&
+                connection.bodyPiece("SERVER"));
+    poll(nullptr, 0, 300);
+    kill(served.app.pid, SIGTERM);
+    poll(nullptr, 0, 100);
+    ASSERT_TRUE(connection.bodyPiece("=h&URL=/"));
+    fcgitest::Answer answer = connection.finish();
+    EXPECT_NE(answer.out.find("A blank post was submitted to the web proxy."), std::string::npos)
+        << answer.out;
     EXPECT_EQ(served.get("JUMP=1").out, "");  // nobody answers any more
 }
 
 TEST(FastCGI, BrowserGoneMidPageLeavesTheProcessServing) {
     Served served;
     ASSERT_TRUE(served.sim.running());
-    // The reader leaves after 100 bytes of an 8 MiB page, and the client with it.
-    (void)runShell(served, "$CLIENT | head -c 100 >/dev/null", served.env(served.page("8388608")));
+    {  // The web server leaves after 100 bytes of an 8 MiB page.
+        fcgitest::Connection gone(served.app.socket);
+        char head[100];
+        ASSERT_TRUE(gone.begin(served.env(served.page("8388608"))) && gone.endBody());
+        EXPECT_EQ(read(gone.fd(), head, sizeof head), static_cast<ssize_t>(sizeof head));
+    }
     ProgramRun next = served.get(served.page("1024"));
     EXPECT_EQ(next.status, 0);
     EXPECT_NE(next.out.find("1024 bytes"), std::string::npos) << next.out;
@@ -332,22 +327,18 @@ TEST(FastCGI, StoppedProcessLeavesTheSharedSocketToTheOther) {
 // worker for the read time-out, not for ever.
 TEST(FastCGI, WebServerSilentMidRequestFreesTheWorkerAfterTheReadTimeOut) {
     Served served;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    served.app.socket.copy(address.sun_path, sizeof address.sun_path - 1);
-    int conn = socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_EQ(connect(conn, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    fcgitest::Connection connection(served.app.socket);
     // A responder's begin record, then a parameters record announcing 100 bytes, with 5 of them.
-    const unsigned char half[] = {1, 1, 0, 1, 0, 8, 0,   0, 0, 1,  0, 0,   0,   0,  0,
-                                  0, 1, 4, 0, 1, 0, 100, 0, 0, 14, 3, 'R', 'E', 'Q'};
-    ASSERT_EQ(write(conn, half, sizeof half), static_cast<ssize_t>(sizeof half));
+    const char half[] = {1, 1, 0, 1, 0, 8, 0,   0, 0, 1,  0, 0,   0,   0,  0,
+                         0, 1, 4, 0, 1, 0, 100, 0, 0, 14, 3, 'R', 'E', 'Q'};
+    ASSERT_TRUE(connection.writeAll(std::string(half, sizeof half)));
+    const int conn = connection.fd();
     auto started = steady_clock::now();
     pollfd closed{conn, POLLIN, 0};
     ASSERT_EQ(poll(&closed, 1, (kFastcgiReadTimeoutSeconds + 10) * 1000), 1) << "still held";
     char byte;
     EXPECT_EQ(read(conn, &byte, 1), 0);
     EXPECT_GE(steady_clock::now() - started, std::chrono::seconds(kFastcgiReadTimeoutSeconds - 1));
-    close(conn);
     EXPECT_NE(served.get("").out.find("Content-type: text/html"), std::string::npos);
 }
 

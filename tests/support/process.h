@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/fastcgi_client.h"
+
 extern char** environ;
 
 namespace proctest {
@@ -31,7 +33,6 @@ inline constexpr int kSilenceMillis = 60000;
 inline constexpr int kEndMillis = 10000;
 inline constexpr char kKorproxy[] = KORPROXY_BIN_DIR "/korproxy";
 inline constexpr char kSimulator[] = KORPROXY_BIN_DIR "/velk-sim";
-inline constexpr char kFastcgiClient[] = "/usr/bin/cgi-fcgi";
 
 // A program, its arguments and its whole environment (the test's own when none is given), laid
 // out for execve before a fork.
@@ -264,11 +265,13 @@ inline int stopFastcgi(const FastcgiServer& server) {
     return awaitEnd(server.pid);
 }
 
-// One FastCGI request with `env` as its parameters and `input` as its body, through the Debian
-// client, to `server`; its result is the client's: the request's output and status.
-inline ProgramRun runFastcgiRequest(const FastcgiServer& server, std::vector<std::string> env,
+// One FastCGI request with `env` as its parameters and `input` as its body, on a connection of
+// its own to `server`: the request's output and status.
+inline ProgramRun runFastcgiRequest(const FastcgiServer& server,
+                                    const std::vector<std::string>& env,
                                     const std::string& input = "") {
-    return runProgram({kFastcgiClient, "-bind", "-connect", server.socket}, std::move(env), input);
+    fcgitest::Answer answer = fcgitest::Connection(server.socket).request(env, input);
+    return {answer.ended ? static_cast<int>(answer.status & 0xFF) : -1, answer.out, answer.err};
 }
 
 }  // namespace proctest
