@@ -86,6 +86,17 @@ class Connection {
         return true;
     }
 
+    // Reads `size` raw bytes of the answer.
+    bool readAll(std::string* into, size_t size) {
+        into->resize(size);
+        for (size_t at = 0; at < size;) {
+            ssize_t n = read(fd_, into->data() + at, size - at);
+            if (n <= 0) return false;
+            at += static_cast<size_t>(n);
+        }
+        return true;
+    }
+
   private:
     static void addLength(std::string* to, size_t length) {
         if (length < 128) {
@@ -112,15 +123,6 @@ class Connection {
     bool pieces(uint8_t type, const std::string& content) {
         for (size_t at = 0; at < content.size(); at += 65535) {
             if (!send(type, content.substr(at, 65535))) return false;
-        }
-        return true;
-    }
-    bool readAll(std::string* into, size_t size) {
-        into->resize(size);
-        for (size_t at = 0; at < size;) {
-            ssize_t n = read(fd_, into->data() + at, size - at);
-            if (n <= 0) return false;
-            at += static_cast<size_t>(n);
         }
         return true;
     }
