@@ -45,7 +45,7 @@ struct Verb {
 
 // Sets the idle time-outs on a freshly accepted socket.
 void wireSetTimeouts(int fd);
-// Reads exactly `count` bytes. Returns ok, closed or failed.
+// Reads exactly `count` bytes. Returns kOk, kClosed or kFailed.
 [[nodiscard]] WireResult wireReadExact(int fd, unsigned char* into, size_t count);
 // Reads whatever one receive delivers, at most `capacity` bytes, into `into`; *got holds the count.
 [[nodiscard]] WireResult wireReadSome(int fd, unsigned char* into, size_t capacity, size_t* got);
