@@ -14,6 +14,8 @@
 
 namespace {
 
+using namespace fronttest;
+
 // Only GET and POST exactly are request methods; in CGI mode the arguments are not looked at.
 TEST(Entry, ErrorPagesOfTheRunModesEndWithStatusZero) {
     struct Case {
@@ -30,10 +32,10 @@ TEST(Entry, ErrorPagesOfTheRunModesEndWithStatusZero) {
     };
     readProductNameFileAt("/nonexistent/prodname.txt");  // no product file: the default texts
     for (const Case& c : cases) {
-        fronttest::TempDir dir;
-        fronttest::ProgramRun run = fronttest::runKorproxy(dir, c.env, c.args);
+        TempDir dir;
+        ProgramRun run = runKorproxy(dir, c.env, c.args);
         EXPECT_EQ(run.status, 0) << c.report;
-        EXPECT_EQ(run.out, fronttest::errorPage(c.report, 0)) << c.report;
+        EXPECT_EQ(run.out, errorPage(c.report, 0)) << c.report;
     }
 }
 
@@ -43,12 +45,12 @@ TEST(Entry, AStoreOrTraceFileItCannotUseIsNamedOnStandardError) {
     // Links and pipes any writer of the log folder can put there, and a file of another user.
     using Lay = bool (*)(const std::string& trace);
     const Lay link = [](const std::string& trace) {
-        fronttest::writeFile(trace + ".target", "");
+        writeFile(trace + ".target", "");
         return symlink((trace + ".target").c_str(), trace.c_str()) == 0;
     };
     const Lay pipe = [](const std::string& trace) { return mkfifo(trace.c_str(), 0600) == 0; };
     const Lay othersFile = [](const std::string& trace) {
-        fronttest::writeFile(trace, "");
+        writeFile(trace, "");
         return chown(trace.c_str(), 65534, 65534) == 0;
     };
     const std::string store = " cannot be opened: Is a directory\n";
@@ -67,14 +69,13 @@ TEST(Entry, AStoreOrTraceFileItCannotUseIsNamedOnStandardError) {
         {"-trace=trace.txt", "", trace + "it is not a regular file\n", "", pipe},
         {"-trace=trace.txt", "", trace + "it belongs to another user\n", "", othersFile},
     };
-    fronttest::Site plain;
-    const std::string jump = fronttest::runGet(plain.dir, "").out;
+    Site plain;
+    const std::string jump = runGet(plain.dir, "").out;
     for (const Case& c : cases) {
-        fronttest::Site site(c.stored.empty() ? std::vector<std::string>{} : std::vector{c.stored});
+        Site site(c.stored.empty() ? std::vector<std::string>{} : std::vector{c.stored});
         if (c.lay == nullptr) std::filesystem::create_directory(site.dir.file("registry.db"));
         if (c.lay != nullptr && !c.lay(site.dir.file("trace.txt"))) continue;  // not as root
-        fronttest::ProgramRun run = c.arg.empty() ? fronttest::runGet(site.dir, "")
-                                                  : fronttest::runCommand(site.dir, {c.arg});
+        ProgramRun run = c.arg.empty() ? runGet(site.dir, "") : runCommand(site.dir, {c.arg});
         EXPECT_EQ(run.out,
                   c.arg.empty() ? jump : "An error occured while updating the default options.\n")
             << c.errStart;
@@ -89,10 +90,10 @@ TEST(Entry, AStoreOrTraceFileItCannotUseIsNamedOnStandardError) {
 TEST(Entry, ConsoleRunByRootActsAsTheSettingsFoldersOwner) {
     if (geteuid() != 0) GTEST_SKIP() << "only root takes another identity";
     for (uid_t owner : {uid_t{65534}, uid_t{0}}) {
-        fronttest::TempDir dir;
+        TempDir dir;
         ASSERT_EQ(chown(dir.path().c_str(), owner, owner), 0);
-        (void)fronttest::runCommand(dir, {"-trace=trace.txt"});
-        fronttest::ProgramRun run = fronttest::runCommand(dir, {"-tcpp=1"});
+        (void)runCommand(dir, {"-trace=trace.txt"});
+        ProgramRun run = runCommand(dir, {"-tcpp=1"});
         EXPECT_EQ(run.out, "Default options have been updated.\n");
         struct stat st {};
         ASSERT_EQ(stat(dir.file("trace.txt").c_str(), &st), 0);
@@ -126,21 +127,19 @@ TEST(Entry, RequireLoginRefusesRequestsWithoutAWebLogin) {
         {{"-tcps="}, {get[0], get[1]}, {}, false},
     };
     for (const Case& c : cases) {
-        fronttest::Site site(c.stored);
-        fronttest::ProgramRun run =
-            fronttest::runKorproxy(site.dir, c.env, c.args, "SERVER=h:1&URL=/&a=1");
+        Site site(c.stored);
+        ProgramRun run = runKorproxy(site.dir, c.env, c.args, "SERVER=h:1&URL=/&a=1");
         std::string what = c.stored[0] + " " + (c.env.empty() ? c.args[0] : c.env.back());
         EXPECT_EQ(run.status, 0) << what;
-        EXPECT_EQ(run.out == fronttest::errorPage(message, 0), c.refusal) << what << "\n"
-                                                                          << run.out;
+        EXPECT_EQ(run.out == errorPage(message, 0), c.refusal) << what << "\n" << run.out;
         EXPECT_EQ(run.out.find("<FORM METHOD=GET") != std::string::npos, !c.refusal) << what;
     }
 }
 
 TEST(TraceFile, FirstOpenStaysAndEachOpenAppendsAnEntryHeader) {
-    fronttest::TempDir dir;
+    TempDir dir;
     std::string path = dir.file("trace.txt");
-    fronttest::writeFile(path, "earlier run\n");
+    writeFile(path, "earlier run\n");
     openTraceFile("");
     openTraceFile(dir.file("no/such/folder").c_str());
     EXPECT_EQ(traceFp, nullptr);
@@ -150,7 +149,7 @@ TEST(TraceFile, FirstOpenStaysAndEachOpenAppendsAnEntryHeader) {
     closeTraceFile();
     EXPECT_EQ(traceFp, nullptr);
     EXPECT_FALSE(std::filesystem::exists(dir.file("second.txt")));
-    std::string text = fronttest::readFile(path);
+    std::string text = readFile(path);
     EXPECT_EQ(text.rfind("earlier run\n<---------------------------------------------------->\n"
                          "Trace file entry generated at: ",
                          0),
