@@ -138,8 +138,7 @@ TEST(AuditLog, SyslogDatagramsCarryFacilityLevelAndIdent) {
     std::string path = site.dir.file("log.sock");
     int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
     sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_TRUE(fcgitest::unixAddress(path, &address));
     ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     timeval wait{5, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);

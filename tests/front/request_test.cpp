@@ -77,8 +77,9 @@ TEST(SpecialRequest, SetupFormNeverShowsThePassword) {
     EXPECT_FALSE(holds(run.out, "hunter2"));
 }
 
-// No trace line holds a submitted password: not the query dump, not the argument list's lines.
-TEST(SpecialRequest, TracesNeverHoldASubmittedPassword) {
+// No trace line holds a submitted password (not the query dump, not the argument list's lines)
+// or a control character.
+TEST(SpecialRequest, TracesHoldNoSubmittedPasswordAndNoControlCharacter) {
     Site site;
     ProgramRun run =
         runGet(site.dir, "FORCETRACE=1&PSWD=hunter2&x&FORCETRACE=2&JUMP=1", {kScript, kLogin});
@@ -99,12 +100,9 @@ TEST(SpecialRequest, TracesNeverHoldASubmittedPassword) {
     EXPECT_TRUE(holds(stored, "name = (pswd) value = (*****)\n"));
     EXPECT_FALSE(holds(trace + stored, "hunter"));
     EXPECT_FALSE(holds(stored, "h5"));
-}
 
-// Stored settings and request arguments reach the trace with their control characters escaped,
-// so that none starts a line of its own.
-TEST(SpecialRequest, TraceValuesShowControlCharactersEscaped) {
-    Site site;
+    // Stored settings and request arguments reach the trace with their control characters
+    // escaped, so that none starts a line of its own.
     OptionsRecord planted{};  // as whoever can write the store would leave it
     (void)copyTextFits(planted.server, "h\nEVIL");
     (void)copyTextFits(planted.port, "1\r");
@@ -114,7 +112,7 @@ TEST(SpecialRequest, TraceValuesShowControlCharactersEscaped) {
     ASSERT_EQ(psWriteDefaultFile(&planted), 0);
     unsetenv("KORPROXY_REGISTRY");
     (void)runGet(site.dir, "JUMP=1&X=a%0Bb%0A(korproxy, 1) forged");
-    std::string trace = readFile(site.dir.file("trace.txt"));
+    trace = readFile(site.dir.file("trace.txt"));
     for (const char* shown : {"server (h\\x0AEVIL) port (1\\x0D) traceFile (trace.txt) cgiUrl "
                               "(/c\\x1B[2J)\n",
                               "args are (JUMP=1&X=a\\x0Bb\\x0A(korproxy, 1) forged)\n",

@@ -175,15 +175,14 @@ TEST_F(Simulator, CommandArrivingInPiecesIsReadWhole) {
 TEST_F(Simulator, PrintPageGivesTheBytesASessionGets) {
     SimProcess sim({"--admin-id", "Op"});
     ASSERT_TRUE(sim.running());
-    const std::string listen = "127.0.0.1:" + sim.portText();
     for (const char* url : {"/", "/class/pools/object/BACKUP%2EPOOL", "/size/3000"}) {
         SCOPED_TRACE(url);
         SimSession session(sim, "secret", "Op");
         std::string live;
         uint32_t amount = 0;
         ASSERT_EQ(session.fetch(pageCommand(url), &live, &amount), 0);
-        ProgramRun printed =
-            runSim({"--listen", listen, "--admin-id", "Op", "--print-page", pageCommand(url)});
+        ProgramRun printed = runSim(
+            {"--listen", sim.address(), "--admin-id", "Op", "--print-page", pageCommand(url)});
         EXPECT_EQ(printed.status, 0);
         EXPECT_TRUE(printed.out == live) << printed.out.size() << " printed, " << live.size();
         EXPECT_EQ(printed.err, "RC_OK " + std::to_string(live.size()) + "\n");
@@ -227,10 +226,10 @@ TEST_F(Simulator, FaultyAnswersShowOnTheWire) {
         std::string got, announced;
         if (c.url == nullptr) {
             int fd = socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in to{};
-            to.sin_family = AF_INET;
-            to.sin_port = htons(static_cast<uint16_t>(std::stoi(sim.portText())));
-            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            sockaddr_in to{AF_INET,
+                           htons(static_cast<uint16_t>(std::stoi(sim.portText()))),
+                           {htonl(INADDR_LOOPBACK)},
+                           {}};
             ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
             ASSERT_EQ(send(fd, "\x00\x04\x1d\xa5", 4, MSG_NOSIGNAL), 4);
             got = readRaw(fd, 500, &closed);
@@ -251,9 +250,7 @@ TEST_F(Simulator, FaultyAnswersShowOnTheWire) {
             announced = got.substr(0, end);
             got.erase(0, end + 1);
         }
-        if (!c.announced.empty()) {
-            EXPECT_EQ(announced, c.announced);
-        }
+        EXPECT_TRUE(c.announced.empty() || announced == c.announced) << announced;
         EXPECT_EQ(got.size(), c.bytes);
         EXPECT_EQ(closed, c.closes);
     }
