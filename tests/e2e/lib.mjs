@@ -4,31 +4,15 @@
 import { spawnSync } from 'node:child_process';
 import { readFileSync, existsSync } from 'node:fs';
 
-function need(name) {
-  const v = process.env[name];
-  if (!v) throw new Error(`${name} is not set: run the tests through tests/e2e/run.sh`);
-  return v;
-}
-
-export const env = {
-  base: need('E2E_BASE'), // http://127.0.0.1:PORT
-  cgiDir: need('E2E_CGI_DIR'),
-  registry: need('E2E_REGISTRY'),
-  sim: need('E2E_SIM'),
-  simLog: need('E2E_SIM_LOG'),
-  simPort: need('E2E_SIM_PORT'),
-  noProxyPort: need('E2E_NOPROXY_PORT'),
-  otherPasswordPort: need('E2E_OTHERPW_PORT'),
-  refusedPort: need('E2E_REFUSED_PORT'),
-  adminId: need('E2E_ADMIN_ID'),
-  adminPassword: need('E2E_ADMIN_PASSWORD'),
-  ownId: need('E2E_OWN_ID'),
-  ownPassword: need('E2E_OWN_PASSWORD'),
-  setupUser: need('E2E_SETUP_USER'),
-  setupPassword: need('E2E_SETUP_PASSWORD'),
-  shots: need('E2E_SHOTS'),
-  work: need('E2E_WORK'),
-};
+// Each field from the variable E2E_ plus its name in capitals with underscores (cgiDir: E2E_CGI_DIR).
+const fields = ['base', 'cgiDir', 'registry', 'sim', 'simLog', 'simPort', 'noProxyPort',
+  'otherPasswordPort', 'refusedPort', 'adminId', 'adminPassword', 'ownId', 'ownPassword',
+  'setupUser', 'setupPassword', 'shots', 'work'];
+export const env = Object.fromEntries(fields.map((f) => {
+  const name = 'E2E_' + f.replace(/[A-Z]/g, (c) => '_' + c).toUpperCase();
+  if (!process.env[name]) throw new Error(`${name} is not set: run the tests through tests/e2e/run.sh`);
+  return [f, process.env[name]];
+}));
 
 export const folder = '/cgi-bin/velkproxy';
 export const simAddress = () => `127.0.0.1:${env.simPort}`;
