@@ -50,14 +50,8 @@ Bytes runCbc(const Bytes& key, int32_t direction, const Bytes& iv, const Bytes& 
 
 const Bytes kZeroIv(8, 0);
 
-struct KnownAnswer {
-    const char* key;
-    const char* plain;
-    const char* cipher;
-};
-
-// Single blocks from FIPS 46 worked examples and the NIST validation tables.
-const KnownAnswer kKnownAnswers[] = {
+// Single blocks from FIPS 46 worked examples and the NIST validation tables: key, plain, cipher.
+const char* const kKnownAnswers[][3] = {
     {"133457799BBCDFF1", "0123456789ABCDEF", "85E813540F0AB405"},
     {"0123456789ABCDEF", "4E6F772069732074", "3FA40E8A984D4815"},
     {"0101010101010101", "8000000000000000", "95F8A5E5DD31D900"},
@@ -68,11 +62,10 @@ const KnownAnswer kKnownAnswers[] = {
 };
 
 TEST(DesCbc, KnownSingleBlocksWithZeroIv) {
-    for (const auto& k : kKnownAnswers) {
-        SCOPED_TRACE(k.key);
-        const Bytes key = hexBytes(k.key);
-        EXPECT_EQ(runCbc(key, DES_ENCIPHER, kZeroIv, hexBytes(k.plain)), hexBytes(k.cipher));
-        EXPECT_EQ(runCbc(key, DES_DECIPHER, kZeroIv, hexBytes(k.cipher)), hexBytes(k.plain));
+    for (const auto& [key, plain, cipher] : kKnownAnswers) {
+        SCOPED_TRACE(key);
+        EXPECT_EQ(runCbc(hexBytes(key), DES_ENCIPHER, kZeroIv, hexBytes(plain)), hexBytes(cipher));
+        EXPECT_EQ(runCbc(hexBytes(key), DES_DECIPHER, kZeroIv, hexBytes(cipher)), hexBytes(plain));
     }
 }
 
@@ -108,9 +101,7 @@ TEST(DesCbc, MatchesOracleForRandomKeysIvsLengthsAndAlignments) {
     std::mt19937 rng(20240611);
     std::vector<size_t> lengths;
     for (size_t n = 0; n <= 64; ++n) lengths.push_back(n);
-    for (size_t n : {1001u, 1023u, 1024u, 1031u, 2048u, 2565u, 4099u, 65537u, 100003u}) {
-        lengths.push_back(n);
-    }
+    lengths.insert(lengths.end(), {1001, 1023, 1024, 1031, 2048, 2565, 4099, 65537, 100003});
     for (size_t n : lengths) {
         for (int trial = 0; trial < 4; ++trial) {
             SCOPED_TRACE("length " + std::to_string(n));

@@ -6,16 +6,13 @@
 # Authorization header; no other URL under the folder reaches the program (404).
 #
 #   [KORPROXY_LOGIN=settings] tests/e2e/deploy-check.sh KIND [CGI_DIR]
-# KIND is lighttpd, apache or nginx (the program as a CGI program), or lighttpd-fastcgi,
-# apache-fcgid or nginx-fastcgi (the program as a FastCGI application). Without CGI_DIR a
-# stand-in program that echoes its environment answers (built here with the FastCGI library, which
-# runs it as a CGI program too), so the web server's side is checked on its own; with the
-# installed folder the real program answers (the login and the folder rules are checked all the
-# same), and while 8 requests are held by servers that accept and say nothing, an ordinary
-# request must get its whole page within 2 seconds (velk-sim from the installation's bin folder,
-# or KORPROXY_SIM). KORPROXY_LOGIN=settings checks the alternative rule instead: the login only
-# for the setup form, storing settings and FORCETRACE. Exit 77 when the web server is not
-# installed.
+# KIND: lighttpd, apache or nginx (a CGI program), lighttpd-fastcgi, apache-fcgid or nginx-fastcgi
+# (a FastCGI application). Without CGI_DIR a stand-in that echoes its environment answers, so the
+# web server's side is checked on its own. With the installed folder the real program answers, and
+# beside 8 requests held by servers that accept and say nothing an ordinary one must get its whole
+# page within 2 seconds (velk-sim from the installation's bin folder, or KORPROXY_SIM).
+# KORPROXY_LOGIN=settings checks the alternative rule: the login only for the setup form, storing
+# settings and FORCETRACE. Exit 77 when the web server is not installed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -152,12 +149,9 @@ nginx*)
   htpasswd -bBc "$work/users" setup check-login 2>/dev/null
   mkdir -p "$work/tmp"
   # The alternative rule: the map's first line gives way to the three commented ones.
-  if [ "$scope" = every ]; then
-    cp "$root/deploy/nginx/korproxy-http.conf" "$work/korproxy-http.conf"
-  else
-    sed -e '/^  default  *"korproxy";/d' -e 's/^  # \(default  *off;\|"~\)/  \1/' \
-      "$root/deploy/nginx/korproxy-http.conf" >"$work/korproxy-http.conf"
-  fi
+  rule=()
+  [ "$scope" = every ] || rule=(-e '/^  default  *"korproxy";/d' -e 's/^  # \(default  *off;\|"~\)/  \1/')
+  sed -e '' "${rule[@]}" "$root/deploy/nginx/korproxy-http.conf" >"$work/korproxy-http.conf"
   for ((i = 0; i < 50; i++)); do [ -S "$sock" ] && break; sleep 0.1; done
   chmod 666 "$sock"
   sed -e "s#/usr/local/lib/cgi-bin/velkproxy#$cgi#" -e "s#/var/lib/korproxy/registry.db#$registry#" \
@@ -172,11 +166,7 @@ error_log $work/nginx-error.log;
 events { worker_connections 64; }
 http {
   access_log off;
-  client_body_temp_path $work/tmp/body;
-  fastcgi_temp_path $work/tmp/fastcgi;
-  proxy_temp_path $work/tmp/proxy;
-  uwsgi_temp_path $work/tmp/uwsgi;
-  scgi_temp_path $work/tmp/scgi;
+$(for t in client_body fastcgi proxy uwsgi scgi; do echo "  ${t}_temp_path $work/tmp/$t;"; done)
   include $work/korproxy-http.conf;
   server {
     listen 127.0.0.1:$port;

@@ -47,9 +47,7 @@ test('with an empty store every form of the folder URL shows the jump page', T, 
 test('the setup form, storing settings and FORCETRACE need the web login', T, async () => {
   const guarded = ['CONFIG=1', 'config=1', 'Setup=SETUP&ID=x', 'FORCETRACE=1&JUMP=1',
     'JUMP=1&%26CONFIG=1', 'x=1&%43ONFIG=1', 'SERVER=h%3A1&URL=%2F%26SETUP%3DSETUP', 'LOGON=1'];
-  for (const q of guarded) {
-    assert.equal((await http(`${folder}/?${q}`)).status, 401, q);
-  }
+  for (const q of guarded) assert.equal((await http(`${folder}/?${q}`)).status, 401, q);
   for (const q of ['JUMP=1', 'SERVER=x&URL=%2Fconfig%2Fsetup', 'URL=%2Fobject%2Fa.b']) {
     assert.notEqual((await http(`${folder}/?${q}`)).status, 401, q);
   }
@@ -63,8 +61,7 @@ test('the setup form carries every field and never the stored password', T, asyn
   assert.equal(form.method, 'GET');
   assert.deepEqual(form.fields.map((f) => f.name), ['SETUP', 'ID', 'PSWD', 'CGIURL', 'DADDRESS', 'DPORT', 'ALLOWED']);
   const types = Object.fromEntries(form.fields.map((f) => [f.name, f.type]));
-  assert.equal(types.SETUP, 'hidden');
-  assert.equal(types.PSWD, 'password');
+  assert.deepEqual([types.SETUP, types.PSWD], ['hidden', 'password']);
   assert.deepEqual(fieldValues(r.text), { SETUP: 'SETUP', ID: '', PSWD: '', CGIURL: '', DADDRESS: '', DPORT: '', ALLOWED: '' });
 });
 
@@ -78,8 +75,7 @@ test('the setup form stores the settings and leads to the start page', T, async 
 test('a second setup with an empty password keeps it, and the pages follow the stored defaults', T, async () => {
   const again = await http(folder + setupQuery({ PSWD: '', CGIURL: '/cgi-bin/velkproxy' }), { login: true });
   assertRelayed(again, 'second setup');
-  assertRelayed(await http(folder), 'folder URL with a default server');
-  assertRelayed(await http(folder + '/'), 'folder URL with a slash');
+  for (const path of [folder, folder + '/']) assertRelayed(await http(path), `${path} with a default server`);
   const jump = await http(`${folder}?JUMP=1`);
   assert.equal(forms(jump.text)[0].action, folder, 'jump form posts to the stored CGI URL');
 });

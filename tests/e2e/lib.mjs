@@ -32,9 +32,7 @@ export async function http(path, { method = 'GET', body, login = false, headers 
   return { status: res.status, headers: res.headers, bytes, text: bytes.toString('latin1') };
 }
 
-export function query(pairs) {
-  return new URLSearchParams(pairs).toString();
-}
+export const query = (pairs) => new URLSearchParams(pairs).toString();
 
 // Runs the installed program from its folder, as the web server does, with a bounded time.
 export function runProgram(args, { registry = env.registry, cgi, input } = {}) {
@@ -104,26 +102,18 @@ export function localPath(href) {
 // become %2F; a group, class, operation or task token ends the object name).
 export function serverForm(value) {
   if (!value.includes('object')) return value;
-  const tokens = value.slice(1).split('/');
+  const escape = (t) => [...Buffer.from(t, 'latin1')].map((b) => {
+    const c = String.fromCharCode(b);
+    return /[A-Za-z0-9_]/.test(c) ? c : '%' + b.toString(16).toUpperCase().padStart(2, '0');
+  }).join('');
   let out = '';
-  let inObject = false;
+  let inObject = false; // within an object name, whose first token follows the object token
   let afterObject = false;
-  for (const t of tokens) {
-    if (['group', 'class', 'operation', 'task'].some((k) => t.startsWith(k))) {
-      inObject = false;
-      out += '/';
-      afterObject = false;
-    } else if (!inObject || afterObject) {
-      out += '/';
-      afterObject = false;
-    } else {
-      out += '%2F';
-    }
+  for (const t of value.slice(1).split('/')) {
+    if (['group', 'class', 'operation', 'task'].some((k) => t.startsWith(k))) inObject = false;
+    out += (inObject && !afterObject ? '%2F' : '/') + escape(t);
+    afterObject = false;
     if (t.startsWith('object')) inObject = afterObject = true;
-    for (const b of Buffer.from(t, 'latin1')) {
-      const c = String.fromCharCode(b);
-      out += /[A-Za-z0-9_]/.test(c) ? c : '%' + b.toString(16).toUpperCase().padStart(2, '0');
-    }
   }
   return out;
 }
@@ -141,21 +131,11 @@ export function simPage(command) {
 // What the browser must receive for a relayed page: one empty line, then the page with the
 // server's own header lines blanked up to their line feeds.
 export function relayed(page) {
-  const b = Buffer.from(page);
-  const end = b.indexOf(0) < 0 ? b.length : b.indexOf(0);
-  const markers = ['Content-type', 'HTTP/1.0 200', 'Server: VELK_HTTP'].map((m) => Buffer.from(m));
-  for (;;) {
-    let at = -1;
-    for (const m of markers) {
-      at = b.subarray(0, end).indexOf(m);
-      if (at >= 0) break;
-    }
-    if (at < 0) break;
-    for (let i = at; i < end && b[i] !== 0x0a; i++) b[i] = 0x20;
-  }
-  return Buffer.concat([Buffer.from('\n'), b]);
+  const s = Buffer.from(page).toString('latin1');
+  const end = s.includes('\0') ? s.indexOf('\0') : s.length;
+  const head = s.slice(0, end).replace(/(Content-type|HTTP\/1\.0 200|Server: VELK_HTTP)[^\n]*/g,
+    (line) => ' '.repeat(line.length));
+  return Buffer.from('\n' + head + s.slice(end), 'latin1');
 }
 
-export function simLog() {
-  return existsSync(env.simLog) ? readFileSync(env.simLog, 'latin1') : '';
-}
+export const simLog = () => (existsSync(env.simLog) ? readFileSync(env.simLog, 'latin1') : '');

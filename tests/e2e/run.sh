@@ -13,17 +13,15 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 shift || true
+[ $# -gt 0 ] || set -- http cli browser
 suites=("$@")
-[ ${#suites[@]} -gt 0 ] || suites=(http cli browser)
 . "$root/scripts/lib/stack.sh"
 
 # A machine without the servers or the browser skips the tests (status 77) rather than failing.
 export E2E_CHROMIUM=${E2E_CHROMIUM:-/usr/bin/chromium}
 for tool in lighttpd node npm "$E2E_CHROMIUM"; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "e2e skipped: $tool is not installed (scripts/test installs lighttpd, chromium and npm as root)"
-    exit 77
-  fi
+  command -v "$tool" >/dev/null || { echo "e2e skipped: $tool is not installed" \
+    "(scripts/test installs lighttpd, chromium and npm as root)"; exit 77; }
 done
 for program in korproxy velk-sim; do
   [ -x "$build/bin/$program" ] || stack_die "no $build/bin/$program: build first"
@@ -31,11 +29,8 @@ done
 
 # The tests use Node's own test runner and a playwright-core pinned for Debian 12's Node.js 18.
 node_major=$(node -p 'process.versions.node.split(".")[0]' 2>/dev/null || echo 0)
-if [ "$node_major" -lt 18 ]; then
-  echo "e2e skipped: the end-to-end tests need Node.js 18 or newer; this machine has" \
-    "$(node --version 2>/dev/null || echo 'a node that does not run')"
-  exit 77
-fi
+[ "$node_major" -ge 18 ] || { echo "e2e skipped: the end-to-end tests need Node.js 18 or newer;" \
+  "this machine has $(node --version 2>/dev/null || echo 'a node that does not run')"; exit 77; }
 
 # The one npm package, from the lock file; never a browser download (playwright-core has none).
 pinned=$(sed -n 's/.*"playwright-core": "\(.*\)".*/\1/p' "$here/package.json")
@@ -87,8 +82,5 @@ for mode in ${E2E_MODES:-cgi fastcgi}; do
   kill "$STACK_HTTP_PID" 2>/dev/null || true
   wait "$STACK_HTTP_PID" 2>/dev/null || true
 done
-if [ ${#failed[@]} -gt 0 ]; then
-  echo "e2e failed: ${failed[*]} (logs in $work)" >&2
-  exit 1
-fi
+[ ${#failed[@]} -eq 0 ] || { echo "e2e failed: ${failed[*]} (logs in $work)" >&2; exit 1; }
 echo "e2e passed"

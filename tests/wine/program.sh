@@ -5,16 +5,12 @@
 #
 #   tests/wine/program.sh KORPROXY_EXE LINUX_BIN_DIR WORK_DIR
 set -euo pipefail
-exe=$1
-linux=$2
-work=$3
+exe=$1 linux=$2 work=$3
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 . "$root/scripts/lib/stack.sh"
-if [ ! -x "$linux/korproxy" ] || [ ! -x "$linux/velk-sim" ]; then
-  echo "skipped: no Linux korproxy and velk-sim in $linux (build them first)"
-  exit 77
-fi
+[ -x "$linux/korproxy" ] && [ -x "$linux/velk-sim" ] ||
+  { echo "skipped: no Linux korproxy and velk-sim in $linux (build them first)"; exit 77; }
 
 rm -rf "$work"
 for side in win linux; do
@@ -97,10 +93,7 @@ get refused "SERVER=127.0.0.1:$refused&URL=/" "" "Connection to 127.0.0.1 port $
 # ends in a bare line feed as on Linux (a text-mode file would add a carriage return).
 cgi=(REQUEST_METHOD=GET "QUERY_STRING=SERVER=127.0.0.1:$port&URL=/" SCRIPT_NAME=/cgi-bin/velkproxy)
 pids=()
-for _ in 1 2 3 4 5 6 7 8; do
-  win >/dev/null &
-  pids+=($!)
-done
+for _ in 1 2 3 4 5 6 7 8; do win >/dev/null & pids+=($!); done
 for p in "${pids[@]}"; do wait "$p" || fail "a run side by side failed"; done
 trace=$work/win/trace.txt
 runs=$(grep -o -- '<---------------------------------------------------->$' "$trace" | wc -l)
