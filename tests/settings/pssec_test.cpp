@@ -123,8 +123,8 @@ TEST_F(Credentials, RefusalsStoreNothing) {
               std::vector<std::string>{
                   "(pssec, NNN) psDeletePasswordFile(): deleteWholeKey(): Win32 RC = 2."});
     const std::string tooLong(64, 'l');
-    EXPECT_EQ(psWritePasswordFile(tooLong.c_str(), "pw"), PS_RESULT_TOO_LONG);
-    EXPECT_EQ(psWritePasswordFile("admin", tooLong.c_str()), PS_RESULT_TOO_LONG);
+    EXPECT_EQ(psWritePasswordFile(tooLong.c_str(), "pw"), kPsTooLong);
+    EXPECT_EQ(psWritePasswordFile("admin", tooLong.c_str()), kPsTooLong);
     EXPECT_EQ(traceCount("has 64 characters or more; nothing stored."), 2);
     EXPECT_FALSE(storeExists());
 
@@ -146,9 +146,9 @@ TEST_F(Credentials, RefusalsStoreNothing) {
     unsigned char key[8] = {1, 1, 1, 1, 1, 1, 1, 1};
     EXPECT_EQ(psUserKey(key, "admin"), -1);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(key), 8), std::string(8, '\0'));
-    EXPECT_EQ(psWritePasswordFile("admin", "new"), PS_RESULT_NO_MEMORY);
+    EXPECT_EQ(psWritePasswordFile("admin", "new"), kPsNoMemory);
     EXPECT_EQ(stored("Password"), before) << "never stored under the all-zero key";
-    EXPECT_EQ(readPair().rc, PS_RESULT_NO_MEMORY);
+    EXPECT_EQ(readPair().rc, kPsNoMemory);
     EXPECT_EQ(readPair().password, "untouched");
     EXPECT_EQ(traceShapes(), std::vector<std::string>(3, "(pssec, NNN) Out of memory!"));
 }
