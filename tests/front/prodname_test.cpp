@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "front_testing.h"
 
@@ -41,32 +40,6 @@ TEST(ProductNameFile, NameAndVersionLines) {
     for (const auto& [content, expected] : cases) {
         EXPECT_EQ(readFrom(content), expected) << content;
     }
-}
-
-std::vector<std::string> linesOf(const std::string& content, size_t bufferSize) {
-    fronttest::TempDir dir;
-    std::string path = dir.file("lines.txt");
-    fronttest::writeFile(path, content);
-    FILE* file = fopen(path.c_str(), "r");
-    std::vector<std::string> lines;
-    std::vector<char> buffer(bufferSize, '#');
-    while (moreLines(file) && lines.size() < 100) {
-        readLine(file, buffer.data(), buffer.size());
-        lines.emplace_back(buffer.data());
-    }
-    fclose(file);
-    return lines;
-}
-
-TEST(ReadLine, EndOfFileLoopAndLineEnds) {
-    using Lines = std::vector<std::string>;
-    EXPECT_EQ(linesOf("a\nb", 16), (Lines{"a", "b"}));
-    EXPECT_EQ(linesOf("a\nb\n", 16), (Lines{"a", "b", ""}))
-        << "a last newline yields one more line";
-    EXPECT_EQ(linesOf("", 16), (Lines{""}));
-    EXPECT_EQ(linesOf("a\r\n\r\nb\rc\n", 16), (Lines{"a", "", "bc", ""}));
-    EXPECT_EQ(linesOf("abcdef\ngh\n", 4), (Lines{"abc", "gh", ""}));
-    EXPECT_EQ(linesOf("abc\n", 4), (Lines{"abc", ""})) << "a line that just fits is whole";
 }
 
 }  // namespace

@@ -32,6 +32,8 @@ TEST(RenderTemplate, OtherPagesKeepTheFieldMarkers) {
             std::string(kLegalNotice) + "\n");
 }
 
+// The line reader under every template (and the product file): a last line feed yields one more
+// line, carriage returns are dropped anywhere, and a long line is cut, its rest dropped.
 TEST(RenderTemplate, LineEnds) {
     struct Case {
         std::string text, expected;
@@ -39,8 +41,9 @@ TEST(RenderTemplate, LineEnds) {
     const Case cases[] = {
         {"", "\n"},
         {"a\nb\n", "a\nb\n\n"},
-        {"a\r\nb", "a\nb\n"},
+        {"a\r\n\r\nb\rc", "a\n\nbc\n"},
         {std::string(600, 'x') + "\ny", std::string(511, 'x') + "\ny\n"},
+        {std::string(511, 'x') + "\ny", std::string(511, 'x') + "\ny\n"},
     };
     for (const Case& c : cases) EXPECT_EQ(rendered(c.text, false, kPlain), c.expected);
 }
