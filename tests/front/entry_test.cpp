@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "common/trace.h"
+#include "front/korproxy_state.h"
 #include "front_testing.h"
 
 namespace {

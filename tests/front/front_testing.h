@@ -22,6 +22,7 @@
 #include "front/korproxy.h"
 #include "front/korproxy_errpage.h"
 #include "front/korproxy_prodname.h"
+#include "front/korproxy_state.h"
 #include "front/korproxy_template.h"
 #include "settings/psopts.h"
 #include "settings/pssec.h"
