@@ -121,8 +121,7 @@ TEST(FastCGI, ThousandMixedRequestsAnswerAsCgiRunsDoWithoutGrowing) {
 // the next request sees the new settings and texts and leaves the forced trace alone.
 TEST(FastCGI, EachRequestSeesTheSettingsAndFilesOfItsOwnTime) {
     Served served;
-    const std::string jump = served.get("").out;
-    EXPECT_TRUE(holds(jump, "Content-type: text/html\n\n"));
+    EXPECT_TRUE(holds(served.get("").out, "<FORM"));  // read before anything changes
 
     (void)runCommand(served.site.dir, {"-tcps=127.0.0.1", "-trace=own.txt"});
     ProgramRun noPort = served.get("");
