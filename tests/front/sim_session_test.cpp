@@ -32,39 +32,32 @@ std::string relayedHead() {
            "\n\n";
 }
 
-// A mebibyte page byte for byte, the default server's start page, and a POST form.
-TEST(SimSession, PagesAndPostFormsRelayWhole) {
-    SimProxy proxy;
+// A password typed into the setup form with every character that the query's own syntax uses is
+// stored as typed, and the start page that follows the form signs on with it, as does the default
+// server's start page after it; a mebibyte page relays byte for byte, and so does a POST form.
+TEST(SimSession, SetupPasswordSignsOnAndPagesAndPostFormsRelayWhole) {
+    const std::string password = "p+w&x=%41 #\xE9";
+    SimProxy proxy({"--admin-password", password});
     ASSERT_TRUE(proxy.sim.running());
+    const std::string setup =
+        "SETUP=SETUP&ID=admin&PSWD=p%2Bw%26x%3D%2541+%23%E9&DADDRESS=127.0.0.1";
+    for (const ProgramRun& start :
+         {runGet(proxy.site.dir, setup + "&DPORT=" + proxy.sim.portText(), {"REMOTE_USER=admin"}),
+          runGet(proxy.site.dir, "")}) {
+        EXPECT_EQ(start.out.rfind(relayedHead(), 0), 0u) << start.out;
+        EXPECT_TRUE(holds(start.out, "/cgi-bin/velkproxy"));
+    }
+    EXPECT_EQ(readStore(proxy.site.dir).password, password);
+
     ProgramRun run = runGet(proxy.site.dir, proxy.server() + "&URL=/size/1048576");
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(run.out == relayedHead() + sizedBody(1048576))
         << "the page differs; got " << run.out.size() << " bytes";
-
-    (void)runCommand(proxy.site.dir, {"-tcps=127.0.0.1", "-tcpp=" + proxy.sim.portText()});
-    ProgramRun start = runGet(proxy.site.dir, "");
-    EXPECT_EQ(start.out.rfind(relayedHead(), 0), 0u) << start.out;
-    EXPECT_TRUE(holds(start.out, "/cgi-bin/velkproxy"));
-
     ProgramRun post =
         runPost(proxy.site.dir, proxy.server() + "&URL=%2Fposted&node=n.1&contact=a%26b\r\n");
     EXPECT_EQ(post.status, 0);
     EXPECT_EQ(post.out.rfind(relayedHead(), 0), 0u) << post.out;
     EXPECT_TRUE(holds(post.out, "n.1"));
-}
-
-// A password typed into the setup form with every character that the query's own syntax uses is
-// stored as typed, and the start page that follows the form signs on with it.
-TEST(SimSession, PasswordTypedIntoTheSetupFormSignsOn) {
-    SimProxy proxy({"--admin-password", "p+w&x=%41 #\xE9"});
-    ASSERT_TRUE(proxy.sim.running());
-    ProgramRun run = runGet(proxy.site.dir,
-                            "SETUP=SETUP&ID=admin&PSWD=p%2Bw%26x%3D%2541+%23%E9&DADDRESS=127.0.0.1"
-                            "&DPORT=" +
-                                proxy.sim.portText(),
-                            {"REMOTE_USER=admin"});
-    EXPECT_EQ(run.out.rfind(relayedHead(), 0), 0u) << run.out;
-    EXPECT_EQ(readStore(proxy.site.dir).password, "p+w&x=%41 #\xE9");
 }
 
 // One mode per road: set-up failures end the request with status 255; a failure after the command
