@@ -135,7 +135,7 @@ int readLogonPair(const char* webUser, const OptionsRecord* opts, char id[kCrede
     record.webUser = webUser;
     record.logon = LogonSource::None;
     *source = LogonSource::None;
-    if (psFindWebUser(webUser) == WebUserLookup::Stored) {
+    if (psFindWebUser(webUser) == WebUserLookup::kStored) {
         // A pair of their own that cannot be read is not replaced by the shared one: the web user
         // would act as someone else without knowing it.
         int rc = psReadPairAt(psWebUserKeyPath(webUser).c_str(), id, password);
@@ -201,12 +201,12 @@ std::string webUserNameRefusal(const char* name) {
 }
 
 int storeWebUserLogon(const char* name, const char* id, const char* password) {
-    if (psFindWebUser(name) == WebUserLookup::OtherSpelling) return kWebUserOtherSpelling;
+    if (psFindWebUser(name) == WebUserLookup::kOtherSpelling) return kWebUserOtherSpelling;
     return psUpdatePasswordFile(id, password, psWebUserKeyPath(name).c_str());
 }
 
 bool deleteWebUserLogon(const char* name) {
-    if (psFindWebUser(name) != WebUserLookup::Stored) return false;
+    if (psFindWebUser(name) != WebUserLookup::kStored) return false;
     (void)psDeletePairAt(psWebUserKeyPath(name).c_str());
     return true;
 }
