@@ -24,9 +24,8 @@ TEST_F(DefaultOptions, MissingStoreOrValuesAreTraced) {
     OptionsRecord opts = record("keep", "1", "t", "u");
     EXPECT_EQ(psReadDefaultFile(&opts), 0);
     EXPECT_STREQ(opts.server, "keep") << "no store leaves the record alone";
-    EXPECT_EQ(traceShapes(),
-              std::vector<std::string>{
-                  "(psopts, NNN) psReadDefaultFile(): RegOpenPathEx(): Win32 RC=2 ."});
+    EXPECT_EQ(traceShapes(), std::vector<std::string>{
+                                 "(psopts, N) psReadDefaultFile(): RegOpenPathEx(): Win32 RC=2 ."});
     EXPECT_FALSE(storeExists());
 
     clearTrace();
@@ -80,9 +79,9 @@ TEST_F(DefaultOptions, WritesRoundTripAndAFailedWriteStoresNoneOfTheFour) {
         regSetFaultHook(nullptr);
         EXPECT_EQ(traceShapes(),
                   (std::vector<std::string>{
-                      std::string("(psopts, NNN) psWriteDefaultFile(): setRegValue(") + failing +
+                      std::string("(psopts, N) psWriteDefaultFile(): setRegValue(") + failing +
                           "): Win32 RC = 112.",
-                      "(psopts, NNN) psWriteDefaultFile(): the options were not stored: Win32 RC "
+                      "(psopts, N) psWriteDefaultFile(): the options were not stored: Win32 RC "
                       "= 112."}));
         OptionsRecord kept{};
         EXPECT_EQ(psReadDefaultFile(&kept), 0);

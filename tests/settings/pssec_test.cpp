@@ -121,7 +121,7 @@ TEST_F(Credentials, RefusalsStoreNothing) {
     psDeletePasswordFile();
     EXPECT_EQ(traceShapes(),
               std::vector<std::string>{
-                  "(pssec, NNN) psDeletePasswordFile(): deleteWholeKey(): Win32 RC = 2."});
+                  "(pssec, N) psDeletePasswordFile(): deleteWholeKey(): Win32 RC = 2."});
     const std::string tooLong(64, 'l');
     EXPECT_EQ(psWritePasswordFile(tooLong.c_str(), "pw"), PS_RESULT_TOO_LONG);
     EXPECT_EQ(psWritePasswordFile("admin", tooLong.c_str()), PS_RESULT_TOO_LONG);
@@ -150,5 +150,5 @@ TEST_F(Credentials, RefusalsStoreNothing) {
     EXPECT_EQ(stored("Password"), before) << "never stored under the all-zero key";
     EXPECT_EQ(readPair().rc, PS_RESULT_NO_MEMORY);
     EXPECT_EQ(readPair().password, "untouched");
-    EXPECT_EQ(traceShapes(), std::vector<std::string>(3, "(pssec, NNN) Out of memory!"));
+    EXPECT_EQ(traceShapes(), std::vector<std::string>(3, "(pssec, N) Out of memory!"));
 }
