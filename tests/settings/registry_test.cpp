@@ -70,29 +70,34 @@ TEST_F(RegistryContract, PathsOpenCreateAndDeleteLevelByLevel) {
     EXPECT_EQ(storedValue(scratch("A\\B\\C").c_str(), "v"), "<2>");
 }
 
-TEST_F(RegistryContract, SetRegValueWorksOutTheSizeFromTheType) {
-    std::string binary64(64, '\0');
-    binary64[1] = 'a';
-    const std::string longText(300, 'x');
+// setRegValue works out the size from the type; getRegValue reads up to its buffer.
+TEST_F(RegistryContract, ValuesAreSizedByTheirTypeAndReadUpToTheBuffer) {
+    std::string binary(kRegValueBufferSize + 1, '\0');
+    binary[1] = 'a';
+    const std::string fits = binary.substr(0, kRegValueBufferSize);
     struct Case {
         const char* name;
         DWORD type;
         std::string data;
         DWORD size;
-        int result;
+        int written;
         std::string stored;  // "<2>": nothing written
+        int read;
+        LONG readRc;
+        DWORD readSize;
     };
     const Case cases[] = {
-        {"Text", REG_SZ, std::string("abc\0zz", 6), 99, 1, std::string("abc\0", 4)},
-        {"Empty", REG_SZ, std::string(1, '\0'), 0, 1, std::string(1, '\0')},
-        {"Long", REG_SZ, longText + '\0', 0, 1, longText + '\0'},
-        {"Expand", REG_EXPAND_SZ, std::string("%x%\0", 4), 0, 1, std::string("%x%\0", 4)},
-        {"Binary", REG_BINARY, binary64, 64, 1, binary64},
-        {"Dword", REG_DWORD, "\x01\x02\x03\x04\x05", 1, 1, "\x01\x02\x03\x04"},
-        {"Multi", REG_MULTI_SZ, std::string("a\0b\0\0c", 6), 0, 1, std::string("a\0b\0\0", 5)},
-        {"MultiEmpty", REG_MULTI_SZ, std::string("\0\0", 2), 9, 1, ""},
-        {"BigEndian", REG_DWORD_BIG_ENDIAN, "abcd", 4, 0, "<2>"},
-        {"Eight", 8, "abcd", 4, 0, "<2>"},
+        {"Text", REG_SZ, std::string("abc\0zz", 6), 99, 1, std::string("abc\0", 4), 1, 0, 4},
+        {"Empty", REG_SZ, std::string(1, '\0'), 9, 1, std::string(1, '\0'), 0, 0, 0},
+        {"Expand", REG_EXPAND_SZ, std::string("%x%\0", 4), 0, 1, std::string("%x%\0", 4), 1, 0, 4},
+        {"Fits", REG_BINARY, binary, kRegValueBufferSize, 1, fits, 1, 0, kRegValueBufferSize},
+        {"TooLong", REG_BINARY, binary, kRegValueBufferSize + 1, 1, binary, 0, ERROR_MORE_DATA, 0},
+        {"Dword", REG_DWORD, "\x01\x02\x03\x04\x05", 1, 1, "\x01\x02\x03\x04", 1, 0, 4},
+        {"Multi", REG_MULTI_SZ, std::string("a\0b\0\0c", 6), 0, 1, std::string("a\0b\0\0", 5), 1, 0,
+         5},
+        {"MultiEmpty", REG_MULTI_SZ, std::string("\0\0", 2), 9, 1, "", 1, 0, 0},
+        {"BigEndian", REG_DWORD_BIG_ENDIAN, "abcd", 4, 0, "<2>", 0, ERROR_FILE_NOT_FOUND, 0},
+        {"Eight", 8, "abcd", 4, 0, "<2>", 0, ERROR_FILE_NOT_FOUND, 0},
     };
     HKEY key = nullptr;
     LONG rc = 0;
@@ -100,43 +105,18 @@ TEST_F(RegistryContract, SetRegValueWorksOutTheSizeFromTheType) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         rc = -1;
-        EXPECT_EQ(setRegValue(key, c.name, c.data.data(), c.type, c.size, &rc), c.result);
+        EXPECT_EQ(setRegValue(key, c.name, c.data.data(), c.type, c.size, &rc), c.written);
         EXPECT_EQ(rc, ERROR_SUCCESS);
         EXPECT_EQ(storedValue(kScratchKey, c.name), c.stored);
-    }
-    (void)RegCloseKey(key);
-}
-
-TEST_F(RegistryContract, GetRegValueReadsUpToItsBuffer) {
-    HKEY key = nullptr;
-    LONG rc = 0;
-    ASSERT_EQ(RegCreatePathEx(HKEY_LOCAL_MACHINE, kScratchKey, &key, &rc), 1);
-    std::string fits(kRegValueBufferSize + 1, 'f');
-    ASSERT_EQ(setRegEmptyValue(key, "Empty", &rc), 1);
-    ASSERT_EQ(setRegValue(key, "Fits", fits.data(), REG_BINARY, kRegValueBufferSize, &rc), 1);
-    ASSERT_EQ(setRegValue(key, "TooLong", fits.data(), REG_BINARY, fits.size(), &rc), 1);
-    ASSERT_EQ(setRegValue(key, "Text", "1500", REG_SZ, 0, &rc), 1);
-    struct Case {
-        const char* name;
-        int result;
-        LONG rc;
-        DWORD size;
-    };
-    const Case cases[] = {
-        {"Text", 1, ERROR_SUCCESS, 5},           {"Fits", 1, ERROR_SUCCESS, kRegValueBufferSize},
-        {"TooLong", 0, ERROR_MORE_DATA, 0},      {"Empty", 0, ERROR_SUCCESS, 0},
-        {"Missing", 0, ERROR_FILE_NOT_FOUND, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
         unsigned char buffer[kRegValueBufferSize + 8];
         memset(buffer, 0xee, sizeof buffer);
         DWORD size = 77;
-        rc = -1;
-        EXPECT_EQ(getRegValue(key, c.name, buffer, nullptr, &size, &rc), c.result);
-        EXPECT_EQ(rc, c.rc);
-        EXPECT_EQ(size, c.size);
+        EXPECT_EQ(getRegValue(key, c.name, buffer, nullptr, &size, &rc), c.read);
+        EXPECT_EQ(rc, c.readRc);
+        EXPECT_EQ(size, c.readSize);
         EXPECT_EQ(buffer[kRegValueBufferSize], 0xee) << "never past the 255 bytes";
     }
+    ASSERT_EQ(setRegEmptyValue(key, "Text", &rc), 1);
+    EXPECT_EQ(storedValue(kScratchKey, "Text"), std::string(1, '\0'));
     (void)RegCloseKey(key);
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <sstream>
@@ -113,9 +114,9 @@ class StoreTest : public ::testing::Test {
         return lines;
     }
     int traceCount(const std::string& text) {
-        int n = 0;
-        for (const auto& line : traceShapes()) n += line.find(text) != std::string::npos;
-        return n;
+        auto lines = traceShapes();
+        return std::count_if(lines.begin(), lines.end(),
+                             [&](const std::string& line) { return line.find(text) != line.npos; });
     }
     void clearTrace() {
         trace_.reset();
@@ -136,20 +137,15 @@ class StoreTest : public ::testing::Test {
     std::string rawQuery(const std::string& sql) const {
         sqlite3* db = nullptr;
         std::string out;
-        if (sqlite3_open_v2(storePath().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
-            SQLITE_OK) {
-            auto collect = [](void* acc, int n, char** values, char**) {
-                auto* text = static_cast<std::string*>(acc);
-                for (int i = 0; i < n; ++i) {
-                    if (!text->empty()) text->push_back('|');
-                    text->append(values[i] != nullptr ? values[i] : "NULL");
-                }
-                return 0;
-            };
+        auto collect = [](void* acc, int n, char** values, char**) {
+            for (int i = 0; i < n; ++i)
+                static_cast<std::string*>(acc)->append(values[i] ? values[i] : "NULL").append("|");
+            return 0;
+        };
+        if (sqlite3_open_v2(storePath().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK)
             sqlite3_exec(db, sql.c_str(), collect, &out, nullptr);
-        }
         sqlite3_close(db);
-        return out;
+        return out.empty() ? out : out.substr(0, out.size() - 1);
     }
 
   private:
