@@ -42,8 +42,9 @@ TEST_F(DefaultOptions, MissingStoreOrValuesAreTraced) {
 }
 
 // Up to 63 characters read back whole; 64 do not fit with the terminator. A value stored without
-// one still gives a terminated field with nothing of the old text behind it.
-TEST_F(DefaultOptions, TextsUpTo63CharactersReadBackWhole) {
+// one still gives a terminated field with nothing of the old text behind it. A stored access
+// option that cannot be read whole closes rather than opens: no list of servers, no shared logon.
+TEST_F(DefaultOptions, TextsUpTo63CharactersReadBackWholeAndAnUnreadableAccessOptionCloses) {
     const std::pair<std::string, std::string> cases[] = {
         {std::string("1500\0", 5), "1500"},
         {std::string(63, 'a') + '\0', std::string(63, 'a')},
@@ -59,6 +60,14 @@ TEST_F(DefaultOptions, TextsUpTo63CharactersReadBackWhole) {
         EXPECT_EQ(std::string(opts.port), read);
     }
     EXPECT_EQ(traceCount("getRegValue(DefaultServerPort): Win32 RC=234 ."), 1);
+    ASSERT_EQ(storeValue(kDefaultsKeyPath, "AllowedServers", REG_BINARY,
+                         std::string(kAllowedServersTextSize, 'a')),
+              0);
+    ASSERT_EQ(storeValue(kDefaultsKeyPath, "SharedLogon", REG_SZ, std::string("yes\0", 4)), 0);
+    OptionsRecord read{};
+    EXPECT_EQ(psReadDefaultFile(&read), 0);
+    EXPECT_STREQ(read.allowedServers, kUnreadableServerList);
+    EXPECT_STREQ(read.sharedLogon, "0");
 }
 
 // The access options are stored only while set and read silently when absent.
@@ -115,17 +124,4 @@ TEST_F(DefaultOptions, DeleteTakesTheParentOnlyOnceItIsBare) {
     EXPECT_TRUE(traceShapes().empty());
     psDeleteDefaultFile(0);
     EXPECT_EQ(traceCount("psDeleteDefaultFile(): RegOpenPathEx():  Win32 RC = 2."), 1);
-}
-
-// A stored access option that cannot be read whole closes rather than opens: no list of servers,
-// no shared logon.
-TEST_F(DefaultOptions, AnUnreadableAccessOptionCloses) {
-    ASSERT_EQ(storeValue(kDefaultsKeyPath, "AllowedServers", REG_BINARY,
-                         std::string(kAllowedServersTextSize, 'a')),
-              0);
-    ASSERT_EQ(storeValue(kDefaultsKeyPath, "SharedLogon", REG_SZ, std::string("yes\0", 4)), 0);
-    OptionsRecord read{};
-    EXPECT_EQ(psReadDefaultFile(&read), 0);
-    EXPECT_STREQ(read.allowedServers, kUnreadableServerList);
-    EXPECT_STREQ(read.sharedLogon, "0");
 }
