@@ -106,8 +106,7 @@ TEST_F(Registry, AFailedPairWriteKeepsTheOldPair) {
         if (strcmp(step, "the values") == 0) {
             EXPECT_EQ(writeWholeKey(HKEY_LOCAL_MACHINE, kPair, passwordOnly, nullptr, &rc), 0);
         } else {
-            EXPECT_EQ(psWritePairAt(kPair, "NEWADMIN", "newsecret"),
-                      dropOld ? 0 : PS_RESULT_NOT_STORED);
+            EXPECT_EQ(psWritePairAt(kPair, "NEWADMIN", "newsecret"), dropOld ? 0 : kPsNotStored);
         }
         regSetWholeFaultHook(nullptr);
         EXPECT_EQ(readBack(), dropOld ? "NEWADMIN/newsecret" : "OLDADMIN/oldsecret");
