@@ -118,7 +118,7 @@ TEST_F(Credentials, RefusalsStoreNothing) {
     psDeletePasswordFile();
     EXPECT_EQ(traceShapes(),
               std::vector<std::string>{
-                  "(pssec, NNN) psDeletePasswordFile(): deleteWholeKey(): Win32 RC = 2."});
+                  "(pssec, N) psDeletePasswordFile(): deleteWholeKey(): Win32 RC = 2."});
     const std::string tooLong(64, 'l');
     EXPECT_EQ(psWritePasswordFile(tooLong.c_str(), "pw"), kPsTooLong);
     EXPECT_EQ(psWritePasswordFile("admin", tooLong.c_str()), kPsTooLong);
@@ -147,5 +147,5 @@ TEST_F(Credentials, RefusalsStoreNothing) {
     EXPECT_EQ(stored("Password"), before) << "never stored under the all-zero key";
     EXPECT_EQ(readPair().rc, kPsNoMemory);
     EXPECT_EQ(readPair().password, "untouched");
-    EXPECT_EQ(traceShapes(), std::vector<std::string>(3, "(pssec, NNN) Out of memory!"));
+    EXPECT_EQ(traceShapes(), std::vector<std::string>(3, "(pssec, N) Out of memory!"));
 }
