@@ -14,8 +14,7 @@ using fronttest::TempDir;
 
 TEST(CommandLine, Messages) {
     // The usage text's lines, the stored messages, the usage after a lone credential and an
-    // -uninstall before other options are checked on the installed program
-    // (tests/e2e/cli.test.mjs).
+    // -uninstall among other options are checked on the installed program (tests/e2e/cli.test.mjs).
     readProductNameFileAt("/nonexistent/prodname.txt");  // no product file: the default texts
     const std::string usage = fronttest::captured([](FILE* out) { printUsageTo(out); });
     EXPECT_TRUE(usage.starts_with("\nkorproxy Version 1.0\n")) << usage;
@@ -24,7 +23,6 @@ TEST(CommandLine, Messages) {
          "ERROR: Invalid option entered (-Tcps=h).\nERROR: Invalid option entered (-foo=1).\n"
          "ERROR: Invalid option entered (-foo), no value specified.\n" +
              usage},
-        {{"-tcps=h", "-uninstall"}, ""},
         {{"-tcps"}, "ERROR: Invalid option entered (-tcps), no value specified.\n" + usage},
     };
     for (const auto& [args, out] : cases) {
@@ -78,7 +76,6 @@ TEST(CommandLine, TraceNeverShowsThePassword) {
     (void)runCommand(dir, {"-trace=" + dir.file("trace.txt")});
     (void)runCommand(dir, {"-proxyId=admin", "-proxyPasswordX=hunter2", "-proxyP=hunter3"});
     std::string trace = fronttest::readFile(dir.file("trace.txt"));
-    EXPECT_NE(trace.find("Processing command option (-proxyId=admin) i = 1\n"), std::string::npos);
     EXPECT_NE(trace.find("Processing command option (-proxyPassword=*****) i = 2\n"
                          "Processing command option (-proxyPassword=*****) i = 3\n"),
               std::string::npos)

@@ -35,9 +35,6 @@ TEST(ErrorPage, ReportsAndTheReturnForm) {
                       foot = golden.substr(golden.find("<br>Tape Admin Version"));
     const OptionsRecord hostile{.server = "a\"><b>", .port = "1500'&", .cgiUrl = "/c\"gi"};
     EXPECT_EQ(page("No URL was specified.", 0, &hostile), golden);
-    const std::string expired =
-        "Proxy password has expired.  Please update the password on the Tape Admin server and the "
-        "Proxy.\n";
     const std::string noRow = "<table>\n<tr>\n</tr>\n</table>\n";
     const OptionsRecord noPort{.server = "velk1", .cgiUrl = "/cgi"}, noServer{.port = "1500"};
     const std::tuple<int32_t, const char*, const OptionsRecord*, std::string> cases[] = {
@@ -51,7 +48,9 @@ TEST(ErrorPage, ReportsAndTheReturnForm) {
         {2, "host <b>&'\"", nullptr,
          "An internal error occured in the session layer.<br>\n"
          "Last error message: host &lt;b&gt;&amp;&#39;&quot;\n"},
-        {9, "", nullptr, expired},
+        {9, "", nullptr,
+         "Proxy password has expired.  Please update the password on the Tape Admin server and the "
+         "Proxy.\n"},
         {-1, "ignored", nullptr, "An internal error occured in korproxy!"},
     };
     for (const auto& [code, message, opts, report] : cases) {

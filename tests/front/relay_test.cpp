@@ -31,7 +31,6 @@ TEST(RemoveServerHeaders, WorkedPages) {
          3},
         {"Content-Type: text/html\nbody", "Content-Type: text/html\nbody", 0},
         {"Server: velk_http\nHTTP/1.1 200\n", "Server: velk_http\nHTTP/1.1 200\n", 0},
-        {std::string("ok\0Content-type: x\n", 20), std::string("ok\0Content-type: x\n", 20), 0},
         // Blanking the second marker destroys the third one it overlaps.
         {"Server: VELK_HTTP/1.0 200 OK\nx", "Server: VELK_" + std::string(15, ' ') + "\nx", 1},
         {"Content-type: x\nContent-type: y", std::string(15, ' ') + "\nContent-type: y", 1, 16},
