@@ -134,7 +134,7 @@ int readLogonPair(const char* webUser, const OptionsRecord* opts, char id[kCrede
     record.webUser = webUser;
     record.logon = LogonSource::kNone;
     *source = LogonSource::kNone;
-    if (psFindWebUser(webUser) == WebUserLookup::Stored) {
+    if (psFindWebUser(webUser) == WebUserLookup::kStored) {
         // A pair of their own that cannot be read is not replaced by the shared one: the web user
         // would act as someone else without knowing it.
         int rc = psReadPairAt(psWebUserKeyPath(webUser).c_str(), id, password);
@@ -200,12 +200,12 @@ std::string webUserNameRefusal(const char* name) {
 }
 
 int storeWebUserLogon(const char* name, const char* id, const char* password) {
-    if (psFindWebUser(name) == WebUserLookup::OtherSpelling) return kWebUserOtherSpelling;
+    if (psFindWebUser(name) == WebUserLookup::kOtherSpelling) return kWebUserOtherSpelling;
     return psUpdatePasswordFile(id, password, psWebUserKeyPath(name).c_str());
 }
 
 bool deleteWebUserLogon(const char* name) {
-    if (psFindWebUser(name) != WebUserLookup::Stored) return false;
+    if (psFindWebUser(name) != WebUserLookup::kStored) return false;
     (void)psDeletePairAt(psWebUserKeyPath(name).c_str());
     return true;
 }

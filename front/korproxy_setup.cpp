@@ -202,7 +202,7 @@ SpecialResult finalPage(const OptionsRecord& opts) {
 // keeps what is stored), stored as the web user's own pair.
 SpecialResult storeOwnLogon(const char* webUser, const char* rawText) {
     SetupState state;
-    if (psFindWebUser(webUser) == WebUserLookup::Stored &&
+    if (psFindWebUser(webUser) == WebUserLookup::kStored &&
         psReadPairAt(psWebUserKeyPath(webUser).c_str(), state.id, state.password) != 0) {
         state.id[0] = '\0';
         state.password[0] = '\0';

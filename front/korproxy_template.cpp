@@ -156,7 +156,7 @@ void showFile(const char* name) {
 
 void showLogonForm(const char* webUser) {
     char id[kCredentialSize] = {};
-    if (psFindWebUser(webUser) == WebUserLookup::Stored) {
+    if (psFindWebUser(webUser) == WebUserLookup::kStored) {
         readStoredId(id, psWebUserKeyPath(webUser).c_str());
     }
     TemplateValues values{formAction(), id, "", "", "", "", webUser, true};

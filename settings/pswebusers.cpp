@@ -100,11 +100,11 @@ std::string psWebUserKeyPath(const char* name) {
 
 WebUserLookup psFindWebUser(const char* name) {
     std::vector<std::string> names;
-    if (!psWebUserNameValid(name) || !subKeyNames(&names, false)) return WebUserLookup::None;
-    WebUserLookup found = WebUserLookup::None;
+    if (!psWebUserNameValid(name) || !subKeyNames(&names, false)) return WebUserLookup::kNone;
+    WebUserLookup found = WebUserLookup::kNone;
     for (const std::string& stored : names) {
-        if (stored == name) return WebUserLookup::Stored;
-        if (sameWithoutCase(stored, name)) found = WebUserLookup::OtherSpelling;
+        if (stored == name) return WebUserLookup::kStored;
+        if (sameWithoutCase(stored, name)) found = WebUserLookup::kOtherSpelling;
     }
     return found;
 }

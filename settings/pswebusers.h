@@ -20,9 +20,9 @@
 [[nodiscard]] std::string psWebUserKeyPath(const char* name);
 
 enum class WebUserLookup {
-    Stored,         // a pair's key is stored under exactly this spelling
-    None,           // no key of that name
-    OtherSpelling,  // a key whose name differs only in case belongs to another web user
+    kStored,         // a pair's key is stored under exactly this spelling
+    kNone,           // no key of that name
+    kOtherSpelling,  // a key whose name differs only in case belongs to another web user
 };
 // Looks for the key of `name`; an unreadable store counts as none.
 [[nodiscard]] WebUserLookup psFindWebUser(const char* name);

@@ -5,7 +5,16 @@
 #include <new>
 #include <string_view>
 
-#include "settings/regdb.h"
+#include "settings/regfile.h"
+#include "settings/regstmt.h"
+#include "settings/regtx.h"
+
+struct RegKey {
+    int64_t id;       // row of the key in the store
+    REGSAM access;    // rights granted when the handle was opened
+    bool holdsStore;  // the handle keeps the connection open until it is closed
+    bool isRoot;      // one of the predefined handles: never freed
+};
 
 namespace {
 

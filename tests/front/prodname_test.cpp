@@ -27,7 +27,6 @@ TEST(ProductNameFile, NameAndVersionLines) {
         {"product.name=A\nproduct.version\n", {"A", "1.0"}},
         {"# only\n# comments\n", {"", ""}},
         {"product.verbose=x", {"", "x"}},
-        {"product.name=A\r\nproduct.version=3\r\n", {"A", "3"}},
         {"product.name=A\nproduct.name=B\n", {"B", ""}},
         {"#product.name=A\n product.name=B\nname=C\n", {"", ""}},
         {"product.names=a=b", {"a=b", ""}},

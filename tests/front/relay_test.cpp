@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,16 +13,16 @@
 
 namespace {
 
-std::string cleaned(std::string page, size_t* blanked = nullptr) {
-    size_t n = removeServerHeaders(page.data(), page.size());
-    if (blanked != nullptr) *blanked = n;
+// Only the first `count` bytes (all when 0) belong to the page.
+std::string cleaned(std::string page, size_t* blanked, size_t count = 0) {
+    *blanked = removeServerHeaders(page.data(), count != 0 ? count : page.size());
     return page;
 }
 
 TEST(RemoveServerHeaders, WorkedPages) {
     struct Case {
         std::string page, expected;
-        size_t blanked;
+        size_t blanked, count = 0;
     };
     const Case cases[] = {
         {"HTTP/1.0 200 OK\r\nServer: VELK_HTTP\r\nContent-type: text/html\r\n\r\n<p>x</p>",
@@ -32,22 +31,15 @@ TEST(RemoveServerHeaders, WorkedPages) {
          3},
         {"Content-Type: text/html\nbody", "Content-Type: text/html\nbody", 0},
         {"Server: velk_http\nHTTP/1.1 200\n", "Server: velk_http\nHTTP/1.1 200\n", 0},
-        {std::string("ok\0Content-type: x\n", 20), std::string("ok\0Content-type: x\n", 20), 0},
         // Blanking the second marker destroys the third one it overlaps.
         {"Server: VELK_HTTP/1.0 200 OK\nx", "Server: VELK_" + std::string(15, ' ') + "\nx", 1},
+        {"Content-type: x\nContent-type: y", std::string(15, ' ') + "\nContent-type: y", 1, 16},
     };
     for (const Case& c : cases) {
         size_t blanked = 0;
-        EXPECT_EQ(cleaned(c.page, &blanked), c.expected) << c.page;
+        EXPECT_EQ(cleaned(c.page, &blanked, c.count), c.expected) << c.page;
         EXPECT_EQ(blanked, c.blanked) << c.page;
     }
-}
-
-// Only the first `count` bytes belong to the page.
-TEST(RemoveServerHeaders, NeverWritesPastTheCount) {
-    std::string page = "Content-type: x\nContent-type: y";
-    EXPECT_EQ(removeServerHeaders(page.data(), 16), 1u);
-    EXPECT_EQ(page, std::string(15, ' ') + "\nContent-type: y");
 }
 
 // The rule as it reads: look for the first marker from the start, then the second only if the
@@ -68,12 +60,12 @@ std::string reference(std::string page, size_t* blanked) {
 
 TEST(RemoveServerHeaders, AgreesWithSearchingAgainFromTheStart) {
     // Long fillers carry markers across the search's lanes and put some at the page's very end.
-    std::vector<std::string> pieces = {std::string(45, 'e'), std::string(1, '\0'),
-                                       "0123456789abcdefghijklmnopqrstuvwxyz CK"};
-    std::istringstream list(
-        "Content-type|HTTP/1.0 200|Server: VELK_HTTP|Content-|HTTP/1.0 |VELK_HTTP| |x|200|Server: "
-        "|\r\n|\n|/1.0 200");
-    for (std::string piece; std::getline(list, piece, '|');) pieces.push_back(piece);
+    std::vector<std::string> pieces = {std::string(45, 'e'), std::string(1, '\0')};
+    for (const char* piece : {"0123456789abcdefghijklmnopqrstuvwxyz CK", "Content-type",
+                              "HTTP/1.0 200", "Server: VELK_HTTP", "Content-", "HTTP/1.0 ",
+                              "VELK_HTTP", " ", "x", "200", "Server: ", "\r\n", "\n", "/1.0 200"}) {
+        pieces.push_back(piece);
+    }
     std::mt19937 random(20240611);
     for (int round = 0; round < 3000; ++round) {
         std::string page;

@@ -8,10 +8,7 @@
 
 namespace {
 
-using fronttest::readFile;
 using fronttest::rendered;
-
-const TemplateValues kPlain{"/cgi-bin/velkproxy", "admin", "/cgi-bin/velkproxy", "velk01", "1500"};
 
 // The setup form's markers filled with values that each need escaping (the action's blank
 // percent-encoded as well), against the page as it must be.
@@ -21,32 +18,28 @@ TEST(RenderTemplate, SetupFormMatchesItsGoldenPage) {
     EXPECT_EQ(rendered("a <!--FORM--> b\n<!--ID-->\n<!--PSWD-->\n<!--CGIURL-->\n<!--DADDRESS-->\n"
                        "<!--DPORT-->\n<!--ALLOWED-->\n<!--COPYRIGHT-->",
                        true, hostile),
-              readFile(KORPROXY_SOURCE_DIR "/tests/front/golden/setupform.html"));
+              fronttest::readFile(KORPROXY_SOURCE_DIR "/tests/front/golden/setupform.html"));
 }
 
-// Any other page fills only the form and notice markers and copies the field marker lines.
-TEST(RenderTemplate, OtherPagesKeepTheFieldMarkers) {
-    EXPECT_EQ(
-        rendered("a <!--FORM--> b\n<!--ID-->\n<!--PSWD-->\n<!--DPORT-->\n<!--COPYRIGHT-->", false,
-                 kPlain),
-        "<FORM METHOD=GET ACTION=/cgi-bin/velkproxy>\n<!--ID-->\n<!--PSWD-->\n<!--DPORT-->\n" +
-            std::string(kLegalNotice) + "\n");
-}
-
-// The line reader under every template (and the product file): a last line feed yields one more
-// line, carriage returns are dropped anywhere, and a long line is cut, its rest dropped.
-TEST(RenderTemplate, LineEnds) {
-    struct Case {
-        std::string text, expected;
-    };
-    const Case cases[] = {
+// Any other page fills only the form and notice markers and copies the field marker lines. The
+// line reader under every template (and the product file): a last line feed yields one more line,
+// carriage returns are dropped anywhere, and a long line is cut, its rest dropped.
+TEST(RenderTemplate, OtherPagesAndLineEnds) {
+    const std::string x511(511, 'x');
+    const std::pair<std::string, std::string> cases[] = {
+        {"a <!--FORM--> b\n<!--ID-->\n<!--PSWD-->\n<!--DPORT-->\n<!--COPYRIGHT-->",
+         "<FORM METHOD=GET ACTION=/cgi-bin/velkproxy>\n<!--ID-->\n<!--PSWD-->\n<!--DPORT-->\n" +
+             std::string(kLegalNotice) + "\n"},
         {"", "\n"},
         {"a\nb\n", "a\nb\n\n"},
         {"a\r\n\r\nb\rc", "a\n\nbc\n"},
-        {std::string(600, 'x') + "\ny", std::string(511, 'x') + "\ny\n"},
-        {std::string(511, 'x') + "\ny", std::string(511, 'x') + "\ny\n"},
+        {std::string(600, 'x') + "\ny", x511 + "\ny\n"},
+        {x511 + "\ny", x511 + "\ny\n"},
     };
-    for (const Case& c : cases) EXPECT_EQ(rendered(c.text, false, kPlain), c.expected);
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(rendered(text, false, {"/cgi-bin/velkproxy", "admin", "/c", "velk01", "1500"}),
+                  expected);
+    }
 }
 
 }  // namespace

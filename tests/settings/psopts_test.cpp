@@ -24,9 +24,8 @@ TEST_F(DefaultOptions, MissingStoreOrValuesAreTraced) {
     OptionsRecord opts = record("keep", "1", "t", "u");
     EXPECT_EQ(psReadDefaultFile(&opts), 0);
     EXPECT_STREQ(opts.server, "keep") << "no store leaves the record alone";
-    EXPECT_EQ(traceShapes(),
-              std::vector<std::string>{
-                  "(psopts, NNN) psReadDefaultFile(): RegOpenPathEx(): Win32 RC=2 ."});
+    EXPECT_EQ(traceShapes(), std::vector<std::string>{
+                                 "(psopts, N) psReadDefaultFile(): RegOpenPathEx(): Win32 RC=2 ."});
     EXPECT_FALSE(storeExists());
 
     clearTrace();
@@ -43,8 +42,9 @@ TEST_F(DefaultOptions, MissingStoreOrValuesAreTraced) {
 }
 
 // Up to 63 characters read back whole; 64 do not fit with the terminator. A value stored without
-// one still gives a terminated field with nothing of the old text behind it.
-TEST_F(DefaultOptions, TextsUpTo63CharactersReadBackWhole) {
+// one still gives a terminated field with nothing of the old text behind it. A stored access
+// option that cannot be read whole closes rather than opens: no list of servers, no shared logon.
+TEST_F(DefaultOptions, TextsUpTo63CharactersReadBackWholeAndAnUnreadableAccessOptionCloses) {
     const std::pair<std::string, std::string> cases[] = {
         {std::string("1500\0", 5), "1500"},
         {std::string(63, 'a') + '\0', std::string(63, 'a')},
@@ -60,16 +60,31 @@ TEST_F(DefaultOptions, TextsUpTo63CharactersReadBackWhole) {
         EXPECT_EQ(std::string(opts.port), read);
     }
     EXPECT_EQ(traceCount("getRegValue(DefaultServerPort): Win32 RC=234 ."), 1);
+    ASSERT_EQ(storeValue(kDefaultsKeyPath, "AllowedServers", REG_BINARY,
+                         std::string(kAllowedServersTextSize, 'a')),
+              0);
+    ASSERT_EQ(storeValue(kDefaultsKeyPath, "SharedLogon", REG_SZ, std::string("yes\0", 4)), 0);
+    OptionsRecord read{};
+    EXPECT_EQ(psReadDefaultFile(&read), 0);
+    EXPECT_STREQ(read.allowedServers, kUnreadableServerList);
+    EXPECT_STREQ(read.sharedLogon, "0");
 }
 
+// The access options are stored only while set and read silently when absent.
 TEST_F(DefaultOptions, WritesRoundTripAndAFailedWriteStoresNoneOfTheFour) {
     OptionsRecord written = record("10.1.2.3", "1500", "", "http://web/cgi-bin/velkproxy");
-    ASSERT_EQ(psWriteDefaultFile(&written), 0);
-    OptionsRecord opts{};
-    EXPECT_EQ(psReadDefaultFile(&opts), 0);
-    EXPECT_EQ(memcmp(&opts, &written, sizeof opts), 0);
-    EXPECT_EQ(storedValue(kDefaultsKeyPath, "TraceFile"), std::string(1, '\0'));
+    snprintf(written.allowedServers, sizeof written.allowedServers, "a.example:1500,b");
+    snprintf(written.sharedLogon, sizeof written.sharedLogon, "0");
     OptionsRecord other = record("10.9.9.9", "1600", "trace.txt", "/cgi-bin/other");
+    for (const OptionsRecord* options : {&written, &other, &written}) {
+        ASSERT_EQ(psWriteDefaultFile(options), 0);
+        clearTrace();
+        OptionsRecord opts{};
+        EXPECT_EQ(psReadDefaultFile(&opts), 0);
+        EXPECT_EQ(memcmp(&opts, options, sizeof opts), 0);
+        EXPECT_TRUE(traceShapes().empty()) << "absent access options are not traced";
+    }
+    EXPECT_EQ(storedValue(kDefaultsKeyPath, "TraceFile"), std::string(1, '\0'));
     for (const char* failing :
          {"DefaultServerAddress", "DefaultServerPort", "TraceFile", "CgiUrl"}) {
         SCOPED_TRACE(failing);
@@ -80,9 +95,9 @@ TEST_F(DefaultOptions, WritesRoundTripAndAFailedWriteStoresNoneOfTheFour) {
         regSetFaultHook(nullptr);
         EXPECT_EQ(traceShapes(),
                   (std::vector<std::string>{
-                      std::string("(psopts, NNN) psWriteDefaultFile(): setRegValue(") + failing +
+                      std::string("(psopts, N) psWriteDefaultFile(): setRegValue(") + failing +
                           "): Win32 RC = 112.",
-                      "(psopts, NNN) psWriteDefaultFile(): the options were not stored: Win32 RC "
+                      "(psopts, N) psWriteDefaultFile(): the options were not stored: Win32 RC "
                       "= 112."}));
         OptionsRecord kept{};
         EXPECT_EQ(psReadDefaultFile(&kept), 0);
@@ -109,33 +124,4 @@ TEST_F(DefaultOptions, DeleteTakesTheParentOnlyOnceItIsBare) {
     EXPECT_TRUE(traceShapes().empty());
     psDeleteDefaultFile(0);
     EXPECT_EQ(traceCount("psDeleteDefaultFile(): RegOpenPathEx():  Win32 RC = 2."), 1);
-}
-
-// The access options are stored only while set, read silently when absent, and a stored value
-// that cannot be read whole closes rather than opens: no list of servers, no shared logon.
-TEST_F(DefaultOptions, AccessOptionsAreStoredWhileSetAndAnUnreadableOneCloses) {
-    OptionsRecord opts = record("s", "1", "t", "u");
-    snprintf(opts.allowedServers, sizeof opts.allowedServers, "a.example:1500,b");
-    snprintf(opts.sharedLogon, sizeof opts.sharedLogon, "0");
-    ASSERT_EQ(psWriteDefaultFile(&opts), 0);
-    OptionsRecord read{};
-    EXPECT_EQ(psReadDefaultFile(&read), 0);
-    EXPECT_EQ(memcmp(&read, &opts, sizeof opts), 0);
-
-    opts.allowedServers[0] = opts.sharedLogon[0] = '\0';
-    ASSERT_EQ(psWriteDefaultFile(&opts), 0);
-    EXPECT_EQ(storedValue(kDefaultsKeyPath, "AllowedServers"), "<2>");
-    EXPECT_EQ(storedValue(kDefaultsKeyPath, "SharedLogon"), "<2>");
-    clearTrace();
-    EXPECT_EQ(psReadDefaultFile(&read), 0);
-    EXPECT_EQ(memcmp(&read, &opts, sizeof opts), 0);
-    EXPECT_TRUE(traceShapes().empty()) << "absent access options are not traced";
-
-    ASSERT_EQ(storeValue(kDefaultsKeyPath, "AllowedServers", REG_BINARY,
-                         std::string(kAllowedServersTextSize, 'a')),
-              0);
-    ASSERT_EQ(storeValue(kDefaultsKeyPath, "SharedLogon", REG_SZ, std::string("yes\0", 4)), 0);
-    EXPECT_EQ(psReadDefaultFile(&read), 0);
-    EXPECT_STREQ(read.allowedServers, kUnreadableServerList);
-    EXPECT_STREQ(read.sharedLogon, "0");
 }

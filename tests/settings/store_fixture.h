@@ -1,22 +1,23 @@
-// A settings store of its own for every test (a fresh temporary folder named by
-// KORPROXY_REGISTRY) and the trace captured in a file.
+// A settings store of its own for every test, the trace captured, and helpers that read and write
+// values through the platform functions. StoreTest is the store's side of the registry contract:
+// on Linux a store file in a fresh temporary folder (KORPROXY_REGISTRY names it); on Windows the
+// machine's registry, where every test works below kScratchKey, removed before and after.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
-#include <stdlib.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "common/trace.h"
-#include "settings/regdb.h"
+#include "../session/trace_capture.h"
 #include "settings/registry.h"
+
+// The key every test of the registry contract works below.
+inline constexpr const char kScratchKey[] = "SOFTWARE\\korproxy-test";
 
 // "<code>": how helpers show a value that could not be read.
 inline std::string codeText(long rc) {
@@ -58,6 +59,24 @@ inline bool keyExists(const char* path) {
     return true;
 }
 
+#ifdef _WIN32
+
+class StoreTest : public ::testing::Test {
+  protected:
+    void SetUp() override { (void)RegDeleteTreeA(HKEY_LOCAL_MACHINE, kScratchKey); }
+    void TearDown() override { SetUp(); }
+};
+
+#else
+
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "settings/regfile.h"
+
 // For regSetFaultHook: fails every change made by the function, or to the value, that
 // failingName names ("*": every change) with ERROR_DISK_FULL.
 inline const char* failingName = "";
@@ -74,14 +93,12 @@ class StoreTest : public ::testing::Test {
         ASSERT_NE(mkdtemp(pattern), nullptr);
         root_ = pattern;
         setenv("KORPROXY_REGISTRY", storePath().c_str(), 1);
-        traceFp = fopen((root_ + "/trace.txt").c_str(), "w+");
-        ASSERT_NE(traceFp, nullptr);
+        trace_.emplace();
     }
     void TearDown() override {
         regSetFaultHook(nullptr);
         EXPECT_EQ(regStoreShares(), 0) << "a key handle or the store was left open";
-        fclose(traceFp);
-        traceFp = nullptr;
+        trace_.reset();
         std::filesystem::remove_all(root_);
     }
 
@@ -89,29 +106,21 @@ class StoreTest : public ::testing::Test {
     std::string storePath() const { return folder() + "/registry.db"; }
     bool storeExists() const { return std::filesystem::exists(storePath()); }
 
-    // Every trace line so far, its line number shown as NNN: "(psopts, NNN) text".
-    std::vector<std::string> traceShapes() const {
-        fflush(traceFp);
-        std::ifstream in(root_ + "/trace.txt");
+    // Every trace line so far, its line number shown as N: "(psopts, N) text".
+    std::vector<std::string> traceShapes() {
+        std::istringstream in(trace_->text());
         std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);) {
-            size_t comma = line.find(", "), close = line.find(')');
-            if (line.rfind('(', 0) == 0 && comma < close && close != std::string::npos) {
-                line.replace(comma + 2, close - comma - 2, "NNN");
-            }
-            lines.push_back(line);
-        }
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
         return lines;
     }
-    int traceCount(const std::string& text) const {
-        int n = 0;
-        for (const auto& line : traceShapes()) n += line.find(text) != std::string::npos;
-        return n;
+    int traceCount(const std::string& text) {
+        auto lines = traceShapes();
+        return std::count_if(lines.begin(), lines.end(),
+                             [&](const std::string& line) { return line.find(text) != line.npos; });
     }
     void clearTrace() {
-        fflush(traceFp);
-        ASSERT_EQ(ftruncate(fileno(traceFp), 0), 0);
-        rewind(traceFp);
+        trace_.reset();
+        trace_.emplace();
     }
 
     std::string fileBytes(const std::string& path) const {
@@ -128,22 +137,20 @@ class StoreTest : public ::testing::Test {
     std::string rawQuery(const std::string& sql) const {
         sqlite3* db = nullptr;
         std::string out;
-        if (sqlite3_open_v2(storePath().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
-            SQLITE_OK) {
-            auto collect = [](void* acc, int n, char** values, char**) {
-                auto* text = static_cast<std::string*>(acc);
-                for (int i = 0; i < n; ++i) {
-                    if (!text->empty()) text->push_back('|');
-                    text->append(values[i] != nullptr ? values[i] : "NULL");
-                }
-                return 0;
-            };
+        auto collect = [](void* acc, int n, char** values, char**) {
+            for (int i = 0; i < n; ++i)
+                static_cast<std::string*>(acc)->append(values[i] ? values[i] : "NULL").append("|");
+            return 0;
+        };
+        if (sqlite3_open_v2(storePath().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK)
             sqlite3_exec(db, sql.c_str(), collect, &out, nullptr);
-        }
         sqlite3_close(db);
-        return out;
+        return out.empty() ? out : out.substr(0, out.size() - 1);
     }
 
   private:
     std::string root_;
+    std::optional<TraceCapture> trace_;
 };
+
+#endif

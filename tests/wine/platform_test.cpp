@@ -1,6 +1,6 @@
-// The Windows program's platform layers on the real registry, Windows Sockets and system calls.
-// The settings, credentials and a refused connect are checked through the whole program
-// (program.sh).
+// The Windows program's platform layers on the real registry, Windows Sockets and system calls,
+// beside the registry contract both stores keep (tests/settings/registry_test.cpp). The settings,
+// credentials and a refused connect are checked through the whole program (program.sh).
 #include <gtest/gtest.h>
 #include <winsock2.h>
 // after winsock2.h, which declares what it builds on
@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "../settings/store_fixture.h"
 #include "common/platform.h"
 #include "net/tcpcomm.h"
 #include "settings/pssec.h"
@@ -20,21 +21,17 @@
 
 namespace {
 
-constexpr const char kScratch[] = "SOFTWARE\\korproxy-test";
-
-// A scratch key below HKEY_LOCAL_MACHINE, empty before and after.
-class Registry : public ::testing::Test {
+// The scratch key of the registry contract, its access list given back before it goes.
+class Registry : public StoreTest {
   protected:
-    void SetUp() override { clear(); }
-    void TearDown() override { clear(); }
-    static void clear() {
+    void TearDown() override {
         setScratchAccess("D:(A;;KA;;;WD)");
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kScratch);
+        StoreTest::TearDown();
     }
     // Gives the scratch key (not its sub-keys) the access list `sddl`.
     static void setScratchAccess(const char* sddl) {
         HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratch, 0, WRITE_DAC, &key) != ERROR_SUCCESS)
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, WRITE_DAC, &key) != ERROR_SUCCESS)
             return;
         PSECURITY_DESCRIPTOR sd = nullptr;
         if (ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd,
@@ -45,25 +42,6 @@ class Registry : public ::testing::Test {
         RegCloseKey(key);
     }
 };
-
-TEST_F(Registry, PathsOpenAndCreateLevelByLevel) {
-    HKEY key = nullptr;
-    LONG rc = 0;
-    EXPECT_EQ(RegOpenPathEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\korproxy-test\\a", &key, &rc), 0);
-    EXPECT_EQ(rc, ERROR_FILE_NOT_FOUND);
-    ASSERT_EQ(RegCreatePathEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\korproxy-test\\a\\b", &key, &rc), 1);
-    RegCloseKey(key);
-    ASSERT_EQ(RegOpenPathEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\korproxy-test\\a", &key, &rc), 1);
-    EXPECT_EQ(deleteRegKey(key, nullptr, &rc), 0) << "a key with sub-keys stays";
-    EXPECT_NE(rc, ERROR_SUCCESS);
-    RegCloseKey(key);
-    ASSERT_EQ(RegOpenPathEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\korproxy-test\\a\\b", &key, &rc), 1);
-    EXPECT_EQ(deleteRegKey(key, nullptr, &rc), 1) << "the opened key itself";
-    RegCloseKey(key);
-    EXPECT_EQ(RegOpenPathEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\korproxy-test\\a\\b", &key, &rc), 0);
-    EXPECT_EQ(connectRegistry(nullptr, HKEY_CURRENT_USER, &key, &rc), 0);
-    EXPECT_EQ(rc, ERROR_SUCCESS);
-}
 
 TEST_F(Registry, LevelsThatOnlyAllowReadingAreWalkedThrough) {
     HKEY key = nullptr;
@@ -79,42 +57,6 @@ TEST_F(Registry, LevelsThatOnlyAllowReadingAreWalkedThrough) {
     RegCloseKey(key);
 }
 
-TEST_F(Registry, ValuesAreSizedByTheirType) {
-    HKEY key = nullptr;
-    LONG rc = 0;
-    ASSERT_EQ(RegCreatePathEx(HKEY_LOCAL_MACHINE, kScratch, &key, &rc), 1);
-    unsigned char block[64] = {1, 0, 2};
-    const char multi[] = "a\0b\0";
-    std::string longText(300, 'x');
-    struct {
-        const char* name;
-        const void* data;
-        DWORD type, size;
-        int written;
-        DWORD stored;
-    } cases[] = {
-        {"text", "abc", REG_SZ, 99, 1, 4},       {"block", block, REG_BINARY, 64, 1, 64},
-        {"multi", multi, REG_MULTI_SZ, 0, 1, 5}, {"big", "abcd", REG_DWORD_BIG_ENDIAN, 4, 0, 0},
-        {"empty", "", REG_SZ, 0, 1, 0},          {"long", longText.c_str(), REG_SZ, 0, 1, 0},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(setRegValue(key, c.name, c.data, c.type, c.size, &rc), c.written) << c.name;
-        unsigned char buffer[kRegValueBufferSize];
-        DWORD type = 0, size = 99;
-        (void)getRegValue(key, c.name, buffer, &type, &size, &rc);
-        EXPECT_EQ(size, c.stored) << c.name;
-    }
-    unsigned char buffer[kRegValueBufferSize];
-    DWORD size = 0;
-    EXPECT_EQ(getRegValue(key, "long", buffer, nullptr, &size, &rc), 0);
-    EXPECT_EQ(rc, ERROR_MORE_DATA);
-    EXPECT_EQ(getRegValue(key, "empty", buffer, nullptr, &size, &rc), 0);
-    EXPECT_EQ(rc, ERROR_SUCCESS);
-    EXPECT_EQ(getRegValue(key, "missing", buffer, nullptr, &size, &rc), 0);
-    EXPECT_EQ(rc, ERROR_FILE_NOT_FOUND);
-    RegCloseKey(key);
-}
-
 constexpr const char kPair[] = "SOFTWARE\\korproxy-test\\Pair";
 const std::string kAside = std::string("Pair") + kRegWholeOldSuffix;
 
@@ -122,7 +64,7 @@ const std::string kAside = std::string("Pair") + kRegWholeOldSuffix;
 std::vector<std::string> scratchKeys() {
     std::vector<std::string> names;
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratch, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return names;
     char name[256];
     for (DWORD i = 0;; ++i) {
@@ -146,34 +88,31 @@ LONG failStep(const char* step) {
 }
 
 // A write that fails at any step, the values half written included, leaves the old pair whole and
-// nothing beside it; one whose old key cannot be dropped has still put the new pair in place.
+// nothing beside it; one whose old key cannot be dropped has still put the new pair in place, and
+// the next write clears the old key away.
 TEST_F(Registry, AFailedPairWriteKeepsTheOldPair) {
+    auto passwordOnly = [](HKEY key, void*, LONG* rc) {
+        (void)setRegValue(key, "Password", "12345678", REG_BINARY, 8, rc);
+        *rc = ERROR_DISK_FULL;
+        return 0;
+    };
     ASSERT_EQ(psWritePairAt(kPair, "OLDADMIN", "oldsecret"), 0);
-    for (const char* step : {"fill", "set aside", "put in place", "the values"}) {
+    for (const char* step : {"fill", "set aside", "put in place", "the values", "drop old"}) {
         SCOPED_TRACE(step);
+        const bool dropOld = strcmp(step, "drop old") == 0;
         failingStep = step;
         regSetWholeFaultHook(failStep);
+        LONG rc = 0;
         if (strcmp(step, "the values") == 0) {
-            LONG rc = 0;
-            auto passwordOnly = [](HKEY key, void*, LONG* rc) {
-                (void)setRegValue(key, "Password", "12345678", REG_BINARY, 8, rc);
-                *rc = ERROR_DISK_FULL;
-                return 0;
-            };
             EXPECT_EQ(writeWholeKey(HKEY_LOCAL_MACHINE, kPair, passwordOnly, nullptr, &rc), 0);
         } else {
-            EXPECT_EQ(psWritePairAt(kPair, "NEWADMIN", "newsecret"), kPsNotStored);
+            EXPECT_EQ(psWritePairAt(kPair, "NEWADMIN", "newsecret"), dropOld ? 0 : kPsNotStored);
         }
         regSetWholeFaultHook(nullptr);
-        EXPECT_EQ(readBack(), "OLDADMIN/oldsecret");
-        EXPECT_EQ(scratchKeys(), std::vector<std::string>{"Pair"});
+        EXPECT_EQ(readBack(), dropOld ? "NEWADMIN/newsecret" : "OLDADMIN/oldsecret");
+        const std::vector<std::string> beside = {"Pair", dropOld ? kAside : "Pair"};
+        EXPECT_EQ(scratchKeys(), dropOld ? beside : std::vector<std::string>{"Pair"});
     }
-    failingStep = "drop old";
-    regSetWholeFaultHook(failStep);
-    EXPECT_EQ(psWritePairAt(kPair, "NEWADMIN", "newsecret"), 0);
-    regSetWholeFaultHook(nullptr);
-    EXPECT_EQ(readBack(), "NEWADMIN/newsecret");
-    EXPECT_EQ(scratchKeys(), (std::vector<std::string>{"Pair", kAside}));
     EXPECT_EQ(psWritePairAt(kPair, "ADMIN", "secret"), 0);
     EXPECT_EQ(readBack(), "ADMIN/secret");
     EXPECT_EQ(scratchKeys(), std::vector<std::string>{"Pair"});
@@ -188,7 +127,7 @@ TEST_F(Registry, LeftoversOfABrokenWriteAreReadOrCleared) {
         ASSERT_EQ(psWritePairAt(kPair, "OLDADMIN", "oldsecret"), 0);
         HKEY scratch = nullptr, half = nullptr;
         LONG rc = 0;
-        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratch, 0, KEY_ALL_ACCESS, &scratch), 0);
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, KEY_ALL_ACCESS, &scratch), 0);
         std::wstring aside(kAside.begin(), kAside.end());
         ASSERT_EQ(RegRenameKey(scratch, L"Pair", aside.c_str()), ERROR_SUCCESS);
         RegCloseKey(scratch);
