@@ -32,6 +32,9 @@ namespace fronttest {
 
 using namespace proctest;
 
+// The page's message for a URL that would end the command early.
+inline constexpr char kBrokenUrl[] = "The URL holds a line break or a zero byte.";
+
 // The long-lived processes of this test program, by program folder.
 inline std::map<std::string, FastcgiServer>& fastcgiServers() {
     static std::map<std::string, FastcgiServer> servers;

@@ -1,4 +1,4 @@
-// GET and POST requests, special requests and the setup form through the real program, compared
+// The jump page, the special requests and the setup form through the real program, compared
 // whole with the pages they must be.
 #include <gtest/gtest.h>
 
@@ -11,8 +11,6 @@ using namespace fronttest;
 
 constexpr const char kScript[] = "SCRIPT_NAME=/cgi-bin/velkproxy/korproxy";
 constexpr const char kLogin[] = "REMOTE_USER=admin";  // the web server has signed the user in
-constexpr const char kBrokenUrl[] = "The URL holds a line break or a zero byte.";
-const std::vector<std::string> kCredentials = {"-proxyId=admin", "-proxyPassword=pw"};
 
 std::string templatePage(const Site& site, const char* name, bool setupForm,
                          const TemplateValues& values) {
@@ -34,35 +32,6 @@ TEST(GetRequest, JumpPages) {
     Site site;
     EXPECT_TRUE(holds(runKorproxy(site.dir, {"REQUEST_METHOD=GET"}, {}).out,
                       "<FORM METHOD=GET ACTION=korproxy>\n"));
-}
-
-TEST(GetRequest, ErrorPages) {
-    const std::string badDefaults =
-        "Errors with the default values for server and port were detected.  Please correct the "
-        "problem.";
-    struct Case {
-        std::vector<std::string> setup;
-        const char* query;
-        std::string message;
-        int32_t code;
-    };
-    const Case cases[] = {
-        {{"-tcps=h"}, "", badDefaults, 0},
-        {{"-tcps=h"}, "URL=/x", badDefaults, 0},
-        {kCredentials, "SERVER=h&URL=/", "", -1},
-        {kCredentials, "SERVER&URL=/", "", -1},
-        {{"-trace=null"}, "SERVER=h:1500&URL=/", "", 1},
-        // Refused before any connection: port 1 would give a refused connection's page.
-        {kCredentials, "SERVER=127.0.0.1:1&URL=/%0AHTML%20/x", kBrokenUrl, 0},
-        {kCredentials, "SERVER=127.0.0.1:1&URL=/x%0D", kBrokenUrl, 0},
-        {kCredentials, "SERVER=127.0.0.1:1&URL=/x%00y", kBrokenUrl, 0},
-    };
-    for (const Case& c : cases) {
-        Site site(c.setup);
-        ProgramRun run = runGet(site.dir, c.query);
-        EXPECT_EQ(run.status, 255) << c.query;
-        EXPECT_EQ(run.out, errorPage(c.message, c.code)) << c.query;
-    }
 }
 
 TEST(SpecialRequest, SetupFormNeverShowsThePassword) {
@@ -215,37 +184,6 @@ TEST(SpecialRequest, SettingsOnlyForASignedInUserOnTheProxysOwnPages) {
     EXPECT_EQ(readStore(site.dir).opts.port, std::string("1600"));
     (void)runCommand(site.dir, {"-request=SETUP=SETUP&DPORT=1700"});
     EXPECT_EQ(readStore(site.dir).opts.port, std::string("1700"));
-}
-
-TEST(PostRequest, RefusedBodies) {
-    const std::string body = "SERVER=h:1&URL=/&a=1";
-    const std::string blank = "A blank post was submitted to the web proxy.";
-    struct Case {
-        std::string body, length, message;
-        int status;
-    };
-    const Case cases[] = {
-        {body, "0", "Invalid Size for a post request", 255},
-        {body, "-5", "Invalid Size for a post request", 255},
-        {body, "abc", "Invalid Size for a post request", 255},
-        {body, "1048577", "Request body too large", 255},
-        {body, "99999999999999999999", "Request body too large", 255},
-        {"", "5", "Blank POST, should contain some information", 0},
-        {"SERVER=h:1&URL=/x", "", blank, 0},
-        {"SERVER=h:1", "", blank, 0},
-        {"\r\n\r\n", "", blank, 0},
-        {"URL=/x&a=1&b=2", "", "Internal Error: Post data did not contain any server name", 255},
-        {"SERVER=127.0.0.1:1&URL=%2F%0AHTML&a=1", "", kBrokenUrl, 255},
-    };
-    for (const Case& c : cases) {
-        Site site;
-        ProgramRun run = runPost(site.dir, c.body, c.length);
-        EXPECT_EQ(run.status, c.status) << c.body << " " << c.length;
-        EXPECT_EQ(run.out, errorPage(c.message, 0)) << c.body << " " << c.length;
-    }
-    Site site;
-    EXPECT_EQ(runKorproxy(site.dir, {"REQUEST_METHOD=POST"}, {}, "a&b&c").out,
-              errorPage("Invalid Size for a post request", 0));
 }
 
 }  // namespace
