@@ -328,14 +328,14 @@ TEST(TcpOpen, FailuresLeaveTheirSentence) {
     };
     tcpSetTimeouts({300, 300});
     for (auto& c : cases) {
-        SessionDesc session;
+        Transport transport;
         std::string host = c.host;
-        char error[kSmLastErrorSize] = "";
+        char error[256] = "";
         auto started = std::chrono::steady_clock::now();
-        EXPECT_EQ(tcpOpen(host.data(), c.port.c_str(), &session, error, sizeof error), -1);
+        EXPECT_EQ(tcpOpen(host.data(), c.port.c_str(), &transport, error, sizeof error), -1);
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
         EXPECT_EQ(error, c.message);
-        EXPECT_EQ(session.conn, nullptr);
+        EXPECT_EQ(transport.conn, nullptr);
     }
     tcpSetTimeouts({});
     for (int fd : fillers) close(fd);
@@ -371,11 +371,11 @@ TEST(TcpDeadline, TricklingServerIsCutOffAtTheRequestsLimits) {
         auto started = std::chrono::steady_clock::now();
         if (c.clockRunning) deadlineStart();
         if (c.setupDone) deadlineSetupDone();
-        SessionDesc session;
+        Transport transport;
         char host[] = "127.0.0.1";
-        char error[kSmLastErrorSize] = "";
-        ASSERT_EQ(tcpOpen(host, server.port.c_str(), &session, error, sizeof error), 0) << error;
-        auto* conn = static_cast<TcpConnection*>(session.conn);
+        char error[256] = "";
+        ASSERT_EQ(tcpOpen(host, server.port.c_str(), &transport, error, sizeof error), 0) << error;
+        auto* conn = static_cast<TcpConnection*>(transport.conn);
         unsigned char buf[1];
         while (tcpReceive(conn, buf, 1) == 1 &&
                std::chrono::steady_clock::now() - started < std::chrono::seconds(5)) {

@@ -5,12 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include "auth_peer.h"
+#include "script_server.h"
 
 namespace {
 
 TEST(Authenticate, OutcomesAndTheirReasons) {
-    using Bend = void (*)(AuthPeer&, ScriptTransport&);
+    using Bend = void (*)(HonestServer&, ScriptTransport&);
     struct Case {
         const char* what;
         Bend bend;
@@ -20,40 +20,41 @@ TEST(Authenticate, OutcomesAndTheirReasons) {
         const char* trace;
     };
     const Case cases[] = {
-        {"data area at an offset", [](AuthPeer& p, ScriptTransport&) { p.dataOffset = 8; },
+        {"data area at an offset", [](HonestServer& p, ScriptTransport&) { p.dataOffset = 8; },
          "SECRET", 0, kSmNotEnded, nullptr},
-        {"wrong password", [](AuthPeer&, ScriptTransport&) {}, "SECRET2", 5, kSmEndProtocol,
+        {"wrong password", [](HonestServer&, ScriptTransport&) {}, "SECRET2", 5, kSmEndProtocol,
          "(smsec, N) Validation Keys missmatch!\n"},
-        {"out of sequence", [](AuthPeer& p, ScriptTransport&) { p.answerCode = 0x11; }, "SECRET",
-         -1, kSmEndProtocol, "(smsec, N) Message out of sequence 17"},
-        {"final of another code", [](AuthPeer& p, ScriptTransport&) { p.finalCode = 0x16; },
+        {"out of sequence", [](HonestServer& p, ScriptTransport&) { p.answerCode = 0x11; },
+         "SECRET", -1, kSmEndProtocol, "(smsec, N) Message out of sequence 17"},
+        {"final of another code", [](HonestServer& p, ScriptTransport&) { p.finalCode = 0x16; },
          "SECRET", -1, kSmNotEnded, nullptr},
         {"final too short for its verdict",
-         [](AuthPeer& p, ScriptTransport&) { p.finalLength = 11; }, "SECRET", -1, kSmNotEnded,
+         [](HonestServer& p, ScriptTransport&) { p.finalLength = 11; }, "SECRET", -1, kSmNotEnded,
          nullptr},
-        {"data area short", [](AuthPeer& p, ScriptTransport&) { p.dataLength = 15; }, "SECRET", -1,
-         kSmEndProtocol, "data area"},
-        {"data area past the verb", [](AuthPeer& p, ScriptTransport&) { p.verbLength = 23; },
+        {"data area short", [](HonestServer& p, ScriptTransport&) { p.dataLength = 15; }, "SECRET",
+         -1, kSmEndProtocol, "data area"},
+        {"data area past the verb", [](HonestServer& p, ScriptTransport&) { p.verbLength = 23; },
          "SECRET", -1, kSmEndProtocol, "data area"},
         {"offset past the verb",
-         [](AuthPeer& p, ScriptTransport&) {
+         [](HonestServer& p, ScriptTransport&) {
              p.dataOffset = 0xFFF0;
              p.verbLength = 40;
          },
          "SECRET", -1, kSmEndProtocol, "data area"},
-        {"empty password", [](AuthPeer&, ScriptTransport&) {}, "", -1, kSmNotEnded, "no password"},
-        {"first send fails", [](AuthPeer&, ScriptTransport& t) { t.failSendAt = 0; }, "SECRET", -1,
-         kSmEndConnection, nullptr},
-        {"second send fails", [](AuthPeer&, ScriptTransport& t) { t.failSendAt = 1; }, "SECRET", -1,
-         kSmEndConnection, nullptr},
-        {"silent server", [](AuthPeer&, ScriptTransport& t) { t.peer = nullptr; }, "SECRET", -1,
+        {"empty password", [](HonestServer&, ScriptTransport&) {}, "", -1, kSmNotEnded,
+         "no password"},
+        {"first send fails", [](HonestServer&, ScriptTransport& t) { t.failSendAt = 0; }, "SECRET",
+         -1, kSmEndConnection, nullptr},
+        {"second send fails", [](HonestServer&, ScriptTransport& t) { t.failSendAt = 1; }, "SECRET",
+         -1, kSmEndConnection, nullptr},
+        {"silent server", [](HonestServer&, ScriptTransport& t) { t.peer = nullptr; }, "SECRET", -1,
          kSmEndConnection, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TraceCapture trace;
         Scripted w;
-        AuthPeer peer;
+        HonestServer peer;
         w.t.peer = [&peer](ScriptTransport& t) { peer(t); };
         c.bend(peer, w.t);
         EXPECT_EQ(smAuthenticate(w.s.s, reinterpret_cast<const unsigned char*>(c.password),

@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "script_transport.h"
+#include "script_server.h"
 
 namespace {
 

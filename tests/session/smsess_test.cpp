@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/limits.h"
-#include "script_transport.h"
+#include "script_server.h"
 #include "tests/support/released_memory.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "common/limits.h"
-#include "script_transport.h"
+#include "script_server.h"
 
 namespace {
 

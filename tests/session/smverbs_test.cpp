@@ -3,16 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "script_transport.h"
+#include "script_server.h"
 
 namespace {
-
-std::string identifyAnswer(unsigned char charset, unsigned char capability, uint16_t length = 48) {
-    std::string v = makeVerb(length, 0x1D);
-    if (v.size() > 5) v[5] = static_cast<char>(charset);
-    if (v.size() > 44) v[44] = static_cast<char>(capability);
-    return v;
-}
 
 TEST(Identify, ReadsCapabilityAndCharacterSetOrRefuses) {
     const std::string identifyVerb("\x00\x04\x1d\xa5", 4), endVerb("\x00\x04\x14\xa5", 4);
