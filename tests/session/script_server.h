@@ -23,7 +23,6 @@ struct ScriptTransport {
     std::string sent;                  // every byte the send operation accepted
     size_t maxPiece = 0;               // the most one receive hands out; 0: what is asked for
     int failSendAt = -1;               // index of the send call that fails
-    int failReceiveAt = -1;            // index of the receive call that fails
     int sends = 0, receives = 0, flushes = 0, closes = 0, releases = 0;
     std::function<void(ScriptTransport&)> peer;
 
@@ -40,7 +39,7 @@ struct ScriptTransport {
     }
     static int receive(void* c, unsigned char* d, int32_t cap) {
         ScriptTransport* t = of(c);
-        if (t->receives++ == t->failReceiveAt) return -1;
+        t->receives++;
         auto dropEmpty = [t] {
             while (!t->incoming.empty() && t->incoming.front().empty()) t->incoming.pop_front();
         };
@@ -175,14 +174,6 @@ struct HonestServer {
         return v;
     }
 };
-
-// An allocator for smSetAllocator that fails once `allocationsLeft` reaches 0 (-1: never).
-inline int allocationsLeft = -1;
-inline void* failingAlloc(size_t size) {
-    if (allocationsLeft == 0) return nullptr;
-    if (allocationsLeft > 0) --allocationsLeft;
-    return malloc(size);
-}
 
 // A descriptor that is released at the end of the test.
 struct SessionHolder {

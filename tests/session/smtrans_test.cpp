@@ -49,54 +49,45 @@ TEST(Verb, GathersPiecesAndReadsNothingPastTheVerb) {
     EXPECT_EQ(w.t.incoming.back(), "next");
 }
 
+// A refused verb ends the session and reads nothing more; the staging buffer grows only for a verb
+// it takes, and a failed growth keeps the old buffer.
 TEST(Verb, RefusalsEndTheSessionWithTheirReason) {
     struct Case {
-        const char* what;
         std::string bytes;
         SmEndReason reason;
         int32_t size;  // staging buffer size afterwards
+        std::string trace;
     };
     const Case cases[] = {
-        {"bad magic", makeVerb(24, 0x16, 0x5A), kSmEndProtocol, 512},
-        {"beyond the limit", makeExtendedVerb(kMaxVerbLength + 1, 0x16).substr(0, 12),
-         kSmEndProtocol, 512},
-        {"shorter than its header", makeVerb(3, 0x16), kSmEndConnection, 512},
-        {"cut short", makeVerb(600, 0x16).substr(0, 300), kSmEndConnection, 768},
-        {"header cut short", std::string("\x00\x04", 2), kSmEndConnection, 512},
+        {makeVerb(24, 0x16, 0x5A), kSmEndProtocol, 512, "(smtrans, N) Bad Verb magic.\n"},
+        {makeExtendedVerb(kMaxVerbLength + 1, 0x16).substr(0, 12), kSmEndProtocol, 512,
+         "(smtrans, N) Verb of " + std::to_string(kMaxVerbLength + 1) +
+             " bytes refused; the limit is " + std::to_string(kMaxVerbLength) + ".\n"},
+        {makeVerb(3, 0x16), kSmEndConnection, 512, ""},  // shorter than its header
+        {makeVerb(600, 0x16).substr(0, 300), kSmEndConnection, 768, ""},
+        {std::string("\x00\x04", 2), kSmEndConnection, 512, ""},  // the header cut short
+        {makeVerb(1000, 0x16), kSmEndOutOfMemory, 512,
+         "(smtrans, N) Unable to allocate a larger verb staging buffer extend"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(c.trace + std::to_string(c.bytes.size()));
         TraceCapture trace;
         Scripted w;
+        unsigned char* before = w.s->verbBuf;
         w.t.queue(c.bytes);
-        if (c.reason == kSmEndProtocol) w.t.queue("rest");
+        if (c.reason != kSmEndConnection) w.t.queue("rest");
+        if (c.reason == kSmEndOutOfMemory) smSetAllocator([](size_t) -> void* { return nullptr; });
         EXPECT_EQ(smRecvVerb(w.s.s), nullptr);
+        smSetAllocator(nullptr);
         EXPECT_EQ(w.s->termReason, c.reason);
         EXPECT_EQ(w.s->verbBufSize, c.size);
-        if (c.reason == kSmEndProtocol) {
-            EXPECT_EQ(w.t.closes, 1);
+        EXPECT_EQ(w.s->verbBuf == before, c.size == 512);
+        EXPECT_EQ(w.t.closes, c.reason == kSmEndConnection ? 0 : 1);
+        if (c.reason != kSmEndConnection) {
             EXPECT_EQ(w.t.incoming.back(), "rest") << "nothing more is read";
         }
-        if (std::string(c.what) == "bad magic") {
-            EXPECT_EQ(trace.text(), "(smtrans, N) Bad Verb magic.\n");
-        }
+        EXPECT_EQ(trace.text(), c.trace);
     }
-}
-
-TEST(Verb, FailedGrowthKeepsTheOldBuffer) {
-    TraceCapture trace;
-    Scripted w;
-    unsigned char* before = w.s->verbBuf;
-    w.t.queue(makeVerb(1000, 0x16));
-    allocationsLeft = 0;
-    smSetAllocator(failingAlloc);
-    EXPECT_EQ(smRecvVerb(w.s.s), nullptr);
-    smSetAllocator(nullptr);
-    allocationsLeft = -1;
-    EXPECT_EQ(w.s->termReason, kSmEndOutOfMemory);
-    EXPECT_EQ(w.s->verbBuf, before);
-    EXPECT_EQ(w.s->verbBufSize, 512);
-    EXPECT_TRUE(trace.has("Unable to allocate a larger verb staging buffer extend"));
 }
 
 TEST(Verb, SendTracesAndFlushesOnlyOnALiveSession) {
