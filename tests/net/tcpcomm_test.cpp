@@ -165,12 +165,11 @@ TEST(TcpSend, SendsAFullBufferOnlyWhenMoreComes) {
     }
 }
 
-// A receive script: each step is a letter, a number and, behind a colon, bytes. "p:B" the peer
-// sends B; "g:B" the peer has received B; "x" the peer closes; "sN:B" tcpSend of B returns N;
-// "fN" tcpFlush returns N; "c" tcpClose; "rN:B" tcpReceive of up to N bytes hands out B (none: it
-// returns -1); "qN" N bytes are pending.
-void runStep(PairedConnection& p, const std::string& step) {
-    SCOPED_TRACE(step);
+// Runs one step of a receive script and returns what it observed. A step is a letter, a number,
+// bytes behind a colon and what is expected behind "=": "p:B" the peer sends B; "x" the peer
+// closes; "g" what the peer has received; "s:B" tcpSend of B; "f" tcpFlush; "c" tcpClose; "rN"
+// tcpReceive of up to N bytes (the bytes handed out, or -1); "q" the number of bytes pending.
+std::string runStep(PairedConnection& p, const std::string& step) {
     char* after = nullptr;
     const int n = static_cast<int>(strtol(step.c_str() + 1, &after, 10));
     const std::string b = *after == ':' ? std::string(after + 1) : std::string();
@@ -178,33 +177,24 @@ void runStep(PairedConnection& p, const std::string& step) {
     std::vector<unsigned char> got(static_cast<size_t>(std::max(n, 1)));
     switch (step[0]) {
         case 'p':
-            ASSERT_EQ(send(p.peer, bytes, b.size(), 0), static_cast<ssize_t>(b.size()));
-            break;
-        case 'g':
-            EXPECT_EQ(p.drainPeer(), b);
-            break;
+            return send(p.peer, bytes, b.size(), 0) == static_cast<ssize_t>(b.size()) ? ""
+                                                                                      : "short";
         case 'x':
-            close(p.peer);
-            p.peer = -1;
-            break;
+            return close(std::exchange(p.peer, -1)) == 0 ? "" : "failed";
+        case 'g':
+            return p.drainPeer();
         case 's':
-            EXPECT_EQ(tcpSend(&p.conn, bytes, static_cast<int32_t>(b.size())), n);
-            break;
+            return std::to_string(tcpSend(&p.conn, bytes, static_cast<int32_t>(b.size())));
         case 'f':
-            EXPECT_EQ(tcpFlush(&p.conn), n);
-            break;
+            return std::to_string(tcpFlush(&p.conn));
         case 'c':
             tcpClose(&p.conn);
-            break;
+            return "";
         case 'q':
-            EXPECT_EQ(p.pending(), static_cast<size_t>(n));
-            break;
-        case 'r': {
-            int took = tcpReceive(&p.conn, got.data(), n);
-            EXPECT_EQ(took, b.empty() ? -1 : static_cast<int>(b.size()));
-            EXPECT_EQ(std::string(got.begin(), got.begin() + std::max(took, 0)), b);
-        }
+            return std::to_string(p.pending());
     }
+    int took = tcpReceive(&p.conn, got.data(), n);
+    return took < 0 ? "-1" : std::string(got.begin(), got.begin() + took);
 }
 
 // What is pending is sent before anything is read, and what is read ahead is handed out before a
@@ -217,24 +207,29 @@ TEST(TcpReceive, ScriptsOfSendsReceivesAndFailures) {
     };
     const std::string sent = "(tcpcomm, N) tcpSend: ", error = "(tcpcomm, N) Tcp Recieve error. ";
     const Case cases[] = {
-        {{"s:ping", "p:pong", "r16:pong", "g:ping", "x", "r16"},
+        {{"s:ping=0", "p:pong", "r16=pong", "g=ping", "x", "r16=-1"},
          sent + "4 bytes moved into buffer\n"},
         // A failed flush keeps what is pending and reads nothing of what waits.
-        {{"p:x", "x", "s:lost?", "r4", "q5", "f-1", "q5"},
+        {{"p:x", "x", "s:lost?=0", "r4=-1", "q=5", "f=-1", "q=5"},
          sent + "5 bytes moved into buffer\n" + error + " WSAError=32" + error + " WSAError=32",
          32},
-        {{"p:0123456789", "r4:0123", "r4:4567", "r4:89", "r4", "p:ab", "r1:a", "x", "r4:b", "r4"},
+        {{"p:0123456789", "r4=0123", "r4=4567", "r4=89", "r4=-1", "p:ab", "r1=a", "x", "r4=b",
+          "r4=-1"},
          error + " WSAError=10060\n",
          kWsaEtimedout},
         // Once closed, only an empty send succeeds.
-        {{"f", "p:abcdef", "r2:ab", "c", "c", "s", "s-1:b", "f-1", "r1"}, ""},
+        {{"f=0", "p:abcdef", "r2=ab", "c", "c", "s=0", "s:b=-1", "f=-1", "r1=-1"}, ""},
     };
     tcpSetTimeouts({1000, 100});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.steps[0]);
         TraceCapture trace;
         PairedConnection p;
-        for (const std::string& step : c.steps) runStep(p, step);
+        for (const std::string& step : c.steps) {
+            const size_t eq = step.find('=');
+            const std::string expected = eq == std::string::npos ? "" : step.substr(eq + 1);
+            EXPECT_EQ(runStep(p, step.substr(0, eq)), expected) << step;
+        }
         EXPECT_EQ(trace.text(), c.trace);
         EXPECT_EQ(p.conn.lastError, c.lastError);
     }
