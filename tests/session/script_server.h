@@ -175,16 +175,12 @@ struct HonestServer {
     }
 };
 
-// A descriptor that is released at the end of the test.
-struct SessionHolder {
-    SessionDesc* s = smNewSession();
-    ~SessionHolder() { smFreeSession(s); }
-    SessionDesc* operator->() { return s; }
-};
-
-// A fresh descriptor with a scripted transport in its slots.
+// A fresh descriptor with a scripted transport in its slots, released at the end of the test.
 struct Scripted {
-    SessionHolder s;
+    SessionDesc* s = smNewSession();
     ScriptTransport t;
-    Scripted() { t.install(s.s); }
+    Scripted() { t.install(s); }
+    ~Scripted() { smFreeSession(s); }
+    Scripted(const Scripted&) = delete;
+    Scripted& operator=(const Scripted&) = delete;
 };

@@ -53,7 +53,7 @@ TEST(Authenticate, OutcomesAndTheirReasons) {
         HonestServer peer = c.server;
         w.t.peer = [&peer](ScriptTransport& t) { peer(t); };
         w.t.failSendAt = c.failSendAt;
-        EXPECT_EQ(smAuthenticate(w.s.s, reinterpret_cast<const unsigned char*>(c.password),
+        EXPECT_EQ(smAuthenticate(w.s, reinterpret_cast<const unsigned char*>(c.password),
                                  static_cast<int32_t>(strlen(c.password))),
                   c.result);
         EXPECT_EQ(w.s->termReason, c.reason);

@@ -28,18 +28,18 @@ struct Ready : Scripted {
 TEST(Command, RefusedUnlessReadyAndSecure) {
     Ready notReady;
     notReady.s->state = kSmProxyStarted;
-    EXPECT_EQ(smSendCommand(notReady.s.s, "BYE", 3), kSmNotReady);
+    EXPECT_EQ(smSendCommand(notReady.s, "BYE", 3), kSmNotReady);
     unsigned char page[8];
-    EXPECT_EQ(smRecvData(notReady.s.s, page, 4), kSmNotReady);
+    EXPECT_EQ(smRecvData(notReady.s, page, 4), kSmNotReady);
     EXPECT_EQ(notReady.t.sends + notReady.t.receives, 0);
 
     Ready insecure(0);
-    EXPECT_EQ(smSendCommand(insecure.s.s, "BYE", 3), kSmSessionFailure);
+    EXPECT_EQ(smSendCommand(insecure.s, "BYE", 3), kSmSessionFailure);
     EXPECT_EQ(insecure.t.sends, 0);
 
     Ready dropping;
     dropping.t.failSendAt = 0;
-    EXPECT_EQ(smSendCommand(dropping.s.s, "BYE", 3), kSmSessionFailure);
+    EXPECT_EQ(smSendCommand(dropping.s, "BYE", 3), kSmSessionFailure);
     EXPECT_EQ(dropping.s->termReason, kSmEndConnection);
     EXPECT_EQ(dropping.t.closes, 1);
 }
@@ -48,18 +48,18 @@ TEST(Response, ReadsToTheZeroByteAndDropsEndTheSessionOnlyOnceBytesCame) {
     Ready whole;
     whole.t.queue(std::string("RC_ERROR", 9) + "page");
     uint32_t amount = 77;
-    EXPECT_EQ(smRecvResponse(whole.s.s, &amount), -22);
+    EXPECT_EQ(smRecvResponse(whole.s, &amount), -22);
     EXPECT_EQ(amount, 77u);
     EXPECT_EQ(whole.t.incoming.front(), "page") << "nothing past the zero byte is read";
 
     Ready first;
-    EXPECT_EQ(smRecvResponse(first.s.s, &amount), -1);
+    EXPECT_EQ(smRecvResponse(first.s, &amount), -1);
     EXPECT_EQ(first.s->state, kSmReady);
     EXPECT_EQ(first.s->termReason, kSmNotEnded);
 
     Ready later;
     later.t.queue("RC_O");
-    EXPECT_EQ(smRecvResponse(later.s.s, &amount), -1);
+    EXPECT_EQ(smRecvResponse(later.s, &amount), -1);
     EXPECT_EQ(later.s->state, kSmIdle);
     EXPECT_EQ(later.s->termReason, kSmEndConnection);
 }
@@ -72,7 +72,7 @@ TEST(Response, OverlongLineIsCutThenBounded) {
         Ready r;
         r.t.queue(kept + std::string(kResponseLineDropMax, '9') + '\0');
         uint32_t amount = 0;
-        EXPECT_EQ(smRecvResponse(r.s.s, &amount), 0);
+        EXPECT_EQ(smRecvResponse(r.s, &amount), 0);
         EXPECT_EQ(amount, 5u) << "the dropped digits are not part of the number";
         EXPECT_TRUE(trace.has("server response is (RC_OK 5\\x0A(x, N)" + kept.substr(14) + ")\n"))
             << trace.text();
@@ -80,7 +80,7 @@ TEST(Response, OverlongLineIsCutThenBounded) {
     Ready r;
     r.t.queue(kept + std::string(kResponseLineDropMax + 1, '9') + '\0');
     uint32_t amount = 0;
-    EXPECT_EQ(smRecvResponse(r.s.s, &amount), -1);
+    EXPECT_EQ(smRecvResponse(r.s, &amount), -1);
     EXPECT_EQ(r.s->termReason, kSmEndProtocol);
     EXPECT_EQ(r.t.incoming.front(), std::string(1, '\0')) << "reading stops at the bound";
 }
@@ -109,10 +109,10 @@ TEST(PageData, OnlyWhatArrivesBecomesResident) {
         ASSERT_NE(block, MAP_FAILED);
         auto* bytes = static_cast<unsigned char*>(block);
         bytes[amount] = 'z';
-        EXPECT_EQ(smRecvData(r.s.s, bytes, 0), 0);
-        EXPECT_EQ(smRecvData(r.s.s, bytes, -3), 0);
+        EXPECT_EQ(smRecvData(r.s, bytes, 0), 0);
+        EXPECT_EQ(smRecvData(r.s, bytes, -3), 0);
         EXPECT_EQ(r.t.receives, 0);
-        EXPECT_EQ(smRecvData(r.s.s, bytes, amount), complete ? amount : -1);
+        EXPECT_EQ(smRecvData(r.s, bytes, amount), complete ? amount : -1);
         EXPECT_EQ(r.s->termReason, complete ? kSmNotEnded : kSmEndConnection);
         EXPECT_LE(residentPages(block, kAnnounced + 1), 2u) << "complete " << complete;
         if (complete) {
@@ -150,11 +150,12 @@ TEST(Lifecycle, EndsOnceAndReleasesEverything) {
 
 TEST(Open, FailedConnectReturnsTwoWithTheSentence) {
     TraceCapture trace;
-    SessionHolder s;
+    Scripted w;
+    SessionDesc* s = w.s;
     char host[] = "NoSuchHost.invalid";
     char id[] = "admin";
     char pw[] = "secret";
-    EXPECT_EQ(smOpenSession(s.s, host, "1500", id, pw), kSmSessionFailure);
+    EXPECT_EQ(smOpenSession(s, host, "1500", id, pw), kSmSessionFailure);
     EXPECT_STREQ(s->lastError, "Unable to resolve hostname nosuchhost.invalid");
     EXPECT_TRUE(trace.has("(smsess, N)Tcp Session Error -> Unable to resolve hostname"));
     EXPECT_EQ(smOpenSession(nullptr, host, "1500", id, pw), kSmSessionFailure);

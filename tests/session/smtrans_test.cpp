@@ -26,7 +26,7 @@ TEST(Verb, StagingBufferGrowsByTheRuleUpToTheLimit) {
                                              : makeVerb(static_cast<uint16_t>(c.length), 0x16);
         for (size_t i = 12; i < verb.size(); ++i) verb[i] = static_cast<char>(i);
         w.t.queue(verb);
-        EXPECT_EQ(received(smRecvVerb(w.s.s), c.length), verb) << "header at 0, body behind it";
+        EXPECT_EQ(received(smRecvVerb(w.s), c.length), verb) << "header at 0, body behind it";
         EXPECT_EQ(w.s->verbBufSize, c.size);
     }
 }
@@ -37,13 +37,13 @@ TEST(Verb, GathersPiecesAndReadsNothingPastTheVerb) {
     verb.replace(4, 6, "abcdef");
     for (auto [from, to] : {std::pair{0, 1}, {1, 4}, {4, 6}, {6, 7}, {7, 10}})
         w.t.queue(verb.substr(from, to - from));
-    EXPECT_EQ(received(smRecvVerb(w.s.s), 10), verb);
+    EXPECT_EQ(received(smRecvVerb(w.s), 10), verb);
     EXPECT_EQ(w.s->termReason, kSmNotEnded);
 
     std::string extended = makeExtendedVerb(1000, 0x0102);  // its 16-bit length says 7
     w.t.queue(extended);
     w.t.queue("next");
-    const unsigned char* got = smRecvVerb(w.s.s);
+    const unsigned char* got = smRecvVerb(w.s);
     EXPECT_EQ(received(got, 1000), extended);
     EXPECT_EQ(smVerbLength(got), 1000u);
     EXPECT_EQ(w.t.incoming.back(), "next");
@@ -77,7 +77,7 @@ TEST(Verb, RefusalsEndTheSessionWithTheirReason) {
         w.t.queue(c.bytes);
         if (c.reason != kSmEndConnection) w.t.queue("rest");
         if (c.reason == kSmEndOutOfMemory) smSetAllocator([](size_t) -> void* { return nullptr; });
-        EXPECT_EQ(smRecvVerb(w.s.s), nullptr);
+        EXPECT_EQ(smRecvVerb(w.s), nullptr);
         smSetAllocator(nullptr);
         EXPECT_EQ(w.s->termReason, c.reason);
         EXPECT_EQ(w.s->verbBufSize, c.size);
@@ -95,20 +95,20 @@ TEST(Verb, SendTracesAndFlushesOnlyOnALiveSession) {
         TraceCapture trace;
         Scripted w;
         unsigned char verb[4] = {0, 4, 0x1D, 0};
-        EXPECT_EQ(smSendVerb(w.s.s, verb), 0);
+        EXPECT_EQ(smSendVerb(w.s, verb), 0);
         EXPECT_EQ(w.t.flushes, 1);
         EXPECT_EQ(trace.text(), "(smtrans, N) Send Verb: Length=4, Code=001D\n");
-        smTerminate(w.s.s, kSmEndProtocol);
-        EXPECT_EQ(smSendVerb(w.s.s, verb), -1);
+        smTerminate(w.s, kSmEndProtocol);
+        EXPECT_EQ(smSendVerb(w.s, verb), -1);
         EXPECT_EQ(w.t.sends, 1) << "an ended session sends nothing";
     }
     Scripted w;
     w.t.failSendAt = 0;
     unsigned char verb[4] = {0, 4, 0x1D, 0};
-    EXPECT_EQ(smSendVerb(w.s.s, verb), -1);
+    EXPECT_EQ(smSendVerb(w.s, verb), -1);
     EXPECT_EQ(w.s->termReason, kSmEndConnection);
     EXPECT_EQ(w.t.closes, 0) << "a failed send marks the session but does not close it";
-    EXPECT_EQ(smRecvVerb(w.s.s), nullptr);
+    EXPECT_EQ(smRecvVerb(w.s), nullptr);
     EXPECT_EQ(w.t.receives, 0) << "an ended session reads nothing";
 }
 

@@ -32,7 +32,7 @@ TEST(Identify, ReadsCapabilityAndCharacterSetOrRefuses) {
         Scripted w;
         w.t.failSendAt = c.failSendAt;
         w.t.queue(c.answer);
-        EXPECT_EQ(smIdentify(w.s.s), c.result);
+        EXPECT_EQ(smIdentify(w.s), c.result);
         EXPECT_EQ(w.s->ebcdic, c.ebcdic);
         EXPECT_EQ(w.s->termReason, c.reason);
         EXPECT_EQ(w.t.sent, c.sent);
@@ -77,8 +77,7 @@ TEST(ProxySession, StatusMapsOntoResultCodesAndFailuresReturnTwo) {
         if (c.status >= 0) w.t.queue(answer);
         w.t.failSendAt = c.failSendAt;
         w.s->state = kSmIdentifying;
-        EXPECT_EQ(smStartProxy(w.s.s, reinterpret_cast<const unsigned char*>("ADMIN"), 5),
-                  c.result);
+        EXPECT_EQ(smStartProxy(w.s, reinterpret_cast<const unsigned char*>("ADMIN"), 5), c.result);
         EXPECT_EQ(w.s->termReason, c.reason);
         EXPECT_EQ(w.t.sent, c.failSendAt == 0 ? "" : request);
         if (c.reason == kSmNotEnded) {
