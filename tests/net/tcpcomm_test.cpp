@@ -31,6 +31,7 @@ struct PairedConnection {
         tcpClose(&conn);
         if (peer >= 0) close(peer);
     }
+    size_t wrote = 0, read = 0;  // how far the scripts' patterned bytes were sent and received
     size_t pending() const { return static_cast<size_t>(conn.fill - conn.buffer); }
     // Everything the peer can read right now.
     std::string drainPeer() {
@@ -132,43 +133,17 @@ std::string patterned(size_t n) {
     return bytes;
 }
 
-// A full buffer is sent only when more bytes come, and a large write goes in buffer loads: what
-// stays pending goes at the flush.
-TEST(TcpSend, SendsAFullBufferOnlyWhenMoreComes) {
-    struct {
-        std::vector<size_t> writes;
-        size_t pending;
-        std::vector<int> traced;  // the byte counts of the trace lines
-    } cases[] = {
-        {{4096}, 4096, {4096}},
-        {{4096, 1}, 1, {4096, 1}},
-        {{10000}, 1808, {4096, 4096, 1808}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.writes));
-        TraceCapture trace;
-        PairedConnection p;
-        const std::string data = patterned(10000);
-        size_t at = 0;
-        for (size_t n : c.writes) {
-            ASSERT_EQ(tcpSend(&p.conn, reinterpret_cast<const unsigned char*>(&data[at]), n), 0);
-            at += n;
-        }
-        EXPECT_EQ(p.pending(), c.pending);
-        EXPECT_EQ(p.drainPeer(), data.substr(0, at - c.pending));
-        ASSERT_EQ(tcpFlush(&p.conn), 0);
-        EXPECT_EQ(p.drainPeer(), data.substr(at - c.pending, c.pending));
-        std::string lines;
-        for (int n : c.traced)
-            lines += "(tcpcomm, N) tcpSend: " + std::to_string(n) + " bytes moved into buffer\n";
-        EXPECT_EQ(trace.text(), lines);
-    }
+// The `n` bytes of the pattern after `*at`, moving `*at` past them.
+std::string nextPatterned(size_t* at, int n) {
+    *at += static_cast<size_t>(n);
+    return patterned(*at).substr(*at - static_cast<size_t>(n));
 }
 
-// Runs one step of a receive script and returns what it observed. A step is a letter, a number,
-// bytes behind a colon and what is expected behind "=": "p:B" the peer sends B; "x" the peer
-// closes; "g" what the peer has received; "s:B" tcpSend of B; "f" tcpFlush; "c" tcpClose; "rN"
-// tcpReceive of up to N bytes (the bytes handed out, or -1); "q" the number of bytes pending.
+// Runs one step of a script and returns what it observed. A step is a letter, a number, bytes
+// behind a colon and what is expected behind "=": "p:B" the peer sends B; "x" the peer closes; "g"
+// what the peer has received; "s:B" tcpSend of B; "wN" tcpSend of the next N patterned bytes; "hN"
+// whether the peer has received exactly the next N patterned bytes; "f" tcpFlush; "c" tcpClose;
+// "rN" tcpReceive of up to N bytes (the bytes handed out, or -1); "q" the number of bytes pending.
 std::string runStep(PairedConnection& p, const std::string& step) {
     char* after = nullptr;
     const int n = static_cast<int>(strtol(step.c_str() + 1, &after, 10));
@@ -183,6 +158,13 @@ std::string runStep(PairedConnection& p, const std::string& step) {
             return close(std::exchange(p.peer, -1)) == 0 ? "" : "failed";
         case 'g':
             return p.drainPeer();
+        case 'w': {
+            const std::string next = nextPatterned(&p.wrote, n);
+            return std::to_string(
+                tcpSend(&p.conn, reinterpret_cast<const unsigned char*>(next.data()), n));
+        }
+        case 'h':
+            return p.drainPeer() == nextPatterned(&p.read, n) ? "" : "other bytes";
         case 's':
             return std::to_string(tcpSend(&p.conn, bytes, static_cast<int32_t>(b.size())));
         case 'f':
@@ -197,21 +179,28 @@ std::string runStep(PairedConnection& p, const std::string& step) {
     return took < 0 ? "-1" : std::string(got.begin(), got.begin() + took);
 }
 
-// What is pending is sent before anything is read, and what is read ahead is handed out before a
-// failure, a time-out or end of stream is reported; a closed connection hands out nothing more.
-TEST(TcpReceive, ScriptsOfSendsReceivesAndFailures) {
+// A full buffer is sent only when more bytes come and a large write goes in buffer loads, what
+// stays pending going at the flush. What is pending is sent before anything is read, and what is
+// read ahead is handed out before a failure, a time-out or end of stream is reported; a closed
+// connection hands out nothing more.
+TEST(TcpSendAndReceive, ScriptsOfSendsReceivesAndFailures) {
     struct Case {
         std::vector<std::string> steps;
         std::string trace;
         uint32_t lastError = 0;
     };
     const std::string sent = "(tcpcomm, N) tcpSend: ", error = "(tcpcomm, N) Tcp Recieve error. ";
+    const std::string moved = " bytes moved into buffer\n";
     const Case cases[] = {
-        {{"s:ping=0", "p:pong", "r16=pong", "g=ping", "x", "r16=-1"},
-         sent + "4 bytes moved into buffer\n"},
+        {{"w4096=0", "q=4096", "h0", "f=0", "h4096"}, sent + "4096" + moved},
+        {{"w4096=0", "w1=0", "q=1", "h4096", "f=0", "h1"},
+         sent + "4096" + moved + sent + "1" + moved},
+        {{"w10000=0", "q=1808", "h8192", "f=0", "h1808"},
+         sent + "4096" + moved + sent + "4096" + moved + sent + "1808" + moved},
+        {{"s:ping=0", "p:pong", "r16=pong", "g=ping", "x", "r16=-1"}, sent + "4" + moved},
         // A failed flush keeps what is pending and reads nothing of what waits.
         {{"p:x", "x", "s:lost?=0", "r4=-1", "q=5", "f=-1", "q=5"},
-         sent + "5 bytes moved into buffer\n" + error + " WSAError=32" + error + " WSAError=32",
+         sent + "5" + moved + error + " WSAError=32" + error + " WSAError=32",
          32},
         {{"p:0123456789", "r4=0123", "r4=4567", "r4=89", "r4=-1", "p:ab", "r1=a", "x", "r4=b",
           "r4=-1"},
