@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <exception>
 #include <optional>
 #include <string>
@@ -20,11 +19,10 @@
 #include "front/korproxy_errpage.h"
 #include "front/korproxy_prodname.h"
 #include "front/korproxy_request.h"
+#include "front/korproxy_state.h"
 #include "settings/regplatform.h"
 
 static constexpr const char kTraceSource[] = "korproxy";
-
-OptionsRecord* optsP = nullptr;
 
 namespace {
 
@@ -102,8 +100,7 @@ int runCommandLine(int argc, char** argv) {
     if (choice.check) {
         status = runConnectionCheck(choice.checkServer, choice.webUser);
     } else if (request[0] != '\0') {
-        closeTraceFile();
-        traceFp = stdout;
+        traceToConsole();
         if (postFlag != 0) {
             (void)doPostRequest(request);
         } else {
@@ -215,39 +212,6 @@ int runOnce(int argc, char** argv) {
 }
 
 }  // namespace
-
-void traceOptions(const char* source, int line, const OptionsRecord& opts) {
-    if (!traceOn()) return;
-    TRACE("(%s, %d) optsP -> server (%s) port (%s) traceFile (%s) cgiUrl (%s)\n", source, line,
-          traceText(opts.server).c_str(), traceText(opts.port).c_str(),
-          traceText(opts.traceFile).c_str(), traceText(opts.cgiUrl).c_str());
-}
-
-void openTraceFile(const char* path) {
-    time_t now = time(nullptr);
-    if (path == nullptr || path[0] == '\0' || traceFp != nullptr) return;
-    // The trace holds whole deciphered pages and commands: no other user may read it.
-    const char* refusal = nullptr;
-    FILE* file = osOpenPrivateAppend(path, &refusal);
-    if (file == nullptr) {
-        noteProblem("trace file %s cannot be opened: %s", escapeControls(path).c_str(), refusal);
-        return;
-    }
-    traceFp = file;
-    TRACE("<---------------------------------------------------->\n");
-    const char* when = ctime(&now);
-    TRACE("Trace file entry generated at: %s\n", when != nullptr ? when : "(unknown)\n");
-}
-
-void closeTraceFile() {
-    if (traceFp == nullptr) return;
-    if (traceFp != stdout && traceFp != stderr) {
-        fclose(traceFp);
-    } else {
-        fflush(traceFp);
-    }
-    traceFp = nullptr;
-}
 
 int korproxyServeRequest() {
     refreshStore();

@@ -8,7 +8,6 @@
 
 #include "common/trace.h"
 #include "front/korproxy_errpage.h"
-#include "front/korproxy_special.h"
 #include "settings/pssec.h"
 #include "settings/pswebusers.h"
 
@@ -133,8 +132,8 @@ int readLogonPair(const char* webUser, const OptionsRecord* opts, char id[kCrede
                   char password[kCredentialSize], LogonSource* source, std::string* refusal) {
     webUser = webUser != nullptr ? webUser : "";
     record.webUser = webUser;
-    record.logon = LogonSource::None;
-    *source = LogonSource::None;
+    record.logon = LogonSource::kNone;
+    *source = LogonSource::kNone;
     if (psFindWebUser(webUser) == WebUserLookup::Stored) {
         // A pair of their own that cannot be read is not replaced by the shared one: the web user
         // would act as someone else without knowing it.
@@ -142,20 +141,20 @@ int readLogonPair(const char* webUser, const OptionsRecord* opts, char id[kCrede
         if (rc != 0) return rc;
         TRACE("(%s, %i) Logging on with the web user's own id (%s)\n", TRACE_AT,
               traceText(id).c_str());
-        *source = record.logon = LogonSource::Own;
+        *source = record.logon = LogonSource::kOwn;
         return 0;
     }
     if (!sharedLogonAllowed(opts)) {
         TRACE("(%s, %i) No logon of the web user's own, and the shared one may not be used\n",
               TRACE_AT);
-        record.refusal = AccessRefusal::NoLogon;
+        record.refusal = AccessRefusal::kNoLogon;
         *refusal = webUser[0] != '\0' ? "No storage-server logon is stored for the web user " +
                                             shown(webUser) + "."
                                       : "No storage-server logon may be used without a web login.";
         return kNoLogonAllowed;
     }
     int rc = psReadPasswordFile(id, password);
-    if (rc == 0) *source = record.logon = LogonSource::Shared;
+    if (rc == 0) *source = record.logon = LogonSource::kShared;
     return rc;
 }
 
@@ -171,7 +170,7 @@ bool serverAllowed(const OptionsRecord* opts, const char* host, const char* port
         return true;
     }
     TRACE("(%s, %i) The server is not on the allowed list\n", TRACE_AT);
-    record.refusal = AccessRefusal::ServerNotAllowed;
+    record.refusal = AccessRefusal::kServerNotAllowed;
     *refusal = "The server " + shown(given) + " is not one this proxy may connect to.";
     return false;
 }

@@ -13,22 +13,22 @@
 
 // Which stored pair an open logged on with.
 enum class LogonSource {
-    None,    // no pair was taken (refused, or not read)
-    Own,     // the web user's own pair
-    Shared,  // the shared pair of the proxy
+    kNone,    // no pair was taken (refused, or not read)
+    kOwn,     // the web user's own pair
+    kShared,  // the shared pair of the proxy
 };
 
 // Why an open was refused before anything was sent.
 enum class AccessRefusal {
-    None,
-    ServerNotAllowed,  // the server is neither the default one nor on the allowed list
-    NoLogon,           // the web user has no pair and the shared one may not be used
+    kNone,
+    kServerNotAllowed,  // the server is neither the default one nor on the allowed list
+    kNoLogon,           // the web user has no pair and the shared one may not be used
 };
 
 // What the last open of this request decided; empty before any.
 struct AccessRecord {
-    LogonSource logon = LogonSource::None;
-    AccessRefusal refusal = AccessRefusal::None;
+    LogonSource logon = LogonSource::kNone;
+    AccessRefusal refusal = AccessRefusal::kNone;
     std::string webUser;  // REMOTE_USER as the web server gave it; empty without one
     std::string server;   // the server as the request named it (host and port, as given)
 };

@@ -9,11 +9,11 @@
 #include "common/audit.h"
 #include "common/deadline.h"
 #include "common/limits.h"
-#include "front/korproxy.h"
 #include "front/korproxy_access.h"
 #include "front/korproxy_errpage.h"
 #include "front/korproxy_request.h"
 #include "front/korproxy_request_parts.h"
+#include "front/korproxy_state.h"
 #include "net/tcpcomm.h"
 #include "session/smsess_rc.h"
 #include "settings/psopts.h"
@@ -67,7 +67,7 @@ int checkStore(const std::string& given, std::string* address) {
 // The shared pair, or the pair a request of `webUser` would log on with.
 int checkCredentials(Credentials& credentials, const std::string& webUser) {
     const char* step = "credentials read";
-    LogonSource source = LogonSource::Shared;
+    LogonSource source = LogonSource::kShared;
     std::string refusal;
     int rc = webUser.empty() ? psReadPasswordFile(credentials.id, credentials.password)
                              : readLogonPair(webUser.c_str(), optsP, credentials.id,
@@ -80,7 +80,7 @@ int checkCredentials(Credentials& credentials, const std::string& webUser) {
                           webUser + " -proxyId=ID -proxyPassword=PASSWORD.",
                       "no-logon");
     }
-    if (rc == PS_RESULT_NO_MEMORY) {
+    if (rc == kPsNoMemory) {
         return failed(kCheckCredentials, step, "out of memory. Try again.", "out-of-memory");
     }
     if (rc != 0) {
@@ -91,10 +91,10 @@ int checkCredentials(Credentials& credentials, const std::string& webUser) {
     }
     AuditRecord& audit = auditCurrent();
     audit.admin = credentials.id;
-    audit.logon = source == LogonSource::Own ? "own" : "shared";
+    audit.logon = source == LogonSource::kOwn ? "own" : "shared";
     passed(step,
            std::string("administrator id ") + credentials.id +
-               (source == LogonSource::Own ? ", the web user's own pair" : ", the shared pair"));
+               (source == LogonSource::kOwn ? ", the web user's own pair" : ", the shared pair"));
     return kCheckPassed;
 }
 

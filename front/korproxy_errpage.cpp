@@ -4,57 +4,68 @@
 #include <iterator>
 
 #include "common/audit.h"
-#include "front/korproxy.h"
 #include "front/korproxy_prodname.h"
+#include "front/korproxy_state.h"
+#include "session/smsess.h"
+#include "settings/pssec.h"
 
 namespace {
 
-// The report of a non-zero result code; the codes are the session layer's, -1 the front end's own.
+// Codes the page words that no session result names: the proxy itself never returns them, but the
+// page keeps a sentence for each.
+enum PageOnlyCode : int32_t {
+    kCodeMismatch = 4,
+    kCodeSoftError = 7,
+    kCodeTryAgain = 12,
+};
+
+// The report of a non-zero result code: the session layer's results, the credential store's
+// "cannot be read" and the codes above; -1 (the front end's own) and any other get the catch-all.
 void writeCodeText(FILE* out, int32_t code, const char* message) {
     const char* product = productName;
     switch (code) {
-        case 1:
+        case kPsNotStored:
             fputs("Access to the server denied\n", out);
             break;
-        case 2:
+        case kSmSessionFailure:
             fputs("An internal error occured in the session layer.<br>\n", out);
             // The message carries the transport's sentence, with host and port from the request.
             fputs("Last error message: ", out);
             writeHtmlEscaped(out, message[0] != '\0' ? message : "None.");
             fputs("\n", out);
             break;
-        case 3:
+        case kSmOutOfMemory:
             fprintf(out, "The %s ran out of memory while processing this request.\n", product);
             break;
-        case 4:
+        case kCodeMismatch:
             fputs("Something did not match up.\n", out);
             break;
-        case 5:
-        case 9:
+        case kSmValidationMismatch:
+        case kSmPasswordExpired:
             fprintf(out,
                     "Proxy password has expired.  Please update the password on the %s server and "
                     "the Proxy.\n",
                     product);
             break;
-        case 6:
+        case kSmNoSuchAdmin:
             fprintf(out, "Proxy ID was unknown to the %s server.\n", product);
             break;
-        case 7:
+        case kCodeSoftError:
             fputs("A soft error occured in the Session layer.\n", out);
             break;
-        case 8:
+        case kSmNotReady:
             fputs("A communication error occured.\n", out);
             break;
-        case 10:
+        case kSmNoProxySupport:
             fprintf(out,
                     "The %s server you were attempting to send this request to does not support "
                     "the proxy protocol.\n",
                     product);
             break;
-        case 11:
+        case kSmAdminLocked:
             fprintf(out, "The proxy id is locked on the this %s server\n", product);
             break;
-        case 12:
+        case kCodeTryAgain:
             fputs("Try request again.\n", out);
             break;
         default:

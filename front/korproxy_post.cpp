@@ -9,11 +9,11 @@
 #include "common/audit.h"
 #include "common/limits.h"
 #include "common/trace.h"
-#include "front/korproxy.h"
 #include "front/korproxy_args.h"
 #include "front/korproxy_errpage.h"
 #include "front/korproxy_request.h"
 #include "front/korproxy_request_parts.h"
+#include "front/korproxy_state.h"
 
 static constexpr const char kTraceSource[] = "korproxy";
 

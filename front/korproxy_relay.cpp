@@ -13,9 +13,9 @@
 #include "common/limits.h"
 #include "common/textcopy.h"
 #include "common/trace.h"
-#include "front/korproxy.h"
 #include "front/korproxy_errpage.h"
 #include "front/korproxy_prodname.h"
+#include "front/korproxy_state.h"
 #include "session/smsess_rc.h"
 
 static constexpr const char kTraceSource[] = "korproxy";
@@ -242,7 +242,8 @@ int relayPage(SessionDesc* session, const char* command) {
         TRACE("(%s, %i)TCP/IP read error! amt = %i\n", TRACE_AT, count);
         auditResult("page-aborted");
         printErrorPage("Error reading page from VELK server.  Recieve of page aborted", 0);
-        closeTraceFile();
+        // Tracing ends here for the rest of the run; the entry closes the stream.
+        setTraceAside();
         return 0;
     }
 

@@ -22,4 +22,5 @@ size_t removeServerHeaders(char* page, size_t count);
 
 // Sends `command` over `session`, relays the page or writes an error page. Returns 0 in every case:
 // each failure has written its own error page, and after the response header nothing may follow.
+// A page that cannot be read sets the trace aside: no trace line follows for the rest of the run.
 [[nodiscard]] int relayPage(SessionDesc* session, const char* command);

@@ -14,13 +14,13 @@
 #include "common/limits.h"
 #include "common/textcopy.h"
 #include "common/trace.h"
-#include "front/korproxy.h"
 #include "front/korproxy_access.h"
 #include "front/korproxy_args.h"
 #include "front/korproxy_errpage.h"
 #include "front/korproxy_relay.h"
 #include "front/korproxy_request_parts.h"
 #include "front/korproxy_special.h"
+#include "front/korproxy_state.h"
 #include "front/korproxy_template.h"
 #include "front/korproxy_urlconv.h"
 #include "settings/pssec.h"
@@ -92,7 +92,7 @@ int openConnection(SessionDesc* session, char* address) {
     clearAccessRecord();
     // The deciphered password lives here only for the open, and is wiped when it is done.
     Credentials credentials;
-    LogonSource logon = LogonSource::None;
+    LogonSource logon = LogonSource::kNone;
     std::string refusal;
     int rc = readLogonPair(getenv("REMOTE_USER"), optsP, credentials.id, credentials.password,
                            &logon, &refusal);
@@ -120,7 +120,7 @@ int openConnection(SessionDesc* session, char* address) {
     TRACE("(%s, %i) Opening a session with (%s):(%s)\n", TRACE_AT, traceText(host).c_str(),
           traceText(port).c_str());
     audit.admin = credentials.id;  // before the open converts it in place
-    audit.logon = logon == LogonSource::Own ? "own" : "shared";
+    audit.logon = logon == LogonSource::kOwn ? "own" : "shared";
     deadlineStart();
     rc = smOpenSession(session, host, port, credentials.id, credentials.password);
     if (rc == 0) deadlineSetupDone();
@@ -208,7 +208,10 @@ int doGetRequest(const char* request) {
             if (!pageWritten) printErrorPage("Nothing was submitted for this request", 0);
             return 0;
         }
-        if (doSpecialRequest(list.get(), origin) == 1) return 0;
+        SpecialResult special = doSpecialRequest(list.get(), origin);
+        // Settings just stored end with the default server's start page, asked for as a replay.
+        if (special == SpecialResult::kStartPage) (void)doGetRequest("URL=/");
+        if (special != SpecialResult::kNone) return 0;
     }
     ArgNode* urlNode = findArgExact(list.get(), "URL");
     if (urlNode != nullptr && refuseBrokenUrl(urlNode->value, false)) return -1;

@@ -1,6 +1,5 @@
 // see korproxy_special.h
-// The setup form's storing step, a web user's own logon form, and the replacement of the stored
-// credentials.
+// The setup form's storing step and a web user's own logon form.
 #include <strings.h>
 
 #include <cstring>
@@ -13,11 +12,10 @@
 #include "common/platform.h"
 #include "common/textcopy.h"
 #include "common/trace.h"
-#include "front/korproxy.h"
 #include "front/korproxy_access.h"
 #include "front/korproxy_errpage.h"
-#include "front/korproxy_request.h"
 #include "front/korproxy_special.h"
+#include "front/korproxy_state.h"
 #include "front/korproxy_template.h"
 #include "settings/psopts.h"
 #include "settings/pssec.h"
@@ -192,16 +190,17 @@ bool applyField(SetupState& state, Field field, const char* value) {
     return false;
 }
 
-// After a form is stored: the default server's start page, or the jump page.
-int finalPage(const OptionsRecord& opts) {
-    if (opts.server[0] != '\0' && opts.port[0] != '\0') return doGetRequest("URL=/");
+// After a form is stored: the default server's start page (the caller's to answer), or the jump
+// page.
+SpecialResult finalPage(const OptionsRecord& opts) {
+    if (opts.server[0] != '\0' && opts.port[0] != '\0') return SpecialResult::kStartPage;
     showFile(kJumpPage);
-    return 0;
+    return SpecialResult::kAnswered;
 }
 
 // LOGON=SET: the id and password typed into the logon form, under the form's rules (an empty field
 // keeps what is stored), stored as the web user's own pair.
-int storeOwnLogon(const char* webUser, const char* rawText) {
+SpecialResult storeOwnLogon(const char* webUser, const char* rawText) {
     SetupState state;
     if (psFindWebUser(webUser) == WebUserLookup::Stored &&
         psReadPairAt(psWebUserKeyPath(webUser).c_str(), state.id, state.password) != 0) {
@@ -215,7 +214,7 @@ int storeOwnLogon(const char* webUser, const char* rawText) {
         if (!refusal.empty()) {
             auditRefuse("bad-request");
             printErrorPage(refusal.c_str(), 0);
-            return -1;
+            return SpecialResult::kAnswered;
         }
         if (applyField(state, field.rule->field, field.value.c_str())) {
             auditField(field.rule->auditName);
@@ -224,7 +223,7 @@ int storeOwnLogon(const char* webUser, const char* rawText) {
     if (state.id[0] == '\0' || state.password[0] == '\0') {
         auditRefuse("bad-request");
         printErrorPage("Both an id and a password are needed. Nothing has been stored.", 0);
-        return -1;
+        return SpecialResult::kAnswered;
     }
     if (state.credentialsChanged) {
         int rc = storeWebUserLogon(webUser, state.id, state.password);
@@ -235,7 +234,7 @@ int storeOwnLogon(const char* webUser, const char* rawText) {
                                ? kOtherSpellingRefusal
                                : "An error occured while updating the password file\n",
                            0);
-            return -1;
+            return SpecialResult::kAnswered;
         }
     }
     return finalPage(optsP != nullptr ? *optsP : OptionsRecord{});
@@ -243,18 +242,18 @@ int storeOwnLogon(const char* webUser, const char* rawText) {
 
 }  // namespace
 
-int doLogonRequest(const char* action, const char* rawText) {
+SpecialResult doLogonRequest(const char* action, const char* rawText) {
     TRACE("(%s, %i) A web user's own logon via the ?logon option\n", TRACE_AT);
     const char* webUser = getenv("REMOTE_USER");
     if (webUser == nullptr || webUser[0] == '\0') {
         auditRefuse("login");
         printErrorPage("A logon of one's own needs a web login.", 0);
-        return -1;
+        return SpecialResult::kAnswered;
     }
     if (!psWebUserNameValid(webUser)) {
         auditRefuse("bad-request");
         printErrorPage(webUserNameRefusal(webUser).c_str(), 0);
-        return -1;
+        return SpecialResult::kAnswered;
     }
     bool set = action != nullptr && strcasecmp(action, "SET") == 0;
     bool remove = action != nullptr && strcasecmp(action, "DELETE") == 0;
@@ -267,10 +266,10 @@ int doLogonRequest(const char* action, const char* rawText) {
         return finalPage(optsP != nullptr ? *optsP : OptionsRecord{});
     }
     showLogonForm(webUser);
-    return 0;
+    return SpecialResult::kAnswered;
 }
 
-int doSetupRequest(const char* rawText) {
+SpecialResult doSetupRequest(const char* rawText) {
     TRACE("(%s, %i) Configuring the server via the ?config option", TRACE_AT);
     auditCurrent().event = AuditEvent::Setup;
     SetupState state;
@@ -284,7 +283,7 @@ int doSetupRequest(const char* rawText) {
         if (refusal.empty()) continue;
         auditRefuse("bad-request");
         printErrorPage(refusal.c_str(), 0);
-        return -1;
+        return SpecialResult::kAnswered;
     }
     if (optsP != nullptr) state.opts = *optsP;
     for (const FormField& field : fields.list) {
@@ -312,12 +311,7 @@ int doSetupRequest(const char* rawText) {
     // A failed store ends the response with its page: a start page after it would hide it.
     if (!failures.empty()) {
         printErrorPage(failures.c_str(), 0);
-        return -1;
+        return SpecialResult::kAnswered;
     }
     return finalPage(state.opts);
-}
-
-int psUpdatePasswordFile(const char* id, const char* password, const char* keyPath) {
-    // The write replaces the stored pair whole, or leaves it as it was.
-    return psWritePairAt(keyPath, id, password);
 }

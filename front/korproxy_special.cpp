@@ -9,9 +9,9 @@
 
 #include "common/audit.h"
 #include "common/trace.h"
-#include "front/korproxy.h"
 #include "front/korproxy_errpage.h"
 #include "front/korproxy_special.h"
+#include "front/korproxy_state.h"
 #include "front/korproxy_template.h"
 
 static constexpr const char kTraceSource[] = "korproxy";
@@ -87,12 +87,12 @@ void forceTrace(ArgNode* head, bool* queryDumped) {
 
 }  // namespace
 
-int doSpecialRequest(ArgNode* head, const RequestOrigin& origin) {
+SpecialResult doSpecialRequest(ArgNode* head, const RequestOrigin& origin) {
     bool queryDumped = false;
     for (ArgNode* node = head; node != nullptr; node = node->next) {
         if (hasPrefix(node->name, "JUMP")) {
             showFile(kJumpPage);
-            return 1;
+            return SpecialResult::kAnswered;
         }
         bool setup = hasPrefix(node->name, "SETUP");
         bool config = hasPrefix(node->name, "CONFIG");
@@ -102,21 +102,15 @@ int doSpecialRequest(ArgNode* head, const RequestOrigin& origin) {
             TRACE("(%s, %d) Settings request refused: %s\n", TRACE_AT, refusal);
             auditRefuse(refusal == kNeedsLogin ? "login" : "cross-site");
             printErrorPage(refusal, 0);
-            return 1;
+            return SpecialResult::kAnswered;
         }
-        if (setup) {
-            (void)doSetupRequest(origin.rawText);
-            return 1;
-        }
+        if (setup) return doSetupRequest(origin.rawText);
         if (config) {
             showFile(kSetupFormPage);
-            return 1;
+            return SpecialResult::kAnswered;
         }
-        if (logon) {
-            (void)doLogonRequest(node->value, origin.rawText);
-            return 1;
-        }
+        if (logon) return doLogonRequest(node->value, origin.rawText);
         forceTrace(head, &queryDumped);
     }
-    return 0;
+    return SpecialResult::kNone;
 }

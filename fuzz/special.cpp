@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <string>
 
-#include "front/korproxy.h"
 #include "front/korproxy_args.h"
 #include "front/korproxy_special.h"
+#include "front/korproxy_state.h"
 #include "fuzz/fuzz_support.h"
 #include "session/smsess.h"
 #include "settings/psopts.h"

@@ -73,7 +73,7 @@ int psUserKey(unsigned char key[8], const char* id) {
 }
 
 int psWritePairAt(const char* keyPath, const char* id, const char* password) {
-    if (id == nullptr || password == nullptr) return PS_RESULT_NOT_STORED;
+    if (id == nullptr || password == nullptr) return kPsNotStored;
     size_t idLength = strnlen(id, kCredentialSize);
     size_t passwordLength = strnlen(password, kCredentialSize);
     if (idLength >= kCredentialSize || passwordLength >= kCredentialSize) {
@@ -81,24 +81,29 @@ int psWritePairAt(const char* keyPath, const char* id, const char* password) {
             "(%s, %i) psWritePasswordFile(): the id or the password has %zu characters or more;"
             " nothing stored.\n",
             TRACE_AT, kCredentialSize);
-        return PS_RESULT_TOO_LONG;
+        return kPsTooLong;
     }
     unsigned char block[kCredentialSize] = {};
     memcpy(block, password, passwordLength + 1);
     DesKeySchedule* schedule = nullptr;
     if (userSchedule(id, &schedule) != 0) {
         osWipe(block, sizeof block);
-        return PS_RESULT_NO_MEMORY;
+        return kPsNoMemory;
     }
     desCbc(schedule, DES_ENCIPHER, desFixedIv(), block, sizeof block);
     int rc = WritePswdToRegistry(keyPath, id, block);
     desFreeKey(schedule);
     osWipe(block, sizeof block);
-    return rc == 0 ? PS_RESULT_OK : PS_RESULT_NOT_STORED;
+    return rc == 0 ? kPsOk : kPsNotStored;
 }
 
 int psWritePasswordFile(const char* id, const char* password) {
     return psWritePairAt(kCredentialsKeyPath, id, password);
+}
+
+int psUpdatePasswordFile(const char* id, const char* password, const char* keyPath) {
+    // The write replaces the stored pair whole, or leaves it as it was.
+    return psWritePairAt(keyPath, id, password);
 }
 
 namespace {
@@ -138,12 +143,12 @@ int WritePswdToRegistry(const char* keyPath, const char* id,
 
 int psReadPairAt(const char* keyPath, char id[kCredentialSize], char password[kCredentialSize]) {
     unsigned char block[kCredentialSize];
-    if (ReadPswdFromRegistry(keyPath, id, block) != 0) return PS_RESULT_NOT_STORED;
+    if (ReadPswdFromRegistry(keyPath, id, block) != 0) return kPsNotStored;
     DesKeySchedule* schedule = nullptr;
     if (userSchedule(id, &schedule) != 0) {
         osWipe(block, sizeof block);
         osWipe(id, kCredentialSize);
-        return PS_RESULT_NO_MEMORY;
+        return kPsNoMemory;
     }
     desCbc(schedule, DES_DECIPHER, desFixedIv(), block, sizeof block);
     desFreeKey(schedule);
@@ -154,7 +159,7 @@ int psReadPairAt(const char* keyPath, char id[kCredentialSize], char password[kC
     memcpy(password, block, length);
     password[length] = '\0';
     osWipe(block, sizeof block);
-    return PS_RESULT_OK;
+    return kPsOk;
 }
 
 int psReadPasswordFile(char id[kCredentialSize], char password[kCredentialSize]) {

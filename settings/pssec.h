@@ -12,13 +12,14 @@
 #include <cstddef>
 
 #include "common/limits.h"
+#include "settings/settingskeys.h"
 
 // Results of the credential operations (the store's own codes travel in the trace).
 enum PsResult : int {
-    PS_RESULT_OK = 0,          // stored, or both read
-    PS_RESULT_NOT_STORED = 1,  // read: the stored values cannot be read; write: the store failed
-    PS_RESULT_NO_MEMORY = -1,  // no memory for the user key or the key schedule; nothing done
-    PS_RESULT_TOO_LONG = 2,    // write: id or password of 64 characters or more; nothing stored
+    kPsOk = 0,         // stored, or both read
+    kPsNotStored = 1,  // read: the stored values cannot be read; write: the store failed
+    kPsNoMemory = -1,  // no memory for the user key or the key schedule; nothing done
+    kPsTooLong = 2,    // write: id or password of 64 characters or more; nothing stored
 };
 
 // Reads the id (64 bytes) and deciphers the password (64 bytes) from the store. Returns 0 with both
@@ -31,6 +32,11 @@ enum PsResult : int {
 [[nodiscard]] int psWritePasswordFile(const char* id, const char* password);
 // Deletes the stored id and password; when there are none, traces that and changes nothing.
 void psDeletePasswordFile();
+// Replaces the administrator id and password under `keyPath` (the shared pair by default, or a
+// web user's) as one change: either the new pair is stored, or the old one is left exactly as it
+// was. Returns 0 when stored, else the non-zero result of the write (1 when the store failed).
+[[nodiscard]] int psUpdatePasswordFile(const char* id, const char* password,
+                                       const char* keyPath = kCredentialsKeyPath);
 
 // The same three for the pair kept under `keyPath` below HKEY_LOCAL_MACHINE (the shared pair's is
 // kCredentialsKeyPath), with the same results; psDeletePairAt returns 1 when a pair was deleted.

@@ -134,13 +134,13 @@ int main(int argc, char** argv) {
     static SimOptions options;
     std::string message;
     switch (simParseOptions(argc, argv, &options, &message)) {
-        case SimParse::help:
+        case SimParse::kHelp:
             fputs(simHelpText(), stdout);
             return 0;
-        case SimParse::error:
+        case SimParse::kError:
             fprintf(stderr, "velk-sim: %s (see velk-sim --help)\n", message.c_str());
             return 2;
-        case SimParse::run:
+        case SimParse::kRun:
             break;
     }
     if (!options.printPage.empty()) return printPage(options);

@@ -69,36 +69,36 @@ uint64_t amountOf(const unsigned char* bytes, size_t count) {
 Sent sendHostile(int fd, Answer answer, Hostile mode, std::vector<unsigned char> bytes) {
     const size_t half = bytes.size() / 2;
     switch (mode) {
-        case Hostile::none:
+        case Hostile::kNone:
             break;
-        case Hostile::random:
+        case Hostile::kRandom:
             fillRandom(bytes.data(), bytes.size());
-            return wireWriteAll(fd, bytes.data(), bytes.size()) ? Sent::cut : Sent::failed;
-        case Hostile::truncated:
-            return wireWriteAll(fd, bytes.data(), half) ? Sent::cut : Sent::failed;
-        case Hostile::absurdLength:
+            return wireWriteAll(fd, bytes.data(), bytes.size()) ? Sent::kCut : Sent::kFailed;
+        case Hostile::kTruncated:
+            return wireWriteAll(fd, bytes.data(), half) ? Sent::kCut : Sent::kFailed;
+        case Hostile::kAbsurdLength:
             if (answerIsVerb(answer)) {
                 bytes = absurdVerb(bytes);
-            } else if (answer == Answer::response) {
+            } else if (answer == Answer::kResponse) {
                 std::string line = lineWithAmount(bytes.data(), bytes.size(), kAbsurdPageLength);
                 bytes.assign(line.begin(), line.end());
             }
             break;
-        case Hostile::oneByte:
-            return writeOneByOne(fd, bytes.data(), bytes.size()) ? Sent::whole : Sent::failed;
-        case Hostile::shortPage:
-            if (answer == Answer::response) {
+        case Hostile::kOneByte:
+            return writeOneByOne(fd, bytes.data(), bytes.size()) ? Sent::kWhole : Sent::kFailed;
+        case Hostile::kShortPage:
+            if (answer == Answer::kResponse) {
                 uint64_t amount = amountOf(bytes.data(), bytes.size());
                 std::string line =
                     lineWithAmount(bytes.data(), bytes.size(), amount + kShortPageMissing);
                 bytes.assign(line.begin(), line.end());
                 break;
             }
-            return wireWriteAll(fd, bytes.data(), bytes.size()) ? Sent::cut : Sent::failed;
-        case Hostile::stall:
-            return wireWriteAll(fd, bytes.data(), half) ? Sent::withheld : Sent::failed;
+            return wireWriteAll(fd, bytes.data(), bytes.size()) ? Sent::kCut : Sent::kFailed;
+        case Hostile::kStall:
+            return wireWriteAll(fd, bytes.data(), half) ? Sent::kWithheld : Sent::kFailed;
     }
-    return wireWriteAll(fd, bytes.data(), bytes.size()) ? Sent::whole : Sent::failed;
+    return wireWriteAll(fd, bytes.data(), bytes.size()) ? Sent::kWhole : Sent::kFailed;
 }
 
 }  // namespace
@@ -134,15 +134,15 @@ bool hostileFromName(std::string_view name, Hostile* out) {
 }
 
 bool answerIsVerb(Answer answer) {
-    return answer == Answer::identify || answer == Answer::proxy || answer == Answer::auth ||
-           answer == Answer::final;
+    return answer == Answer::kIdentify || answer == Answer::kProxy || answer == Answer::kAuth ||
+           answer == Answer::kFinal;
 }
 
 Sent sendVerbAnswer(int fd, Answer answer, const AnswerFaults& faults,
                     std::vector<unsigned char> verb) {
     const AnswerShape& shape = faults.of(answer);
-    if (shape.silent) return Sent::withheld;
-    if (shape.hostile != Hostile::none)
+    if (shape.silent) return Sent::kWithheld;
+    if (shape.hostile != Hostile::kNone)
         return sendHostile(fd, answer, shape.hostile, std::move(verb));
     if (shape.shortened && verb.size() > kVerbHeader) {
         // Still a well-framed verb, only too short for the fields the client reads from it.
@@ -151,18 +151,18 @@ Sent sendVerbAnswer(int fd, Answer answer, const AnswerFaults& faults,
         putU16BE(verb.data(), static_cast<uint16_t>(half));
     }
     if (shape.badMagic) verb[3] = kSpoiledMagic;
-    return wireWriteAll(fd, verb.data(), verb.size()) ? Sent::whole : Sent::failed;
+    return wireWriteAll(fd, verb.data(), verb.size()) ? Sent::kWhole : Sent::kFailed;
 }
 
 Sent sendStreamAnswer(int fd, Answer answer, const AnswerFaults& faults, const unsigned char* bytes,
                       size_t count) {
     const AnswerShape& shape = faults.of(answer);
-    if (shape.silent) return Sent::withheld;
-    if (shape.hostile != Hostile::none) {
+    if (shape.silent) return Sent::kWithheld;
+    if (shape.hostile != Hostile::kNone) {
         return sendHostile(fd, answer, shape.hostile,
                            std::vector<unsigned char>(bytes, bytes + count));
     }
     size_t keep = shape.shortened ? count / 2 : count;
-    if (!wireWriteAll(fd, bytes, keep)) return Sent::failed;
-    return shape.shortened ? Sent::cut : Sent::whole;
+    if (!wireWriteAll(fd, bytes, keep)) return Sent::kFailed;
+    return shape.shortened ? Sent::kCut : Sent::kWhole;
 }

@@ -14,12 +14,12 @@
 
 // The simulator's answers in the order a session meets them.
 enum class Answer : int {
-    identify = 0,  // the answer to the Identify verb
-    proxy = 1,     // the answer to the proxy-session request
-    auth = 2,      // authentication message 2
-    final = 3,     // authentication message 4
-    response = 4,  // the plain response line after a command
-    page = 5,      // the enciphered page bytes
+    kIdentify = 0,  // the answer to the Identify verb
+    kProxy = 1,     // the answer to the proxy-session request
+    kAuth = 2,      // authentication message 2
+    kFinal = 3,     // authentication message 4
+    kResponse = 4,  // the plain response line after a command
+    kPage = 5,      // the enciphered page bytes
 };
 inline constexpr int kAnswerCount = 6;
 
@@ -32,15 +32,15 @@ inline constexpr int kAnswerCount = 6;
 
 // A server that misbehaves on purpose; each mode spoils the answers it is set on.
 enum class Hostile : int {
-    none = 0,
-    random = 1,        // the answer's bytes replaced by random ones; the connection closed after
-    truncated = 2,     // the first half of the answer sent as it is; the connection closed after
-    absurdLength = 3,  // a verb in the extended form announcing 0xFFFFFFF0 bytes, or a response
-                       // line announcing kAbsurdPageLength page bytes; the connection stays open
-    oneByte = 4,       // the answer sent whole, one byte per write, kOneBytePauseMicros apart
-    shortPage = 5,     // the response line announces kShortPageMissing more bytes than the page
-                       // holds; the page is sent whole and the connection closed after it
-    stall = 6,         // the first half of the answer sent, then nothing until the client leaves
+    kNone = 0,
+    kRandom = 1,        // the answer's bytes replaced by random ones; the connection closed after
+    kTruncated = 2,     // the first half of the answer sent as it is; the connection closed after
+    kAbsurdLength = 3,  // a verb in the extended form announcing 0xFFFFFFF0 bytes, or a response
+                        // line announcing kAbsurdPageLength page bytes; the connection stays open
+    kOneByte = 4,       // the answer sent whole, one byte per write, kOneBytePauseMicros apart
+    kShortPage = 5,     // the response line announces kShortPageMissing more bytes than the page
+                        // holds; the page is sent whole and the connection closed after it
+    kStall = 6,         // the first half of the answer sent, then nothing until the client leaves
 };
 inline constexpr int kHostileCount = 7;
 inline constexpr uint32_t kAbsurdVerbLength = 0xFFFFFFF0u;
@@ -63,7 +63,7 @@ struct AnswerShape {
     // Verbs only: the magic byte is sent as 0x5A instead of 0xA5.
     bool badMagic = false;
     // The way a hostile server spoils this answer; takes the place of the three above.
-    Hostile hostile = Hostile::none;
+    Hostile hostile = Hostile::kNone;
 };
 
 struct AnswerFaults {
@@ -74,10 +74,10 @@ struct AnswerFaults {
 
 // What became of an answer.
 enum class Sent : int {
-    whole = 0,     // sent as the shape asked; the dialogue goes on
-    withheld = 1,  // the shape said silent: nothing sent; the caller waits for the client to leave
-    cut = 2,       // sent shortened where the shape requires closing afterwards
-    failed = 3,    // the socket failed; the connection is finished
+    kWhole = 0,     // sent as the shape asked; the dialogue goes on
+    kWithheld = 1,  // the shape said silent: nothing sent; the caller waits for the client to leave
+    kCut = 2,       // sent shortened where the shape requires closing afterwards
+    kFailed = 3,    // the socket failed; the connection is finished
 };
 
 // Sends a complete verb (header at offset 0, its length field filled) in the shape for `answer`.

@@ -40,24 +40,24 @@ CommandRead readCommand(int fd, const unsigned char key[kDesKeyBytes], std::stri
     text->clear();
     for (;;) {
         if (!cipher.empty() && !wireReadable(fd, kCommandQuietMillis)) {
-            return decipherCopy(cipher, key, text) ? CommandRead::ok : CommandRead::failed;
+            return decipherCopy(cipher, key, text) ? CommandRead::kOk : CommandRead::kFailed;
         }
         size_t got = 0;
         WireResult r = wireReadSome(fd, piece, sizeof piece, &got);
-        if (r != WireResult::ok) {
+        if (r != WireResult::kOk) {
             if (!cipher.empty()) (void)decipherCopy(cipher, key, text);
-            return r == WireResult::closed ? CommandRead::closed : CommandRead::failed;
+            return r == WireResult::kClosed ? CommandRead::kClosed : CommandRead::kFailed;
         }
-        if (got > kMaxCommandBytes - cipher.size()) return CommandRead::tooLong;
+        if (got > kMaxCommandBytes - cipher.size()) return CommandRead::kTooLong;
         cipher.insert(cipher.end(), piece, piece + got);
         ++reads;
-        if (!decipherCopy(cipher, key, text)) return CommandRead::failed;
+        if (!decipherCopy(cipher, key, text)) return CommandRead::kFailed;
         if (!commandComplete(*text)) continue;
         // Whole blocks decipher the same whatever follows them, but a partial last block is
         // deciphered as the end of the text; a command that came in pieces and only looks complete
         // thanks to such a tail is trusted once no more bytes follow.
         bool tail = cipher.size() % kDesBlockSize != 0;
-        if (!tail || reads == 1 || !wireReadable(fd, kCommandQuietMillis)) return CommandRead::ok;
+        if (!tail || reads == 1 || !wireReadable(fd, kCommandQuietMillis)) return CommandRead::kOk;
     }
 }
 

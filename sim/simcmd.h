@@ -21,10 +21,10 @@ inline constexpr size_t kMaxCommandBytes = 64 * 1024;
 inline constexpr int kCommandQuietMillis = 500;
 
 enum class CommandRead : int {
-    ok = 0,       // *text holds the deciphered command
-    closed = 1,   // the client closed; *text holds whatever partial command had arrived
-    failed = 2,   // socket error or idle time-out
-    tooLong = 3,  // more than kMaxCommandBytes arrived without a complete command
+    kOk = 0,       // *text holds the deciphered command
+    kClosed = 1,   // the client closed; *text holds whatever partial command had arrived
+    kFailed = 2,   // socket error or idle time-out
+    kTooLong = 3,  // more than kMaxCommandBytes arrived without a complete command
 };
 
 // Receives one command enciphered under `key` (CBC, fixed IV, tail rule) and deciphers it.

@@ -152,7 +152,7 @@ void splitOption(std::string_view arg, std::string_view* name, std::string_view*
 // Applies a fault switch with an optional "=ANSWER" part.
 [[nodiscard]] bool applyShape(std::string_view name, std::string_view value, bool hasValue,
                               SimOptions* out, std::string* message) {
-    Answer which = Answer::identify;
+    Answer which = Answer::kIdentify;
     if (hasValue && !answerFromName(value, &which)) {
         *message = std::string(name) + ": unknown answer '" + std::string(value) + "'";
         return false;
@@ -176,30 +176,31 @@ void splitOption(std::string_view arg, std::string_view* name, std::string_view*
 [[nodiscard]] bool applyHostile(std::string_view value, SimOptions* out, std::string* message) {
     size_t colon = value.find(':');
     std::string_view modeName = value.substr(0, colon);
-    Hostile mode = Hostile::none;
+    Hostile mode = Hostile::kNone;
     if (!hostileFromName(modeName, &mode)) {
         *message = "--hostile: unknown mode '" + std::string(modeName) +
                    "' (random, truncated, absurd-length, one-byte, short-page, stall)";
         return false;
     }
     if (colon == std::string_view::npos) {
-        if (mode == Hostile::oneByte) {
+        if (mode == Hostile::kOneByte) {
             for (AnswerShape& shape : out->faults.shapes) shape.hostile = mode;
-        } else if (mode == Hostile::shortPage) {
-            out->faults.of(Answer::response).hostile = mode;
-            out->faults.of(Answer::page).hostile = mode;
+        } else if (mode == Hostile::kShortPage) {
+            out->faults.of(Answer::kResponse).hostile = mode;
+            out->faults.of(Answer::kPage).hostile = mode;
         } else {
-            out->faults.of(mode == Hostile::stall ? Answer::page : Answer::identify).hostile = mode;
+            out->faults.of(mode == Hostile::kStall ? Answer::kPage : Answer::kIdentify).hostile =
+                mode;
         }
         return true;
     }
     std::string_view whichName = value.substr(colon + 1);
-    Answer which = Answer::identify;
+    Answer which = Answer::kIdentify;
     if (!answerFromName(whichName, &which)) {
         *message = "--hostile: unknown answer '" + std::string(whichName) + "'";
         return false;
     }
-    if (mode == Hostile::shortPage || (mode == Hostile::absurdLength && which == Answer::page)) {
+    if (mode == Hostile::kShortPage || (mode == Hostile::kAbsurdLength && which == Answer::kPage)) {
         *message = std::string("--hostile: ") + hostileName(mode) + " cannot be set on the " +
                    answerName(which) + " answer";
         return false;
@@ -238,7 +239,7 @@ SimParse simParseOptions(int argc, char** argv, SimOptions* out, std::string* me
         };
         bool ok = true;
         if (name == "--help" || name == "-h") {
-            return SimParse::help;
+            return SimParse::kHelp;
         } else if (name == "--listen") {
             ok = takeValue() && parseListen(value, out);
             if (!ok && message->empty()) *message = "--listen wants HOST:PORT";
@@ -286,7 +287,7 @@ SimParse simParseOptions(int argc, char** argv, SimOptions* out, std::string* me
             *message = "unknown option " + std::string(argv[i]);
             ok = false;
         }
-        if (!ok) return SimParse::error;
+        if (!ok) return SimParse::kError;
     }
-    return SimParse::run;
+    return SimParse::kRun;
 }

@@ -43,12 +43,12 @@ struct SimOptions {
 };
 
 enum class SimParse : int {
-    run = 0,   // options are good: serve
-    help = 1,  // --help was given: print simHelpText() and end successfully
-    error = 2  // message says what was wrong
+    kRun = 0,   // options are good: serve
+    kHelp = 1,  // --help was given: print simHelpText() and end successfully
+    kError = 2  // message says what was wrong
 };
 
-// Parses argv into `out`. Returns run, help, or error with a one-line reason in `message`.
+// Parses argv into `out`. Returns kRun, kHelp, or kError with a one-line reason in `message`.
 [[nodiscard]] SimParse simParseOptions(int argc, char** argv, SimOptions* out,
                                        std::string* message);
 

@@ -56,7 +56,7 @@ constexpr unsigned char kVerdictRefused = 2;
 // How much of a command the log shows.
 constexpr size_t kLoggedCommandMax = 2000;
 
-enum class Flow { next, end };
+enum class Flow { kNext, kEnd };
 
 struct Dialogue {
     int fd;
@@ -115,12 +115,12 @@ std::string localAddress(int fd) {
 // Logs a receive that did not deliver a verb; always ends the dialogue.
 Flow lost(const Dialogue& d, const char* expected, WireResult r) {
     TRACE("(%s, %d) #%u waiting for %s: %s\n", TRACE_AT, d.id, expected, wireResultText(r));
-    return Flow::end;
+    return Flow::kEnd;
 }
 
 [[nodiscard]] bool receive(const Dialogue& d, const char* expected, Verb* verb) {
     WireResult r = wireRecvVerb(d.fd, verb);
-    if (r != WireResult::ok) {
+    if (r != WireResult::kOk) {
         (void)lost(d, expected, r);
         return false;
     }
@@ -132,31 +132,31 @@ Flow lost(const Dialogue& d, const char* expected, WireResult r) {
 // What follows an answer that was not sent whole.
 Flow afterAnswer(const Dialogue& d, Answer answer, Sent sent) {
     Hostile mode = d.options.faults.of(answer).hostile;
-    if (mode != Hostile::none) {
+    if (mode != Hostile::kNone) {
         TRACE("(%s, %d) #%u sent the %s answer hostile (%s)\n", TRACE_AT, d.id, answerName(answer),
               hostileName(mode));
     }
     switch (sent) {
-        case Sent::whole:
-            return Flow::next;
-        case Sent::withheld: {
+        case Sent::kWhole:
+            return Flow::kNext;
+        case Sent::kWithheld: {
             TRACE("(%s, %d) #%u withholding the %s answer; waiting for the client to leave\n",
                   TRACE_AT, d.id, answerName(answer));
             size_t dropped = wireDrainUntilClosed(d.fd);
             TRACE("(%s, %d) #%u client left; %zu more bytes had arrived\n", TRACE_AT, d.id,
                   dropped);
-            return Flow::end;
+            return Flow::kEnd;
         }
-        case Sent::cut:
+        case Sent::kCut:
             TRACE("(%s, %d) #%u sent the %s answer cut short; closing\n", TRACE_AT, d.id,
                   answerName(answer));
-            return Flow::end;
-        case Sent::failed:
+            return Flow::kEnd;
+        case Sent::kFailed:
             TRACE("(%s, %d) #%u sending the %s answer failed\n", TRACE_AT, d.id,
                   answerName(answer));
-            return Flow::end;
+            return Flow::kEnd;
     }
-    return Flow::end;
+    return Flow::kEnd;
 }
 
 Flow sendVerb(const Dialogue& d, Answer answer, std::vector<unsigned char> verb) {
@@ -172,15 +172,15 @@ Flow sendVerb(const Dialogue& d, Answer answer, std::vector<unsigned char> verb)
 Flow waitForLeave(const Dialogue& d) {
     size_t dropped = wireDrainUntilClosed(d.fd);
     TRACE("(%s, %d) #%u client left (%zu more bytes)\n", TRACE_AT, d.id, dropped);
-    return Flow::end;
+    return Flow::kEnd;
 }
 
 Flow identify(Dialogue& d) {
     Verb verb;
-    if (!receive(d, "the Identify verb", &verb)) return Flow::end;
+    if (!receive(d, "the Identify verb", &verb)) return Flow::kEnd;
     if (verb.code != VERB_IDENTIFY) {
         TRACE("(%s, %d) #%u expected the Identify verb; ending\n", TRACE_AT, d.id);
-        return Flow::end;
+        return Flow::kEnd;
     }
     std::vector<unsigned char> answer = makeVerb(VERB_IDENTIFY, kIdentifyAnswerLength);
     answer[5] = d.options.ebcdic ? kCharsetEbcdic : kCharsetAscii;
@@ -190,24 +190,24 @@ Flow identify(Dialogue& d) {
         d.options.noProxy ? kCapabilitiesWithoutProxy : kCapabilitiesWithProxy;
     TRACE("(%s, %d) #%u answering Identify: %s, proxy capability %s\n", TRACE_AT, d.id,
           d.options.ebcdic ? "EBCDIC" : "ASCII", d.options.noProxy ? "off" : "on");
-    if (sendVerb(d, Answer::identify, std::move(answer)) == Flow::end) return Flow::end;
-    if (!d.options.noProxy) return Flow::next;
+    if (sendVerb(d, Answer::kIdentify, std::move(answer)) == Flow::kEnd) return Flow::kEnd;
+    if (!d.options.noProxy) return Flow::kNext;
     if (receive(d, "the end-session verb", &verb) && verb.code == VERB_ENDSESSION) {
         TRACE("(%s, %d) #%u client ended the session: no proxy capability\n", TRACE_AT, d.id);
     }
-    return Flow::end;
+    return Flow::kEnd;
 }
 
 Flow startProxy(Dialogue& d) {
     Verb verb;
-    if (!receive(d, "the proxy-session request", &verb)) return Flow::end;
+    if (!receive(d, "the proxy-session request", &verb)) return Flow::kEnd;
     if (verb.code == VERB_ENDSESSION) {
         TRACE("(%s, %d) #%u client ended the session\n", TRACE_AT, d.id);
-        return Flow::end;
+        return Flow::kEnd;
     }
     if (verb.code != VERB_PROXYSESS) {
         TRACE("(%s, %d) #%u expected the proxy-session request; ending\n", TRACE_AT, d.id);
-        return Flow::end;
+        return Flow::kEnd;
     }
     unsigned char status = kStatusMalformed;
     if (verb.length() >= kIdFieldsEnd) {
@@ -232,8 +232,8 @@ Flow startProxy(Dialogue& d) {
     std::vector<unsigned char> answer = makeVerb(VERB_PROXYSESS, kProxyAnswerLength);
     answer[kStatusAt] = status;
     TRACE("(%s, %d) #%u answering the proxy session with status %u\n", TRACE_AT, d.id, status);
-    if (sendVerb(d, Answer::proxy, std::move(answer)) == Flow::end) return Flow::end;
-    return status == kStatusAccepted ? Flow::next : waitForLeave(d);
+    if (sendVerb(d, Answer::kProxy, std::move(answer)) == Flow::kEnd) return Flow::kEnd;
+    return status == kStatusAccepted ? Flow::kNext : waitForLeave(d);
 }
 
 // Finds the 16-byte data area of an authentication message; null when it is not inside the verb.
@@ -259,15 +259,15 @@ std::vector<unsigned char> authMessage(unsigned char code, const unsigned char f
 
 Flow authenticate(Dialogue& d) {
     unsigned char passwordKey[kDesKeyBytes];
-    if (!simPasswordKey(d.password, d.options.ebcdic, passwordKey)) return Flow::end;
+    if (!simPasswordKey(d.password, d.options.ebcdic, passwordKey)) return Flow::kEnd;
     Verb verb;
-    if (!receive(d, "authentication message 1", &verb)) return Flow::end;
+    if (!receive(d, "authentication message 1", &verb)) return Flow::kEnd;
     unsigned char* data = authData(verb);
     bool opened = data != nullptr && simCbc(passwordKey, DES_DECIPHER, data, kAuthDataBytes);
     osWipe(passwordKey, sizeof passwordKey);
     if (!opened) {
         TRACE("(%s, %d) #%u authentication message 1 is malformed; ending\n", TRACE_AT, d.id);
-        return Flow::end;
+        return Flow::kEnd;
     }
     std::memcpy(d.sessionKey, data, kDesKeyBytes);
     unsigned char clientChallenge[kDesKeyBytes];
@@ -278,13 +278,13 @@ Flow authenticate(Dialogue& d) {
     unsigned char code = d.options.outOfSequence ? VERB_AUTHRESULT : VERB_AUTH;
     std::vector<unsigned char> reply = authMessage(code, clientChallenge, serverChallenge);
     if (!simCbc(d.sessionKey, DES_ENCIPHER, reply.data() + kAuthDataAt, kAuthDataBytes)) {
-        return Flow::end;
+        return Flow::kEnd;
     }
     TRACE("(%s, %d) #%u answering authentication message 1 with code %.4X%s\n", TRACE_AT, d.id,
           code, d.options.badChallenge ? ", challenge spoiled" : "");
-    if (sendVerb(d, Answer::auth, std::move(reply)) == Flow::end) return Flow::end;
+    if (sendVerb(d, Answer::kAuth, std::move(reply)) == Flow::kEnd) return Flow::kEnd;
     if (!receive(d, "authentication message 3 (a wrong password ends here)", &verb)) {
-        return Flow::end;
+        return Flow::kEnd;
     }
     data = authData(verb);
     bool proven = data != nullptr && simCbc(d.sessionKey, DES_DECIPHER, data, kAuthDataBytes) &&
@@ -295,8 +295,8 @@ Flow authenticate(Dialogue& d) {
     verdict[kFinalVerdictAt] = accept ? kVerdictAccepted : kVerdictRefused;
     TRACE("(%s, %d) #%u client proof %s; %s the proxy\n", TRACE_AT, d.id,
           proven ? "holds" : "fails", accept ? "accepting" : "refusing");
-    if (sendVerb(d, Answer::final, std::move(verdict)) == Flow::end) return Flow::end;
-    return accept ? Flow::next : waitForLeave(d);
+    if (sendVerb(d, Answer::kFinal, std::move(verdict)) == Flow::kEnd) return Flow::kEnd;
+    return accept ? Flow::kNext : waitForLeave(d);
 }
 
 // Sends the response line and, when there is one, the enciphered page.
@@ -305,32 +305,32 @@ Flow answerCommand(Dialogue& d, const std::string& rc, std::string page) {
     TRACE("(%s, %d) #%u response: %s\n", TRACE_AT, d.id, line.c_str());
     const auto* lineBytes = reinterpret_cast<const unsigned char*>(line.c_str());
     Sent sent =
-        sendStreamAnswer(d.fd, Answer::response, d.options.faults, lineBytes, line.size() + 1);
-    if (afterAnswer(d, Answer::response, sent) == Flow::end || page.empty()) {
-        return sent == Sent::whole ? Flow::next : Flow::end;
+        sendStreamAnswer(d.fd, Answer::kResponse, d.options.faults, lineBytes, line.size() + 1);
+    if (afterAnswer(d, Answer::kResponse, sent) == Flow::kEnd || page.empty()) {
+        return sent == Sent::kWhole ? Flow::kNext : Flow::kEnd;
     }
     auto* pageBytes = reinterpret_cast<unsigned char*>(page.data());
-    if (!simCbc(d.sessionKey, DES_ENCIPHER, pageBytes, page.size())) return Flow::end;
-    sent = sendStreamAnswer(d.fd, Answer::page, d.options.faults, pageBytes, page.size());
-    return afterAnswer(d, Answer::page, sent);
+    if (!simCbc(d.sessionKey, DES_ENCIPHER, pageBytes, page.size())) return Flow::kEnd;
+    sent = sendStreamAnswer(d.fd, Answer::kPage, d.options.faults, pageBytes, page.size());
+    return afterAnswer(d, Answer::kPage, sent);
 }
 
 Flow command(Dialogue& d) {
     std::string text;
     CommandRead r = readCommand(d.fd, d.sessionKey, &text);
-    if (r == CommandRead::closed) {
+    if (r == CommandRead::kClosed) {
         TRACE(
             "(%s, %d) #%u client closed the connection%s%s\n", TRACE_AT, d.id,
             text.empty() ? "" : "; partial command: ", printable(text, kLoggedCommandMax).c_str());
-        return Flow::end;
+        return Flow::kEnd;
     }
-    if (r != CommandRead::ok) {
+    if (r != CommandRead::kOk) {
         TRACE("(%s, %d) #%u %s\n", TRACE_AT, d.id,
-              r == CommandRead::tooLong ? "command too long; ending" : "command receive failed");
-        return Flow::end;
+              r == CommandRead::kTooLong ? "command too long; ending" : "command receive failed");
+        return Flow::kEnd;
     }
     TRACE("(%s, %d) #%u command: %s\n", TRACE_AT, d.id, printable(text, kLoggedCommandMax).c_str());
-    if (text == "BYE") return Flow::end;
+    if (text == "BYE") return Flow::kEnd;
     SiteAnswer answer = answerCommandText(text, d.site, d.options);
     return answerCommand(d, answer.rc, std::move(answer.page));
 }
@@ -352,9 +352,10 @@ void serveConnection(int fd, unsigned id, const SimOptions& options) {
                options,
                {localAddress(fd), options.adminId, options.ebcdic},
                options.adminPassword};
-    if (identify(d) == Flow::next && startProxy(d) == Flow::next && authenticate(d) == Flow::next) {
+    if (identify(d) == Flow::kNext && startProxy(d) == Flow::kNext &&
+        authenticate(d) == Flow::kNext) {
         TRACE("(%s, %d) #%u session is secure\n", TRACE_AT, id);
-        for (int i = 0; i < kMaxCommandsPerSession && command(d) == Flow::next; ++i) {
+        for (int i = 0; i < kMaxCommandsPerSession && command(d) == Flow::kNext; ++i) {
         }
     }
     osWipe(d.sessionKey, sizeof d.sessionKey);

@@ -11,15 +11,15 @@
 
 const char* wireResultText(WireResult result) {
     switch (result) {
-        case WireResult::ok:
+        case WireResult::kOk:
             return "ok";
-        case WireResult::closed:
+        case WireResult::kClosed:
             return "client closed the connection";
-        case WireResult::failed:
+        case WireResult::kFailed:
             return "receive failed or timed out";
-        case WireResult::badMagic:
+        case WireResult::kBadMagic:
             return "bad verb magic";
-        case WireResult::badLength:
+        case WireResult::kBadLength:
             return "verb length out of bounds";
     }
     return "?";
@@ -38,11 +38,11 @@ WireResult wireReadSome(int fd, unsigned char* into, size_t capacity, size_t* go
         ssize_t n = ::recv(fd, into, capacity, 0);
         if (n > 0) {
             *got = static_cast<size_t>(n);
-            return WireResult::ok;
+            return WireResult::kOk;
         }
-        if (n == 0) return WireResult::closed;
+        if (n == 0) return WireResult::kClosed;
         if (errno == EINTR) continue;
-        return errno == ECONNRESET ? WireResult::closed : WireResult::failed;
+        return errno == ECONNRESET ? WireResult::kClosed : WireResult::kFailed;
     }
 }
 
@@ -50,11 +50,11 @@ WireResult wireReadExact(int fd, unsigned char* into, size_t count) {
     while (count > 0) {
         size_t got = 0;
         WireResult r = wireReadSome(fd, into, count, &got);
-        if (r != WireResult::ok) return r;
+        if (r != WireResult::kOk) return r;
         into += got;
         count -= got;
     }
-    return WireResult::ok;
+    return WireResult::kOk;
 }
 
 bool wireReadable(int fd, int millis) {
@@ -69,20 +69,20 @@ bool wireReadable(int fd, int millis) {
 WireResult wireRecvVerb(int fd, Verb* out) {
     out->bytes.assign(kVerbHeader, 0);
     WireResult r = wireReadExact(fd, out->bytes.data(), kVerbHeader);
-    if (r != WireResult::ok) return r;
-    if (out->bytes[3] != kVerbMagic) return WireResult::badMagic;
+    if (r != WireResult::kOk) return r;
+    if (out->bytes[3] != kVerbMagic) return WireResult::kBadMagic;
     uint32_t length = getU16BE(out->bytes.data());
     out->code = out->bytes[2];
     out->header = kVerbHeader;
     if (out->bytes[2] == kVerbExtended) {
         out->bytes.resize(kVerbExtendedHeader);
         r = wireReadExact(fd, out->bytes.data() + kVerbHeader, kVerbExtendedHeader - kVerbHeader);
-        if (r != WireResult::ok) return r;
+        if (r != WireResult::kOk) return r;
         out->code = getU32BE(out->bytes.data() + 4);
         length = getU32BE(out->bytes.data() + 8);
         out->header = kVerbExtendedHeader;
     }
-    if (length < out->header || length > kSimMaxVerbLength) return WireResult::badLength;
+    if (length < out->header || length > kSimMaxVerbLength) return WireResult::kBadLength;
     out->bytes.resize(length);
     return wireReadExact(fd, out->bytes.data() + out->header, length - out->header);
 }
@@ -104,7 +104,7 @@ size_t wireDrainUntilClosed(int fd) {
     unsigned char sink[4096];
     size_t dropped = 0;
     size_t got = 0;
-    while (wireReadSome(fd, sink, sizeof sink, &got) == WireResult::ok) dropped += got;
+    while (wireReadSome(fd, sink, sizeof sink, &got) == WireResult::kOk) dropped += got;
     return dropped;
 }
 

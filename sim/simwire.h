@@ -26,11 +26,11 @@ inline constexpr unsigned char VERB_AUTH = 0x16;
 inline constexpr unsigned char VERB_AUTHRESULT = 0x11;
 
 enum class WireResult : int {
-    ok = 0,
-    closed = 1,     // the client closed its side (possibly part-way through)
-    failed = 2,     // a socket error or the idle time-out
-    badMagic = 3,   // the header's magic byte was not 0xA5
-    badLength = 4,  // the length is below the header length or above kSimMaxVerbLength
+    kOk = 0,
+    kClosed = 1,     // the client closed its side (possibly part-way through)
+    kFailed = 2,     // a socket error or the idle time-out
+    kBadMagic = 3,   // the header's magic byte was not 0xA5
+    kBadLength = 4,  // the length is below the header length or above kSimMaxVerbLength
 };
 
 [[nodiscard]] const char* wireResultText(WireResult result);
@@ -45,7 +45,7 @@ struct Verb {
 
 // Sets the idle time-outs on a freshly accepted socket.
 void wireSetTimeouts(int fd);
-// Reads exactly `count` bytes. Returns ok, closed or failed.
+// Reads exactly `count` bytes. Returns kOk, kClosed or kFailed.
 [[nodiscard]] WireResult wireReadExact(int fd, unsigned char* into, size_t count);
 // Reads whatever one receive delivers, at most `capacity` bytes, into `into`; *got holds the count.
 [[nodiscard]] WireResult wireReadSome(int fd, unsigned char* into, size_t capacity, size_t* got);

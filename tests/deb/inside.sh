@@ -18,16 +18,9 @@ apt=(apt-get -q -y -o DPkg::Lock::Timeout=600)
 "${apt[@]}" install curl >/dev/null
 
 fails=0
-fail() {
-  echo "FAIL $*"
-  fails=$((fails + 1))
-}
-# status URL [curl options]: the HTTP status of URL.
-status() {
-  local url=$1
-  shift
-  curl -s -m 30 -o /tmp/korproxy-page -w '%{http_code}' "$@" "$url" || true
-}
+fail() { echo "FAIL $*"; fails=$((fails + 1)); }
+# status URL [curl options]: the HTTP status of URL; the page lands in /tmp/korproxy-page.
+status() { curl -s -m 30 -o /tmp/korproxy-page -w '%{http_code}' "${@:2}" "$1" || true; }
 
 # check_server NAME PORT: the checks through a running web server.
 check_server() {
@@ -95,38 +88,35 @@ purge_and_check() {
 KORPROXY_STORE=/var/lib/korproxy/registry.db
 trap stack_stop EXIT
 
-echo "== lighttpd"
-"${apt[@]}" install "$debs"/korproxy_*.deb "$debs"/korproxy-sim_*.deb lighttpd apache2-utils >/dev/null
-# Security updates of the FastCGI library reach the program only when it is linked shared.
-ldd /usr/lib/cgi-bin/velkproxy/korproxy | grep -q 'libfcgi\.so' || fail "libfcgi is not linked shared"
-stack_start_sim /usr/bin/velk-sim /tmp/velk-sim.log --admin-id ADMIN --admin-password secret
-port=$(stack_free_port)
-sed -i -e "s/^server.port .*/server.port = $port/" /etc/lighttpd/lighttpd.conf
-echo 'server.bind = "127.0.0.1"' >>/etc/lighttpd/lighttpd.conf
-lighty-enable-mod korproxy >/dev/null
-lighttpd -tt -f /etc/lighttpd/lighttpd.conf
-lighttpd -D -f /etc/lighttpd/lighttpd.conf &
-STACK_PIDS+=($!)
-stack_wait_port "$port" 10 $! || stack_die "lighttpd did not start"
-check_server lighttpd "$port"
-stack_stop
-purge_and_check lighttpd
-
-echo "== apache"
-"${apt[@]}" install "$debs"/korproxy_*.deb "$debs"/korproxy-sim_*.deb apache2 >/dev/null
-[ -L /etc/apache2/conf-enabled/korproxy.conf ] || fail "apache: korproxy.conf not enabled"
-stack_start_sim /usr/bin/velk-sim /tmp/velk-sim.log --admin-id ADMIN --admin-password secret
-port=$(stack_free_port)
-printf 'Listen 127.0.0.1:%s\n' "$port" >/etc/apache2/ports.conf
-apache2ctl configtest
-# A session of its own: Apache signals its whole process group when it stops.
-(set +u && . /etc/apache2/envvars && mkdir -p "$APACHE_RUN_DIR" "$APACHE_LOCK_DIR" &&
-  exec setsid apache2 -DFOREGROUND) >/tmp/apache-console.log 2>&1 &
-STACK_PIDS+=($!)
-stack_wait_port "$port" 10 $! || { cat /tmp/apache-console.log; stack_die "apache did not start"; }
-check_server apache "$port"
-stack_stop
-purge_and_check apache
+for server in lighttpd apache; do
+  echo "== $server"
+  web=(lighttpd apache2-utils)
+  [ $server = lighttpd ] || web=(apache2)
+  "${apt[@]}" install "$debs"/korproxy_*.deb "$debs"/korproxy-sim_*.deb "${web[@]}" >/dev/null
+  # Security updates of the FastCGI library reach the program only when it is linked shared.
+  ldd /usr/lib/cgi-bin/velkproxy/korproxy | grep -q 'libfcgi\.so' || fail "libfcgi is not linked shared"
+  stack_start_sim /usr/bin/velk-sim /tmp/velk-sim.log --admin-id ADMIN --admin-password secret
+  port=$(stack_free_port)
+  if [ $server = lighttpd ]; then
+    sed -i -e "s/^server.port .*/server.port = $port/" /etc/lighttpd/lighttpd.conf
+    echo 'server.bind = "127.0.0.1"' >>/etc/lighttpd/lighttpd.conf
+    lighty-enable-mod korproxy >/dev/null
+    lighttpd -tt -f /etc/lighttpd/lighttpd.conf
+    lighttpd -D -f /etc/lighttpd/lighttpd.conf >/tmp/lighttpd-console.log 2>&1 &
+  else
+    [ -L /etc/apache2/conf-enabled/korproxy.conf ] || fail "apache: korproxy.conf not enabled"
+    printf 'Listen 127.0.0.1:%s\n' "$port" >/etc/apache2/ports.conf
+    apache2ctl configtest
+    # A session of its own: Apache signals its whole process group when it stops.
+    (set +u && . /etc/apache2/envvars && mkdir -p "$APACHE_RUN_DIR" "$APACHE_LOCK_DIR" &&
+      exec setsid apache2 -DFOREGROUND) >/tmp/$server-console.log 2>&1 &
+  fi
+  STACK_PIDS+=($!)
+  stack_wait_port "$port" 10 $! || { cat /tmp/$server-console.log; stack_die "$server did not start"; }
+  check_server $server "$port"
+  stack_stop
+  purge_and_check $server
+done
 
 [ $fails -eq 0 ] || { echo "package test: $fails checks failed"; exit 1; }
 echo "package test passed"

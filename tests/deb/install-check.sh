@@ -6,14 +6,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 fresh=${KORPROXY_FRESH:-$root/../shared/fresh}
-if [ "$(id -u)" -ne 0 ]; then
-  echo "package test skipped: it needs root (debootstrap and chroot)"
-  exit 77
-fi
-if [ ! -x "$fresh/run_fresh.sh" ]; then
-  echo "package test skipped: no fresh-root tool at $fresh (set KORPROXY_FRESH)"
-  exit 77
-fi
+[ "$(id -u)" -eq 0 ] || { echo "package test skipped: it needs root (debootstrap and chroot)"; exit 77; }
+[ -x "$fresh/run_fresh.sh" ] ||
+  { echo "package test skipped: no fresh-root tool at $fresh (set KORPROXY_FRESH)"; exit 77; }
 . "$root/scripts/lib/packages.sh"
 ensure_packages fresh
 FRESH_PROJECT=$root FRESH_REF=${KORPROXY_FRESH_REF:-HEAD} FRESH_TIMEOUT=${FRESH_TIMEOUT:-40m} \

@@ -38,38 +38,40 @@ after(async () => {
 
 const shot = (name) => page.screenshot({ path: join(env.shots, `${name}.png`), fullPage: true });
 
-async function assertNoErrorPage(what) {
-  assert.equal(await page.locator('h2', { hasText: 'Error!' }).count(), 0, `${what}: error page`);
+// Runs the action that leaves the page and gives the answer of the navigation it caused.
+async function navigate(action) {
+  return (await Promise.all([page.waitForNavigation(), action()]))[0];
+}
+const errorPages = () => page.locator('h2', { hasText: 'Error!' }).count();
+
+// The answer came from the server through the proxy, and it is no error page.
+async function assertRelayed(answer, what) {
+  assert.equal(answer.headers().proxy?.startsWith('KORPROXY/'), true, `${what} not relayed`);
+  assert.equal(await errorPages(), 0, `${what}: error page`);
 }
 
 test('a new administrator reaches the server site through the proxy', T, async () => {
-  const first = await page.goto(env.base + folder + '/');
-  assert.equal(first.status(), 200);
-  await assertNoErrorPage('jump page');
+  assert.equal((await page.goto(env.base + folder + '/')).status(), 200);
+  assert.equal(await errorPages(), 0, 'jump page: error page');
   assert.ok(await page.locator('input[name=SERVER]').isVisible(), 'jump page asks for a server');
   await shot('01-jump-page');
 
   await page.click('#setup-link');
   await page.waitForSelector('input[name=ID]');
   assert.equal(await page.inputValue('input[name=PSWD]'), '');
-  await page.fill('input[name=ID]', env.adminId);
-  await page.fill('input[name=PSWD]', env.adminPassword);
-  await page.fill('input[name=CGIURL]', '/cgi-bin');
-  await page.fill('input[name=DADDRESS]', '127.0.0.1');
-  await page.fill('input[name=DPORT]', env.simPort);
+  const values = { ID: env.adminId, PSWD: env.adminPassword, CGIURL: '/cgi-bin', DADDRESS: '127.0.0.1',
+    DPORT: env.simPort };
+  for (const [name, value] of Object.entries(values)) await page.fill(`input[name=${name}]`, value);
   await shot('02-setup-form');
 
-  const [start] = await Promise.all([page.waitForNavigation(), page.click('input[type=submit]')]);
+  const start = await navigate(() => page.click('input[type=submit]'));
   assert.equal(start.status(), 200);
-  assert.equal(start.headers().proxy?.startsWith('KORPROXY/'), true, 'start page not relayed');
-  await assertNoErrorPage('start page');
+  await assertRelayed(start, 'start page');
   await shot('03-start-page');
 
   const link = page.locator(`a[href*="URL="]`).first();
   assert.ok(await link.count(), 'start page has no link back through the proxy');
-  const [linked] = await Promise.all([page.waitForNavigation(), link.click()]);
-  assert.equal(linked.headers().proxy?.startsWith('KORPROXY/'), true, 'linked page not relayed');
-  await assertNoErrorPage('linked page');
+  await assertRelayed(await navigate(() => link.click()), 'linked page');
   await shot('04-linked-page');
 
   // The POST form may sit on the start page or on a page it links to.
@@ -86,11 +88,10 @@ test('a new administrator reaches the server site through the proxy', T, async (
   const texts = form.locator('input[type=text], input:not([type]), textarea');
   const count = await texts.count();
   for (let i = 0; i < count; i++) await texts.nth(i).fill('browser posted value');
-  const [posted] = await Promise.all([page.waitForNavigation(),
-    form.locator('input[type=submit], button[type=submit], button:not([type])').first().click()]);
+  const posted = await navigate(
+    () => form.locator('input[type=submit], button[type=submit], button:not([type])').first().click());
   assert.equal(posted.request().method(), 'POST');
-  assert.equal(posted.headers().proxy?.startsWith('KORPROXY/'), true, 'POST answer not relayed');
-  await assertNoErrorPage('POST answer');
+  await assertRelayed(posted, 'POST answer');
   assert.ok((await page.content()).includes('browser posted value'), 'posted value not shown');
   await shot('05-post-answer');
 });
@@ -105,15 +106,12 @@ test('a signed-in user stores a logon of their own and reaches the server under 
   await page.fill('input[name=PSWD]', env.ownPassword);
   await shot('06-logon-form');
 
-  const [start] = await Promise.all([page.waitForNavigation(), page.click('input[type=submit]')]);
-  assert.equal(start.headers().proxy?.startsWith('KORPROXY/'), true, 'start page not relayed');
-  await assertNoErrorPage('start page under the own logon');
+  await assertRelayed(await navigate(() => page.click('input[type=submit]')), 'own logon start page');
   assert.ok((await page.content()).includes(`signed on as ${env.ownId}`), 'not under the own logon');
   await shot('07-start-page-own-logon');
 
   // Removed again, the shared administrator takes over.
   await page.goto(env.base + folder + '/?LOGON=1');
-  const [back] = await Promise.all([page.waitForNavigation(), page.click('#logon-delete-link')]);
-  assert.equal(back.headers().proxy?.startsWith('KORPROXY/'), true, 'start page not relayed');
+  await assertRelayed(await navigate(() => page.click('#logon-delete-link')), 'start page after the removal');
   assert.ok((await page.content()).includes(`signed on as ${env.adminId}`), 'not the shared logon');
 });

@@ -6,93 +6,92 @@
 # Authorization header; no other URL under the folder reaches the program (404).
 #
 #   [KORPROXY_LOGIN=settings] tests/e2e/deploy-check.sh KIND [CGI_DIR]
-# KIND is lighttpd, apache or nginx (the program as a CGI program), or lighttpd-fastcgi,
-# apache-fcgid or nginx-fastcgi (the program as a FastCGI application). Without CGI_DIR a
-# stand-in program that echoes its environment is used (a FastCGI one for the FastCGI kinds,
-# built here with the FastCGI library), so the web server's side can be checked on its own; with
-# the installed folder the real program answers (the login and the folder rules are still
-# checked), and while 8 requests are held by servers that accept and say nothing, an ordinary
-# request must get its whole page within 2 seconds (velk-sim from the installation's bin folder,
-# or KORPROXY_SIM). KORPROXY_LOGIN=settings checks the alternative rule instead: the login only
-# for the setup form, storing settings and FORCETRACE. Exit 77 when the web server is not
-# installed.
+# KIND: lighttpd, apache or nginx (a CGI program), lighttpd-fastcgi, apache-fcgid or nginx-fastcgi
+# (a FastCGI application). Without CGI_DIR a stand-in that echoes its environment answers, so the
+# web server's side is checked on its own. With the installed folder the real program answers, and
+# beside 8 requests held by servers that accept and say nothing an ordinary one must get its whole
+# page within 2 seconds (velk-sim from the installation's bin folder, or KORPROXY_SIM).
+# KORPROXY_LOGIN=settings checks the alternative rule: the login only for the setup form, storing
+# settings and FORCETRACE. Exit 77 when the web server is not installed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 . "$root/scripts/lib/stack.sh"
 kind=${1:?usage: deploy-check.sh lighttpd|apache|nginx|lighttpd-fastcgi|apache-fcgid|nginx-fastcgi [CGI_DIR]}
-fastcgi=0
-case $kind in *-fastcgi | *-fcgid) fastcgi=1 ;; esac
 scope=${KORPROXY_LOGIN:-every}
 case $scope in every | settings) ;; *) stack_die "KORPROXY_LOGIN is every or settings" ;; esac
+fastcgi=0
+case $kind in
+lighttpd) needs=(lighttpd) ;;
+lighttpd-fastcgi) needs=(lighttpd) fastcgi=1 ;;
+apache) needs=(apache2 htpasswd) ;;
+apache-fcgid) needs=(apache2 htpasswd /usr/lib/apache2/modules/mod_fcgid.so) fastcgi=1 ;;
+nginx) needs=(nginx htpasswd fcgiwrap) ;;
+nginx-fastcgi) needs=(nginx htpasswd spawn-fcgi) fastcgi=1 ;;
+*) stack_die "unknown web server $kind" ;;
+esac
+[ -n "${2:-}" ] || needs+=(cc /usr/include/fcgi_stdio.h)
+for need in "${needs[@]}"; do
+  [ -e "$need" ] || command -v "$need" >/dev/null || { echo "skipped: $need is not installed"; exit 77; }
+done
 
 work=$(mktemp -d /tmp/korproxy-deploy-XXXXXX)
 chmod 755 "$work"
-# fcgiwrap's children outlive their parent: the whole group is stopped.
+cgi=$work/cgi registry=$work/store/registry.db port=$(stack_free_port)
+fails=0
+fail() { echo "FAIL $kind $*"; fails=$((fails + 1)); }
+# fcgiwrap's children outlive their parent: the whole group is stopped. The folder stays for its
+# logs when a check failed.
 group=
-trap 'stack_stop; [ -z "$group" ] || kill -- -"$group" 2>/dev/null; rm -rf "$work"' EXIT
+finish() {
+  stack_stop
+  [ -z "$group" ] || kill -- -"$group" 2>/dev/null || true
+  [ $fails -ne 0 ] || rm -rf "$work"
+}
+trap finish EXIT
 trap 'exit 130' INT TERM
 
 if [ -n "${2:-}" ]; then
   installed=$(cd "$2" && pwd)
   # The web server's user must reach the program, and a checkout under a private home (/root) is out
   # of its reach: the check runs a copy of the installed folder from its own.
-  cgi="$work/cgi"
   cp -R "$installed" "$cgi"
   chmod -R a+rX "$cgi"
-  sim_default="$installed/../../../bin/velk-sim"
   fake=0
 else
-  cgi="$work/cgi"
   fake=1
   mkdir -p "$cgi"
-  if [ $fastcgi = 1 ]; then
-    [ -f /usr/include/fcgiapp.h ] || { echo "skipped: libfcgi-dev not installed"; exit 77; }
-    cat >"$work/standin.c" <<'FCGI'
-#include <fcgiapp.h>
+  # KORPROXY_REGISTRY comes with the request, or with the process where spawn-fcgi or mod_fcgid set
+  # it (the FastCGI library gives each request the request's variables alone).
+  cat >"$work/standin.c" <<'C'
+#include <fcgi_stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
-static const char* param(FCGX_Request* r, const char* name) {
-  const char* v = FCGX_GetParam(name, r->envp);
-  return v ? v : "";
+static const char* var(const char* name, const char* otherwise) {
+  const char* v = getenv(name);
+  return v ? v : otherwise;
 }
 int main(void) {
-  FCGX_Request r;
   char pwd[4096];
-  if (FCGX_Init() != 0 || FCGX_InitRequest(&r, 0, 0) != 0) return 1;
-  while (FCGX_Accept_r(&r) == 0) {
-    const char* reg = FCGX_GetParam("KORPROXY_REGISTRY", r.envp);
-    if (!reg) reg = getenv("KORPROXY_REGISTRY");
-    FCGX_FPrintF(r.out, "Content-type: text/plain\r\n\r\npwd=%s\nregistry=%s\nquery=%s\nuser=%s\n",
-                 getcwd(pwd, sizeof pwd) ? pwd : "", reg ? reg : "", param(&r, "QUERY_STRING"),
-                 param(&r, "REMOTE_USER"));
-    FCGX_Finish_r(&r);
-  }
+  const char* own = var("KORPROXY_REGISTRY", "");
+  while (FCGI_Accept() >= 0)
+    printf("Content-type: text/plain\r\n\r\npwd=%s\nregistry=%s\nquery=%s\nuser=%s\n",
+           getcwd(pwd, sizeof pwd) ? pwd : "", var("KORPROXY_REGISTRY", own),
+           var("QUERY_STRING", ""), var("REMOTE_USER", ""));
   return 0;
 }
-FCGI
-    cc -O -o "$cgi/korproxy" "$work/standin.c" -lfcgi
-  else
-    cat >"$cgi/korproxy" <<'CGI'
-#!/bin/sh
-printf 'Content-type: text/plain\n\n'
-printf 'pwd=%s\nregistry=%s\nquery=%s\nuser=%s\n' "$(pwd)" "$KORPROXY_REGISTRY" "$QUERY_STRING" \
-  "$REMOTE_USER"
-CGI
-  fi
+C
+  cc -O -o "$cgi/korproxy" "$work/standin.c" -lfcgi
   chmod 755 "$cgi/korproxy"
   echo '<html>template</html>' >"$cgi/pxyjump.html"
 fi
-registry="$work/store/registry.db"
 mkdir -p "$work/store" "$work/htdocs"
-port=$(stack_free_port)
 
 # The user the web server runs the program as owns the store's folder, as the deployment asks.
 as_web_user() { [ "$(id -u)" -ne 0 ] || chown www-data "$@"; }
 
 case $kind in
-lighttpd | lighttpd-fastcgi)
-  command -v lighttpd >/dev/null || { echo "skipped: lighttpd not installed"; exit 77; }
+lighttpd*)
   echo 'setup:check-login' >"$work/users"
   login_query='^'
   [ "$scope" = every ] || login_query=$STACK_SETTINGS_LOGIN
@@ -100,36 +99,24 @@ lighttpd | lighttpd-fastcgi)
     "$([ $fastcgi = 1 ] && echo fastcgi || echo cgi)" "$login_query"
   stack_start_lighttpd "$work/srv" "$port"
   ;;
-apache | apache-fcgid)
-  command -v apache2 >/dev/null || { echo "skipped: apache2 not installed"; exit 77; }
-  m=/usr/lib/apache2/modules
+apache*)
   conf=korproxy.conf mods=(cgi)
   if [ $fastcgi = 1 ]; then
-    [ -f $m/mod_fcgid.so ] || { echo "skipped: libapache2-mod-fcgid not installed"; exit 77; }
     conf=korproxy-fcgid.conf mods=(fcgid)
     mkdir -p "$work/fcgid"
     as_web_user "$work/fcgid"
   fi
   htpasswd -bBc "$work/users" setup check-login 2>/dev/null
   {
-    echo "ServerName 127.0.0.1"
-    echo "Listen 127.0.0.1:$port"
-    echo "PidFile $work/apache.pid"
-    echo "ErrorLog $work/apache-error.log"
-    echo "DefaultRuntimeDir $work"
-    echo "Mutex file:$work default"
-    echo "DocumentRoot $work/htdocs"
+    printf '%s\n' "ServerName 127.0.0.1" "Listen 127.0.0.1:$port" "PidFile $work/apache.pid" \
+      "ErrorLog $work/apache-error.log" "DefaultRuntimeDir $work" "Mutex file:$work default" \
+      "DocumentRoot $work/htdocs" "Define KORPROXY_DIR $cgi" "Define KORPROXY_REGISTRY $registry" \
+      "Define KORPROXY_USERS $work/users"
     for mod in mpm_prefork authz_core authz_user authn_core authn_file auth_basic alias env "${mods[@]}"; do
-      echo "LoadModule ${mod}_module $m/mod_$mod.so"
+      echo "LoadModule ${mod}_module /usr/lib/apache2/modules/mod_$mod.so"
     done
-    if [ $fastcgi = 1 ]; then
-      echo "FcgidIPCDir $work/fcgid"
-      echo "FcgidProcessTableFile $work/fcgid/table"
-    fi
-    if [ "$(id -u)" -eq 0 ]; then echo "User www-data"; echo "Group www-data"; fi
-    echo "Define KORPROXY_DIR $cgi"
-    echo "Define KORPROXY_REGISTRY $registry"
-    echo "Define KORPROXY_USERS $work/users"
+    [ $fastcgi = 0 ] || printf '%s\n' "FcgidIPCDir $work/fcgid" "FcgidProcessTableFile $work/fcgid/table"
+    [ "$(id -u)" -ne 0 ] || printf '%s\n' "User www-data" "Group www-data"
     [ "$scope" = every ] ||
       echo "Define KORPROXY_LOGIN \"(^|&)(setup|config|logon|forcetrace)|%(26|[4-7])\""
     echo "Include $root/deploy/apache/$conf"
@@ -141,10 +128,8 @@ apache | apache-fcgid)
   STACK_PIDS+=($!)
   stack_wait_port "$port" 10 $! || { cat "$work"/apache*.log; stack_die "apache did not start"; }
   ;;
-nginx | nginx-fastcgi)
+nginx*)
   if [ $fastcgi = 1 ]; then
-    command -v nginx >/dev/null && command -v spawn-fcgi >/dev/null ||
-      { echo "skipped: nginx or spawn-fcgi not installed"; exit 77; }
     # As the deployment's comment says: the program in its own folder, on its own socket.
     sock="$work/fastcgi.sock" conf=korproxy-fastcgi.conf
     user=()
@@ -154,8 +139,6 @@ nginx | nginx-fastcgi)
       -- "$cgi/korproxy" >"$work/spawn-fcgi.log" 2>&1 &
     STACK_PIDS+=($!)
   else
-    command -v nginx >/dev/null && command -v fcgiwrap >/dev/null ||
-      { echo "skipped: nginx or fcgiwrap not installed"; exit 77; }
     sock="$work/fcgiwrap.sock" conf=korproxy.conf
     # As many children as the deployment's systemd drop-in gives fcgiwrap.
     children=$(sed -n 's/.* -c \([0-9]*\).*/\1/p' "$root/deploy/nginx/fcgiwrap.conf")
@@ -166,12 +149,9 @@ nginx | nginx-fastcgi)
   htpasswd -bBc "$work/users" setup check-login 2>/dev/null
   mkdir -p "$work/tmp"
   # The alternative rule: the map's first line gives way to the three commented ones.
-  if [ "$scope" = every ]; then
-    cp "$root/deploy/nginx/korproxy-http.conf" "$work/korproxy-http.conf"
-  else
-    sed -e '/^  default  *"korproxy";/d' -e 's/^  # \(default  *off;\|"~\)/  \1/' \
-      "$root/deploy/nginx/korproxy-http.conf" >"$work/korproxy-http.conf"
-  fi
+  rule=()
+  [ "$scope" = every ] || rule=(-e '/^  default  *"korproxy";/d' -e 's/^  # \(default  *off;\|"~\)/  \1/')
+  sed -e '' "${rule[@]}" "$root/deploy/nginx/korproxy-http.conf" >"$work/korproxy-http.conf"
   for ((i = 0; i < 50; i++)); do [ -S "$sock" ] && break; sleep 0.1; done
   chmod 666 "$sock"
   sed -e "s#/usr/local/lib/cgi-bin/velkproxy#$cgi#" -e "s#/var/lib/korproxy/registry.db#$registry#" \
@@ -186,11 +166,7 @@ error_log $work/nginx-error.log;
 events { worker_connections 64; }
 http {
   access_log off;
-  client_body_temp_path $work/tmp/body;
-  fastcgi_temp_path $work/tmp/fastcgi;
-  proxy_temp_path $work/tmp/proxy;
-  uwsgi_temp_path $work/tmp/uwsgi;
-  scgi_temp_path $work/tmp/scgi;
+$(for t in client_body fastcgi proxy uwsgi scgi; do echo "  ${t}_temp_path $work/tmp/$t;"; done)
   include $work/korproxy-http.conf;
   server {
     listen 127.0.0.1:$port;
@@ -204,11 +180,9 @@ CONF
   STACK_PIDS+=($!)
   stack_wait_port "$port" 10 $! || { cat "$work"/nginx*.log; stack_die "nginx did not start"; }
   ;;
-*) stack_die "unknown web server $kind" ;;
 esac
 
 base="http://127.0.0.1:$port"
-fails=0
 login=(-u setup:check-login)
 forged=(-H "Authorization: Basic $(printf 'forged-admin:x' | base64)")
 # expect STATUS PATH [curl options]: the answer's status, and for the stand-in its environment:
@@ -221,17 +195,13 @@ expect() {
   got=${body##*$'\n'}
   body=${body%$'\n'*}
   body=${body%$'\n'}
-  if [ "$got" != "$want" ]; then
-    echo "FAIL $kind $path $*: status $got, expected $want"; fails=$((fails + 1)); return
-  fi
-  if [ "$want" = 200 ] && [ $fake = 1 ]; then
-    local q=${path#*\?}
-    [ "$q" = "$path" ] && q=
-    local env_want
-    env_want=$(printf 'pwd=%s\nregistry=%s\nquery=%s\nuser=%s' "$cgi" "$registry" "$q" "$user")
-    if [ "$body" != "$env_want" ]; then
-      echo "FAIL $kind $path $*: program saw"; echo "$body"; fails=$((fails + 1)); return
-    fi
+  [ "$got" = "$want" ] || { fail "$path $*: status $got, expected $want"; return; }
+  local q=${path#*\?}
+  [ "$q" != "$path" ] || q=
+  if [ "$want" = 200 ] && [ $fake = 1 ] &&
+    [ "$body" != "$(printf 'pwd=%s\nregistry=%s\nquery=%s\nuser=%s' "$cgi" "$registry" "$q" "$user")" ]; then
+    fail "$path $*: program saw"$'\n'"$body"
+    return
   fi
   echo "ok   $kind $path $* -> $got"
 }
@@ -264,7 +234,7 @@ elif [ $fake = 1 ] && [[ $answer == *"query=SETU%255z=SETUP&"* ]]; then
 elif [ $fake = 0 ]; then
   echo "--   $kind ?$bypass: re-escaping shows only with the stand-in"
 else
-  echo "FAIL $kind ?$bypass: neither asked for the login nor re-escaped"; fails=$((fails + 1))
+  fail "?$bypass: neither asked for the login nor re-escaped"
 fi
 expect 200 "/cgi-bin/velkproxy/?CONFIG=1" "${login[@]}"
 expect 200 "/cgi-bin/velkproxy?SETUP=SETUP&DPORT=1500" "${login[@]}"
@@ -278,8 +248,8 @@ done
 # held_check: with the real program, 8 requests held by silent servers and an ordinary one beside
 # them, which must get its whole page within 2 seconds.
 held_check() {
-  local sim=${KORPROXY_SIM:-$sim_default} i held took page
-  [ -x "$sim" ] || { echo "FAIL $kind: no velk-sim for the held requests ($sim)"; fails=$((fails + 1)); return; }
+  local sim=${KORPROXY_SIM:-$installed/../../../bin/velk-sim} i held took page
+  [ -x "$sim" ] || { fail "no velk-sim for the held requests ($sim)"; return; }
   stack_start_sim "$sim" "$work/sim.log" --admin-id ADMIN --admin-password secret
   local normal=$STACK_SIM_PORT
   stack_start_sim "$sim" "$work/silent.log" --silent
@@ -303,14 +273,13 @@ held_check() {
   wait "${pids[@]}" 2>/dev/null || true
   page=$(cat "$work/page" 2>/dev/null || true)
   if [ "$held" -lt 8 ]; then
-    echo "FAIL $kind: only $held requests held by the silent server"; fails=$((fails + 1))
+    fail "only $held requests held by the silent server"
   elif [[ $page != *"1024 bytes"*"</html>"* ]] || awk -v t="$took" 'BEGIN { exit !(t >= 2) }'; then
-    echo "FAIL $kind: beside 8 held requests the page took ${took}s:"; echo "$page"
-    fails=$((fails + 1))
+    fail "beside 8 held requests the page took ${took}s:"$'\n'"$page"
   else
     echo "ok   $kind page beside 8 held requests in ${took}s"
   fi
 }
 [ $fake = 1 ] || held_check
-[ $fails -eq 0 ] || { echo "$kind: $fails checks failed (logs in $work)"; trap - EXIT; stack_stop; [ -z "$group" ] || kill -- -"$group" 2>/dev/null; exit 1; }
+[ $fails -eq 0 ] || { echo "$kind: $fails checks failed (logs in $work)"; exit 1; }
 echo "$kind ($scope login): deployment checks passed"

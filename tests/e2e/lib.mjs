@@ -4,31 +4,15 @@
 import { spawnSync } from 'node:child_process';
 import { readFileSync, existsSync } from 'node:fs';
 
-function need(name) {
-  const v = process.env[name];
-  if (!v) throw new Error(`${name} is not set: run the tests through tests/e2e/run.sh`);
-  return v;
-}
-
-export const env = {
-  base: need('E2E_BASE'), // http://127.0.0.1:PORT
-  cgiDir: need('E2E_CGI_DIR'),
-  registry: need('E2E_REGISTRY'),
-  sim: need('E2E_SIM'),
-  simLog: need('E2E_SIM_LOG'),
-  simPort: need('E2E_SIM_PORT'),
-  noProxyPort: need('E2E_NOPROXY_PORT'),
-  otherPasswordPort: need('E2E_OTHERPW_PORT'),
-  refusedPort: need('E2E_REFUSED_PORT'),
-  adminId: need('E2E_ADMIN_ID'),
-  adminPassword: need('E2E_ADMIN_PASSWORD'),
-  ownId: need('E2E_OWN_ID'),
-  ownPassword: need('E2E_OWN_PASSWORD'),
-  setupUser: need('E2E_SETUP_USER'),
-  setupPassword: need('E2E_SETUP_PASSWORD'),
-  shots: need('E2E_SHOTS'),
-  work: need('E2E_WORK'),
-};
+// Each field from the variable E2E_ plus its name in capitals with underscores (cgiDir: E2E_CGI_DIR).
+const fields = ['base', 'cgiDir', 'registry', 'sim', 'simLog', 'simPort', 'noProxyPort',
+  'otherPasswordPort', 'refusedPort', 'adminId', 'adminPassword', 'ownId', 'ownPassword',
+  'setupUser', 'setupPassword', 'shots', 'work'];
+export const env = Object.fromEntries(fields.map((f) => {
+  const name = 'E2E_' + f.replace(/[A-Z]/g, (c) => '_' + c).toUpperCase();
+  if (!process.env[name]) throw new Error(`${name} is not set: run the tests through tests/e2e/run.sh`);
+  return [f, process.env[name]];
+}));
 
 export const folder = '/cgi-bin/velkproxy';
 export const simAddress = () => `127.0.0.1:${env.simPort}`;
@@ -48,9 +32,7 @@ export async function http(path, { method = 'GET', body, login = false, headers 
   return { status: res.status, headers: res.headers, bytes, text: bytes.toString('latin1') };
 }
 
-export function query(pairs) {
-  return new URLSearchParams(pairs).toString();
-}
+export const query = (pairs) => new URLSearchParams(pairs).toString();
 
 // Runs the installed program from its folder, as the web server does, with a bounded time.
 export function runProgram(args, { registry = env.registry, cgi, input } = {}) {
@@ -120,26 +102,18 @@ export function localPath(href) {
 // become %2F; a group, class, operation or task token ends the object name).
 export function serverForm(value) {
   if (!value.includes('object')) return value;
-  const tokens = value.slice(1).split('/');
+  const escape = (t) => [...Buffer.from(t, 'latin1')].map((b) => {
+    const c = String.fromCharCode(b);
+    return /[A-Za-z0-9_]/.test(c) ? c : '%' + b.toString(16).toUpperCase().padStart(2, '0');
+  }).join('');
   let out = '';
-  let inObject = false;
+  let inObject = false; // within an object name, whose first token follows the object token
   let afterObject = false;
-  for (const t of tokens) {
-    if (['group', 'class', 'operation', 'task'].some((k) => t.startsWith(k))) {
-      inObject = false;
-      out += '/';
-      afterObject = false;
-    } else if (!inObject || afterObject) {
-      out += '/';
-      afterObject = false;
-    } else {
-      out += '%2F';
-    }
+  for (const t of value.slice(1).split('/')) {
+    if (['group', 'class', 'operation', 'task'].some((k) => t.startsWith(k))) inObject = false;
+    out += (inObject && !afterObject ? '%2F' : '/') + escape(t);
+    afterObject = false;
     if (t.startsWith('object')) inObject = afterObject = true;
-    for (const b of Buffer.from(t, 'latin1')) {
-      const c = String.fromCharCode(b);
-      out += /[A-Za-z0-9_]/.test(c) ? c : '%' + b.toString(16).toUpperCase().padStart(2, '0');
-    }
   }
   return out;
 }
@@ -157,21 +131,11 @@ export function simPage(command) {
 // What the browser must receive for a relayed page: one empty line, then the page with the
 // server's own header lines blanked up to their line feeds.
 export function relayed(page) {
-  const b = Buffer.from(page);
-  const end = b.indexOf(0) < 0 ? b.length : b.indexOf(0);
-  const markers = ['Content-type', 'HTTP/1.0 200', 'Server: VELK_HTTP'].map((m) => Buffer.from(m));
-  for (;;) {
-    let at = -1;
-    for (const m of markers) {
-      at = b.subarray(0, end).indexOf(m);
-      if (at >= 0) break;
-    }
-    if (at < 0) break;
-    for (let i = at; i < end && b[i] !== 0x0a; i++) b[i] = 0x20;
-  }
-  return Buffer.concat([Buffer.from('\n'), b]);
+  const s = Buffer.from(page).toString('latin1');
+  const end = s.includes('\0') ? s.indexOf('\0') : s.length;
+  const head = s.slice(0, end).replace(/(Content-type|HTTP\/1\.0 200|Server: VELK_HTTP)[^\n]*/g,
+    (line) => ' '.repeat(line.length));
+  return Buffer.from('\n' + head + s.slice(end), 'latin1');
 }
 
-export function simLog() {
-  return existsSync(env.simLog) ? readFileSync(env.simLog, 'latin1') : '';
-}
+export const simLog = () => (existsSync(env.simLog) ? readFileSync(env.simLog, 'latin1') : '');

@@ -13,28 +13,24 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 shift || true
+[ $# -gt 0 ] || set -- http cli browser
 suites=("$@")
-[ ${#suites[@]} -gt 0 ] || suites=(http cli browser)
 . "$root/scripts/lib/stack.sh"
 
 # A machine without the servers or the browser skips the tests (status 77) rather than failing.
 export E2E_CHROMIUM=${E2E_CHROMIUM:-/usr/bin/chromium}
 for tool in lighttpd node npm "$E2E_CHROMIUM"; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "e2e skipped: $tool is not installed (scripts/test installs lighttpd, chromium and npm as root)"
-    exit 77
-  fi
+  command -v "$tool" >/dev/null || { echo "e2e skipped: $tool is not installed" \
+    "(scripts/test installs lighttpd, chromium and npm as root)"; exit 77; }
 done
-[ -x "$build/bin/korproxy" ] || stack_die "no $build/bin/korproxy: build first"
-[ -x "$build/bin/velk-sim" ] || stack_die "no $build/bin/velk-sim: build first"
+for program in korproxy velk-sim; do
+  [ -x "$build/bin/$program" ] || stack_die "no $build/bin/$program: build first"
+done
 
 # The tests use Node's own test runner and a playwright-core pinned for Debian 12's Node.js 18.
 node_major=$(node -p 'process.versions.node.split(".")[0]' 2>/dev/null || echo 0)
-if [ "$node_major" -lt 18 ]; then
-  echo "e2e skipped: the end-to-end tests need Node.js 18 or newer; this machine has" \
-    "$(node --version 2>/dev/null || echo 'a node that does not run')"
-  exit 77
-fi
+[ "$node_major" -ge 18 ] || { echo "e2e skipped: the end-to-end tests need Node.js 18 or newer;" \
+  "this machine has $(node --version 2>/dev/null || echo 'a node that does not run')"; exit 77; }
 
 # The one npm package, from the lock file; never a browser download (playwright-core has none).
 pinned=$(sed -n 's/.*"playwright-core": "\(.*\)".*/\1/p' "$here/package.json")
@@ -54,32 +50,19 @@ stack_install "$build" "$work/install"
 trap stack_stop EXIT
 trap 'exit 130' INT TERM
 
-admin_id=E2EADMIN
-admin_password=E2EPASS1
-# A second administrator of the site's server: the one a web user stores as their own logon.
-own_id=E2EOWN
-own_password=E2EOWNPW
-sim="$build/bin/velk-sim"
-stack_start_sim "$sim" "$work/velk-sim.log" --admin-id "$admin_id" --admin-password "$admin_password" \
-  --admin "$own_id:$own_password"
-sim_port=$STACK_SIM_PORT
-stack_start_sim "$sim" "$work/velk-sim-noproxy.log" --admin-id "$admin_id" \
-  --admin-password "$admin_password" --no-proxy
-noproxy_port=$STACK_SIM_PORT
-stack_start_sim "$sim" "$work/velk-sim-otherpw.log" --admin-id "$admin_id" \
-  --admin-password OTHERPW9
-otherpw_port=$STACK_SIM_PORT
-
-printf 'setup:e2e-login\n' >"$work/setup.users"
-
-export E2E_CGI_DIR="$STACK_CGI_DIR"
-export E2E_REGISTRY="$work/registry.db" E2E_SIM="$sim" E2E_SIM_LOG="$work/velk-sim.log"
-export E2E_SIM_PORT=$sim_port E2E_NOPROXY_PORT=$noproxy_port E2E_OTHERPW_PORT=$otherpw_port
-export E2E_REFUSED_PORT=$(stack_free_port)
-export E2E_ADMIN_ID=$admin_id E2E_ADMIN_PASSWORD=$admin_password
-export E2E_OWN_ID=$own_id E2E_OWN_PASSWORD=$own_password
-export E2E_SETUP_USER=setup E2E_SETUP_PASSWORD=e2e-login
-export E2E_WORK="$work"
+# The site's simulator knows a second administrator: the one a web user stores as their own logon.
+export E2E_ADMIN_ID=E2EADMIN E2E_ADMIN_PASSWORD=E2EPASS1 E2E_OWN_ID=E2EOWN E2E_OWN_PASSWORD=E2EOWNPW
+export E2E_SETUP_USER=setup E2E_SETUP_PASSWORD=e2e-login E2E_WORK=$work E2E_CGI_DIR=$STACK_CGI_DIR
+export E2E_REGISTRY=$work/registry.db E2E_SIM=$build/bin/velk-sim E2E_SIM_LOG=$work/velk-sim.log
+admin=(--admin-id "$E2E_ADMIN_ID" --admin-password)
+stack_start_sim "$E2E_SIM" "$E2E_SIM_LOG" "${admin[@]}" "$E2E_ADMIN_PASSWORD" \
+  --admin "$E2E_OWN_ID:$E2E_OWN_PASSWORD"
+export E2E_SIM_PORT=$STACK_SIM_PORT
+stack_start_sim "$E2E_SIM" "$work/velk-sim-noproxy.log" "${admin[@]}" "$E2E_ADMIN_PASSWORD" --no-proxy
+export E2E_NO_PROXY_PORT=$STACK_SIM_PORT
+stack_start_sim "$E2E_SIM" "$work/velk-sim-otherpw.log" "${admin[@]}" OTHERPW9
+export E2E_OTHER_PASSWORD_PORT=$STACK_SIM_PORT E2E_REFUSED_PORT=$(stack_free_port)
+printf '%s:%s\n' "$E2E_SETUP_USER" "$E2E_SETUP_PASSWORD" >"$work/setup.users"
 
 failed=()
 for mode in ${E2E_MODES:-cgi fastcgi}; do
@@ -99,8 +82,5 @@ for mode in ${E2E_MODES:-cgi fastcgi}; do
   kill "$STACK_HTTP_PID" 2>/dev/null || true
   wait "$STACK_HTTP_PID" 2>/dev/null || true
 done
-if [ ${#failed[@]} -gt 0 ]; then
-  echo "e2e failed: ${failed[*]} (logs in $work)" >&2
-  exit 1
-fi
+[ ${#failed[@]} -eq 0 ] || { echo "e2e failed: ${failed[*]} (logs in $work)" >&2; exit 1; }
 echo "e2e passed"

@@ -8,15 +8,14 @@
 
 #include "front_testing.h"
 #include "settings/pswebusers.h"
-#include "tests/support/sim_process.h"
 
 namespace {
 
 using fronttest::ProgramRun;
 using fronttest::runCommand;
 using fronttest::runGet;
+using fronttest::SimProcess;
 using fronttest::Site;
-using simtest::SimProcess;
 
 OptionsRecord withList(const char* list) {
     OptionsRecord opts{};
@@ -83,69 +82,61 @@ TEST(AllowedServers, ListsAreCheckedAndMatchedByHostAndPortNumber) {
     std::string refusal;
     EXPECT_FALSE(serverAllowed(&opts, "<x>", "1", "<x>:1", &refusal));
     EXPECT_EQ(refusal, "The server &lt;x&gt;:1 is not one this proxy may connect to.");
-    EXPECT_EQ(lastAccessRecord().refusal, AccessRefusal::ServerNotAllowed);
+    EXPECT_EQ(lastAccessRecord().refusal, AccessRefusal::kServerNotAllowed);
 }
-
-// The proxy's folder with the simulator's administrator as the shared pair.
-struct Proxy : Site {
-    Proxy() : Site({"-proxyId=admin", "-proxyPassword=secret", "-cgiUrl=/cgi-bin/velkproxy"}) {}
-};
 
 bool connected(const SimProcess& sim) {
     return sim.log().find("connection from") != std::string::npos;
 }
 
 TEST(AllowedServers, ARefusedServerIsNeverConnectedTo) {
-    SimProcess allowed({}), refused({});
-    ASSERT_TRUE(allowed.running() && refused.running());
-    Proxy proxy;
-    ASSERT_EQ(runCommand(proxy.dir, {"-allowServers=127.0.0.1:" + allowed.portText()}).out,
+    fronttest::SimProxy proxy;
+    SimProcess refused({});
+    ASSERT_TRUE(proxy.sim.running() && refused.running());
+    const fronttest::TempDir& dir = proxy.site.dir;
+    ASSERT_EQ(runCommand(dir, {"-allowServers=" + proxy.sim.address()}).out,
               "Default options have been updated.\n");
-    const std::string other = "127.0.0.1:" + refused.portText();
+    const std::string other = refused.address();
     const std::string message = "The server " + other + " is not one this proxy may connect to.";
     const std::string request = "SERVER=" + other + "&URL=/";
     ProgramRun runs[] = {
-        runGet(proxy.dir, "SERVER=http%3A%2F%2F" + other + "&URL=/"),
-        fronttest::runPost(proxy.dir, request + "&a=1&b=2"),
-        runCommand(proxy.dir, {"-request=" + request}),
+        runGet(dir, "SERVER=http%3A%2F%2F" + other + "&URL=/"),
+        fronttest::runPost(dir, request + "&a=1&b=2"),
+        runCommand(dir, {"-request=" + request}),
     };
     for (const ProgramRun& run : runs) {
         EXPECT_NE(run.out.find("<h2>Error!</h2>" + message), std::string::npos) << run.out;
     }
     EXPECT_FALSE(connected(refused)) << refused.log();
-    ProgramRun ok = runGet(proxy.dir, "SERVER=127.0.0.1:" + allowed.portText() + "&URL=/");
+    ProgramRun ok = runGet(dir, proxy.server() + "&URL=/");
     EXPECT_NE(ok.out.find("Proxy: KORPROXY/"), std::string::npos) << ok.out;
-    EXPECT_TRUE(connected(allowed));
+    EXPECT_TRUE(connected(proxy.sim));
 }
 
 TEST(WebUserLogon, OwnPairFirstThenTheSharedOneUnlessSharedLogonSaysNo) {
-    SimProcess sim({"--admin", "own:ownpw"});
-    ASSERT_TRUE(sim.running());
-    Proxy proxy;
-    ASSERT_EQ(runCommand(proxy.dir, {"-webUser=alice", "-proxyId=own", "-proxyPassword=ownpw"}).out,
+    fronttest::SimProxy proxy({"--admin", "own:ownpw"});
+    ASSERT_TRUE(proxy.sim.running());
+    const fronttest::TempDir& dir = proxy.site.dir;
+    ASSERT_EQ(runCommand(dir, {"-webUser=alice", "-proxyId=own", "-proxyPassword=ownpw"}).out,
               "The logon of the web user alice has been updated\n");
-    const std::string query = "SERVER=127.0.0.1:" + sim.portText() + "&URL=/";
-    struct Case {
-        std::vector<std::string> env;
-        std::string says;
+    const std::string query = proxy.server() + "&URL=/";
+    // Before and after -sharedLogon=no: the web user, and what the page says.
+    const std::pair<std::string, std::string> cases[2][3] = {
+        {{"REMOTE_USER=alice", "signed on as own"},
+         {"REMOTE_USER=Alice", "signed on as admin"},  // another web user, not alice's pair
+         {"", "signed on as admin"}},
+        {{"REMOTE_USER=alice", "signed on as own"},
+         {"REMOTE_USER=b<o>b", "No storage-server logon is stored for the web user b&lt;o&gt;b."},
+         {"", "No storage-server logon may be used without a web login."}},
     };
-    const Case shared[] = {
-        {{"REMOTE_USER=alice"}, "signed on as own"},
-        {{"REMOTE_USER=Alice"}, "signed on as admin"},  // another web user, not alice's pair
-        {{}, "signed on as admin"},
-    };
-    const Case ownOnly[] = {
-        {{"REMOTE_USER=alice"}, "signed on as own"},
-        {{"REMOTE_USER=b<o>b"}, "No storage-server logon is stored for the web user b&lt;o&gt;b."},
-        {{}, "No storage-server logon may be used without a web login."},
-    };
-    for (const Case& c : shared) {
-        EXPECT_NE(runGet(proxy.dir, query, c.env).out.find(c.says), std::string::npos) << c.says;
+    for (const auto& [user, says] : cases[0]) {
+        EXPECT_NE(runGet(dir, query, fronttest::words(user)).out.find(says), std::string::npos)
+            << says;
     }
-    ASSERT_EQ(runCommand(proxy.dir, {"-sharedLogon=no"}).out,
-              "Default options have been updated.\n");
-    for (const Case& c : ownOnly) {
-        EXPECT_NE(runGet(proxy.dir, query, c.env).out.find(c.says), std::string::npos) << c.says;
+    ASSERT_EQ(runCommand(dir, {"-sharedLogon=no"}).out, "Default options have been updated.\n");
+    for (const auto& [user, says] : cases[1]) {
+        EXPECT_NE(runGet(dir, query, fronttest::words(user)).out.find(says), std::string::npos)
+            << says;
     }
 }
 

@@ -9,14 +9,15 @@
 #include <sys/un.h>
 
 #include "front_testing.h"
-#include "tests/support/sim_process.h"
 
 namespace {
 
 using fronttest::ProgramRun;
+using fronttest::SimProcess;
 using fronttest::Site;
-using simtest::SimProcess;
+using fronttest::words;
 
+// A value as a line shows it (the lines themselves, field by field, are checked whole below).
 TEST(AuditLine, QuotesEscapesAndCutsEachValue) {
     const std::pair<std::string, std::string> values[] = {
         {"/plain/page?x=1", "/plain/page?x=1"},
@@ -28,22 +29,14 @@ TEST(AuditLine, QuotesEscapesAndCutsEachValue) {
         {std::string(300, 'u'), std::string(kAuditValueMax, 'u')},
     };
     for (const auto& [value, written] : values) EXPECT_EQ(auditValue(value), written) << value;
-
-    AuditRecord r;
-    r.event = AuditEvent::Refused;
-    r.reason = "login";
-    EXPECT_EQ(auditLine(r), "event=refused user=- reason=login");
-    r = {AuditEvent::Page, "u", "10.0.0.1", "h:1", "admin", "own", "/", "", "", "RC_OK", 12, 3};
-    EXPECT_EQ(auditLine(r),
-              "event=page user=u addr=10.0.0.1 server=h:1 admin=admin logon=own url=/ "
-              "result=RC_OK bytes=12 ms=3");
 }
 
-// The proxy's folder with the simulator's administrator and an audit file.
-struct AuditedProxy : Site {
+// The proxy's folder with the simulator's administrator and an audit file; the simulator.
+struct AuditedProxy : fronttest::SimProxy {
+    const fronttest::TempDir& dir = site.dir;
     std::string log = dir.file("audit.log");
-    AuditedProxy() : Site({"-proxyId=admin", "-proxyPassword=secret"}) {
-        (void)fronttest::runCommand(dir, {"-cgiUrl=/cgi-bin/velkproxy", "-auditLog=" + log});
+    AuditedProxy() {
+        (void)fronttest::runCommand(dir, {"-auditLog=" + log});
         fronttest::writeFile(log, "");
     }
     // The lines written since the last call, with each duration replaced by "ms=N".
@@ -64,86 +57,69 @@ struct AuditedProxy : Site {
 };
 
 TEST(AuditLog, EachEventKindHasItsFieldsAndNoSecret) {
-    SimProcess sim({});
-    ASSERT_TRUE(sim.running());
     AuditedProxy proxy;
-    const std::string port = sim.portText();
+    ASSERT_TRUE(proxy.sim.running());
+    const std::string port = proxy.sim.portText();
     const std::string server = "127.0.0.1:" + port;
-    const std::vector<std::string> web = {"REMOTE_USER=alice", "REMOTE_ADDR=192.0.2.7"};
+    const std::string web = "REMOTE_USER=alice REMOTE_ADDR=192.0.2.7";
+    const std::string alice = "user=alice addr=192.0.2.7 server=" + server;
+    const std::string page = "SERVER=" + server + "&URL=/";
     // Every line is checked whole, but for a duration (ms=N) and what follows a "*".
-    auto get = [&](const std::string& query, std::vector<std::string> env) {
-        return fronttest::runGet(proxy.dir, query, std::move(env));
-    };
     struct Case {
-        std::function<ProgramRun()> run;
-        std::string line;
+        char how;          // 'g' a GET of `what`, 'p' a POST of `what` ('P' with length 0)
+        std::string what;  // or 'c' a console run with `what` as its arguments
+        std::string env, line;
     };
     const Case cases[] = {
-        {[&] { return get("SERVER=" + server + "&URL=/size/300", web); },
-         "event=page user=alice addr=192.0.2.7 server=" + server +
-             " admin=admin logon=shared url=/size/300 result=RC_OK bytes=359 ms=N"},  // with the
-                                                                                      // server's
-                                                                                      // head
-        {[&] {
-             return fronttest::runPost(proxy.dir,
-                                       "SERVER=" + server + "&URL=%2Fposted&node=n.1&contact=hush");
-         },
+        // The byte count takes in the server's head.
+        {'g', page + "size/300", web,
+         "event=page " + alice +
+             " admin=admin logon=shared url=/size/300 result=RC_OK bytes=359 ms=N"},
+        {'p', "SERVER=" + server + "&URL=%2Fposted&node=n.1&contact=hush", "",
          "event=post user=- server=" + server +
              " admin=admin logon=shared url=/posted result=RC_OK bytes=*"},
-        {[&] { return get("CONFIG=1", {"REMOTE_ADDR=192.0.2.7"}); },
+        {'g', "CONFIG=1", "REMOTE_ADDR=192.0.2.7",
          "event=refused user=- addr=192.0.2.7 reason=login ms=N"},
-        {[&] {
-             return get("CONFIG=1", {"REMOTE_USER=alice", "HTTP_SEC_FETCH_SITE=cross-site"});
-         },
+        {'g', "CONFIG=1", "REMOTE_USER=alice HTTP_SEC_FETCH_SITE=cross-site",
          "event=refused user=alice reason=cross-site ms=N"},
-        {[&] { return get("SERVER=" + server + "&URL=/a%0Ab", web); },
-         "event=refused user=alice addr=192.0.2.7 reason=bad-url ms=N"},
-        {[&] { return fronttest::runPost(proxy.dir, "SERVER=h:1&URL=/", "0"); },
-         "event=refused user=- reason=bad-request ms=N"},
-        {[&] { return get("SERVER=127.0.0.1:1&URL=/", web); },
+        {'g', page + "a%0Ab", web, "event=refused user=alice addr=192.0.2.7 reason=bad-url ms=N"},
+        {'P', "SERVER=h:1&URL=/", "", "event=refused user=- reason=bad-request ms=N"},
+        {'g', "SERVER=127.0.0.1:1&URL=/", web,
          "event=page user=alice addr=192.0.2.7 server=127.0.0.1:1 admin=admin logon=shared url=/ "
          "result=session-error ms=N"},
-        {[&] { return fronttest::runCommand(proxy.dir, {"-request=SERVER=" + server + "&URL=/"}); },
+        {'c', "-request=" + page, "",
          "event=console user=- server=" + server +
              " admin=admin logon=shared url=/ result=RC_OK bytes=*"},
-        {[&] { return fronttest::runCommand(proxy.dir, {"-check=" + server}); },
+        {'c', "-check=" + server, "",
          "event=check user=- server=" + server + " admin=admin logon=shared result=RC_OK bytes=*"},
         // A web user's own logon, then the access rules: a list of servers that leaves out the
-        // simulator (not the default server yet), and no shared logon for web users without one.
-        {[&] {
-             return fronttest::runCommand(proxy.dir,
-                                          {"-webUser=alice", "-proxyId=admin", "-proxyP=secret"});
-         },
+        // simulator (which is not the default server), and no shared logon for web users without
+        // one.
+        {'c', "-webUser=alice -proxyId=admin -proxyP=secret", "",
          "event=console user=- admin=admin fields=logon:alice result=ok ms=N"},
-        {[&] { return get("SERVER=" + server + "&URL=/", web); },
-         "event=page user=alice addr=192.0.2.7 server=" + server +
-             " admin=admin logon=own url=/ result=RC_OK bytes=*"},
-        {[&] {
-             return fronttest::runCommand(proxy.dir, {"-allowServers=velk2", "-sharedLogon=no"});
-         },
+        {'g', page, web,
+         "event=page " + alice + " admin=admin logon=own url=/ result=RC_OK bytes=*"},
+        {'c', "-allowServers=velk2 -sharedLogon=no", "",
          "event=console user=- fields=allowedServers,sharedLogon result=ok ms=N"},
-        {[&] { return get("SERVER=" + server + "&URL=/", web); },
-         "event=refused user=alice addr=192.0.2.7 server=" + server +
-             " url=/ reason=server-not-allowed ms=N"},
-        {[&] { return get("SERVER=velk2:1&URL=/", {"REMOTE_USER=bob"}); },
+        {'g', page, web, "event=refused " + alice + " url=/ reason=server-not-allowed ms=N"},
+        {'g', "SERVER=velk2:1&URL=/", "REMOTE_USER=bob",
          "event=refused user=bob url=/ reason=no-logon ms=N"},
-        {[&] { return get("LOGON=SET&ID=admin&PSWD=hush", {"REMOTE_USER=dave"}); },
+        {'g', "LOGON=SET&ID=admin&PSWD=hush", "REMOTE_USER=dave",
          "event=logon user=dave fields=id,password result=ok ms=N"},
         // A password typed into the form, and one given on the command line, last: the server
         // knows neither.
-        {[&] {
-             return get("SETUP=1&ID=admin&PSWD=typed%20secret&DADDRESS=127.0.0.1&DPORT=" + port,
-                        {"REMOTE_USER=alice"});
-         },
+        {'g', "SETUP=1&ID=admin&PSWD=typed%20secret&DADDRESS=127.0.0.1&DPORT=" + port,
+         "REMOTE_USER=alice",
          "event=setup user=alice server=" + server +
              " admin=admin logon=own url=/ fields=password,server,port result=*"},
-        {[&] {
-             return fronttest::runCommand(proxy.dir, {"-proxyId=admin", "-proxyP=hunter2"});
-         },
+        {'c', "-proxyId=admin -proxyP=hunter2", "",
          "event=console user=- admin=admin fields=id,password result=ok ms=N"},
     };
     for (const Case& c : cases) {
-        ProgramRun run = c.run();
+        ProgramRun run = c.how == 'c' ? fronttest::runCommand(proxy.dir, words(c.what))
+                         : c.how == 'g'
+                             ? fronttest::runGet(proxy.dir, c.what, words(c.env))
+                             : fronttest::runPost(proxy.dir, c.what, c.how == 'P' ? "0" : "");
         std::vector<std::string> lines = proxy.takeLines();
         ASSERT_EQ(lines.size(), 1u) << c.line << "\n" << run.out;
         const std::string& line = lines[0];
@@ -214,55 +190,43 @@ TEST(AuditLog, UnusableDestinationsAreRefusedOrNamedOnStandardError) {
     EXPECT_EQ(fronttest::runGet(site.dir, "JUMP=1").err, "");
 }
 
-struct CheckCase {
-    std::vector<std::string> sim;     // the simulator's switches
-    std::vector<std::string> stored;  // the command line stored before the check
-    std::string check;  // the check's arguments after -check; SIM is the simulator's address
-    int status;
-    std::string says;
-};
-
 TEST(ConnectionCheck, EachFailingStepHasItsExitStatusAndItsAdvice) {
-    const std::vector<std::string> pair = {"-proxyId=admin", "-proxyPassword=secret"};
-    std::vector<std::string> listed = pair, ownOnly = {"-sharedLogon=no"};
-    listed.push_back("-allowServers=velk2");
-    const std::vector<std::string> carols = {"-webUser=carol", "-proxyId=admin", "-proxyP=secret"};
-    const CheckCase cases[] = {
-        {{}, pair, "=SIM", 0, "start page received: ok (3499 bytes, RC_OK)\nAll steps passed.\n"},
-        {{}, carols, "=SIM -webUser=carol", 0, "(administrator id admin, the web user's own pair)"},
-        {{}, {}, "", 2, "settings store read: FAILED: no default server is stored"},
-        {{}, {"-tcps=h"}, "=SIM", 3, "credentials read: FAILED: no administrator id"},
-        {{}, ownOnly, "=SIM -webUser=carol", 3, "the web user carol has no logon of their own"},
-        {{}, listed, "=SIM", 4, "server allowed: FAILED: 127.0.0.1:"},
-        {{}, pair, "=no-such-host.invalid:1500", 5, "name resolved: FAILED: the name no-such-host"},
-        {{}, pair, "=127.0.0.1:1", 6, "TCP connection made: FAILED: Connection to 127.0.0.1 port "},
-        {{"--no-proxy"}, pair, "=SIM", 7, "server identified: FAILED: the server does not support"},
-        {{"--proxy-status", "2"},
-         pair,
-         "=SIM",
-         8,
-         "FAILED: the administrator password has expired"},
-        {{"--proxy-status", "3"}, pair, "=SIM", 8, "FAILED: the server knows no administrator id"},
-        {{"--proxy-status", "11"}, pair, "=SIM", 8, "FAILED: the administrator id admin is locked"},
-        {{"--admin-password", "other"},
-         pair,
-         "=SIM",
-         9,
+    const std::string pair = "-proxyId=admin -proxyPassword=secret";
+    struct Case {
+        std::string sim, stored;  // the simulator's switches, the command line stored before
+        std::string check;        // the check's arguments after -check; SIM is the simulator
+        int status;
+        std::string says;
+    };
+    const Case cases[] = {
+        {"", pair, "=SIM", 0, "start page received: ok (3499 bytes, RC_OK)\nAll steps passed.\n"},
+        {"", "-webUser=carol -proxyId=admin -proxyP=secret", "=SIM -webUser=carol", 0,
+         "(administrator id admin, the web user's own pair)"},
+        {"", "", "", 2, "settings store read: FAILED: no default server is stored"},
+        {"", "-tcps=h", "=SIM", 3, "credentials read: FAILED: no administrator id"},
+        {"", "-sharedLogon=no", "=SIM -webUser=carol", 3,
+         "the web user carol has no logon of their own"},
+        {"", pair + " -allowServers=velk2", "=SIM", 4, "server allowed: FAILED: 127.0.0.1:"},
+        {"", pair, "=no-such-host.invalid:1500", 5, "name resolved: FAILED: the name no-such-host"},
+        {"", pair, "=127.0.0.1:1", 6, "TCP connection made: FAILED: Connection to 127.0.0.1 port "},
+        {"--no-proxy", pair, "=SIM", 7, "server identified: FAILED: the server does not support"},
+        {"--proxy-status=2", pair, "=SIM", 8, "FAILED: the administrator password has expired"},
+        {"--proxy-status=3", pair, "=SIM", 8, "FAILED: the server knows no administrator id"},
+        {"--proxy-status=11", pair, "=SIM", 8, "FAILED: the administrator id admin is locked"},
+        {"--admin-password=other", pair, "=SIM", 9,
          "authentication accepted: FAILED: the password was refused: store it again with "
          "-proxyPassword.\n"},
-        {{"--rc", "RC_NOTFOUND"}, pair, "=SIM", 10, "the server answered RC_NOTFOUND instead"},
+        {"--rc=RC_NOTFOUND", pair, "=SIM", 10, "the server answered RC_NOTFOUND instead"},
     };
-    for (const CheckCase& c : cases) {
-        SimProcess sim(c.sim);
+    for (const Case& c : cases) {
+        SimProcess sim(words(c.sim));
         ASSERT_TRUE(sim.running());
-        Site site(c.stored);
-        std::string check = c.check;
+        Site site(words(c.stored));
+        std::string check = "-check" + c.check;
         if (size_t at = check.find("SIM"); at != std::string::npos) {
-            check.replace(at, 3, "127.0.0.1:" + sim.portText());
+            check.replace(at, 3, sim.address());
         }
-        std::vector<std::string> args = {"-check" + check.substr(0, check.find(' '))};
-        if (check.find(' ') != std::string::npos) args.push_back(check.substr(check.find(' ') + 1));
-        ProgramRun run = fronttest::runCommand(site.dir, args);
+        ProgramRun run = fronttest::runCommand(site.dir, words(check));
         EXPECT_EQ(run.status, c.status) << c.says << "\n" << run.out;
         EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out;
         EXPECT_EQ(run.out.find("secret"), std::string::npos) << run.out;

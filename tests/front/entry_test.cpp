@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "common/trace.h"
+#include "front/korproxy_state.h"
 #include "front_testing.h"
 
 namespace {
@@ -40,91 +41,46 @@ TEST(Entry, ErrorPagesOfTheRunModesEndWithStatusZero) {
 // A store or trace file the program cannot use changes no page and no message; one line on
 // standard error, the web server's error log, says which file and why.
 TEST(Entry, AStoreOrTraceFileItCannotUseIsNamedOnStandardError) {
-    struct Case {
-        const char* what;
-        std::vector<std::string> stored, env, args;
-        bool storeIsFolder;
-        std::string out, errStart, errEnd;
-        bool (*lay)(const std::string& trace) = nullptr;  // what the trace file name finds
-    };
     // Links and pipes any writer of the log folder can put there, and a file of another user.
-    const auto link = +[](const std::string& trace) {
+    using Lay = bool (*)(const std::string& trace);
+    const Lay link = [](const std::string& trace) {
         fronttest::writeFile(trace + ".target", "");
         return symlink((trace + ".target").c_str(), trace.c_str()) == 0;
     };
-    const auto pipe = +[](const std::string& trace) { return mkfifo(trace.c_str(), 0600) == 0; };
-    const auto othersFile = +[](const std::string& trace) {
+    const Lay pipe = [](const std::string& trace) { return mkfifo(trace.c_str(), 0600) == 0; };
+    const Lay othersFile = [](const std::string& trace) {
         fronttest::writeFile(trace, "");
         return chown(trace.c_str(), 65534, 65534) == 0;
     };
-    const auto refused = [](const char* reason) {
-        return std::string("korproxy: trace file trace.txt cannot be opened: ") + reason + "\n";
+    const std::string store = " cannot be opened: Is a directory\n";
+    const std::string trace = "korproxy: trace file trace.txt cannot be opened: ";
+    struct Case {
+        std::string stored, arg, errStart, errEnd;  // no `arg`: a GET request
+        Lay lay;  // what the trace file name finds; null: the store is a folder
+    };
+    const Case cases[] = {
+        {"", "", "korproxy: settings store ", store, nullptr},
+        {"", "-tcps=h", "korproxy: settings store ", store, nullptr},
+        {"-trace=gone/trace.txt", "",
+         "korproxy: trace file gone/trace.txt cannot be opened: No such file or directory\n", "",
+         [](const std::string&) { return true; }},
+        {"-trace=trace.txt", "", trace + "it is a symbolic link\n", "", link},
+        {"-trace=trace.txt", "", trace + "it is not a regular file\n", "", pipe},
+        {"-trace=trace.txt", "", trace + "it belongs to another user\n", "", othersFile},
     };
     fronttest::Site plain;
-    std::string jump = fronttest::runGet(plain.dir, "").out;
-    const std::string get[] = {"REQUEST_METHOD=GET", "QUERY_STRING="};
-    const Case cases[] = {
-        {"request, store is a folder",
-         {},
-         {get[0], get[1]},
-         {},
-         true,
-         jump,
-         "korproxy: settings store ",
-         " cannot be opened: Is a directory\n"},
-        {"command line, store is a folder",
-         {},
-         {},
-         {"-tcps=h"},
-         true,
-         "An error occured while updating the default options.\n",
-         "korproxy: settings store ",
-         " cannot be opened: Is a directory\n"},
-        {"request, trace folder missing",
-         {"-trace=gone/trace.txt"},
-         {get[0], get[1]},
-         {},
-         false,
-         jump,
-         "korproxy: trace file gone/trace.txt cannot be opened: No such file or directory\n",
-         ""},
-        {"trace is a link",
-         {"-trace=trace.txt"},
-         {get[0], get[1]},
-         {},
-         false,
-         jump,
-         refused("it is a symbolic link"),
-         "",
-         link},
-        {"trace is a pipe",
-         {"-trace=trace.txt"},
-         {get[0], get[1]},
-         {},
-         false,
-         jump,
-         refused("it is not a regular file"),
-         "",
-         pipe},
-        {"trace is another user's",
-         {"-trace=trace.txt"},
-         {get[0], get[1]},
-         {},
-         false,
-         jump,
-         refused("it belongs to another user"),
-         "",
-         othersFile},
-    };
+    const std::string jump = fronttest::runGet(plain.dir, "").out;
     for (const Case& c : cases) {
-        fronttest::Site site(c.stored);
-        if (c.storeIsFolder) std::filesystem::create_directory(site.dir.file("registry.db"));
+        fronttest::Site site(c.stored.empty() ? std::vector<std::string>{} : std::vector{c.stored});
+        if (c.lay == nullptr) std::filesystem::create_directory(site.dir.file("registry.db"));
         if (c.lay != nullptr && !c.lay(site.dir.file("trace.txt"))) continue;  // not as root
-        fronttest::ProgramRun run = fronttest::runKorproxy(site.dir, c.env, c.args);
-        EXPECT_EQ(run.out, c.out) << c.what;
-        EXPECT_TRUE(run.err.starts_with(c.errStart) && run.err.ends_with(c.errEnd))
-            << c.what << run.err;
-        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << c.what << run.err;
+        fronttest::ProgramRun run = c.arg.empty() ? fronttest::runGet(site.dir, "")
+                                                  : fronttest::runCommand(site.dir, {c.arg});
+        EXPECT_EQ(run.out,
+                  c.arg.empty() ? jump : "An error occured while updating the default options.\n")
+            << c.errStart;
+        EXPECT_TRUE(run.err.starts_with(c.errStart) && run.err.ends_with(c.errEnd)) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
 }
 

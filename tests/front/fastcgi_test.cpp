@@ -4,8 +4,6 @@
 // listening; a browser that went away mid-page, requests held by a silent server, a worker killed
 // and a web server that stops mid-request leave the pool serving.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 
 #include <chrono>
 #include <memory>
@@ -16,7 +14,6 @@
 
 #include "front_testing.h"
 #include "tests/support/fastcgi_client.h"
-#include "tests/support/sim_process.h"
 
 #include "front/korproxy_fastcgi.h"
 
@@ -45,26 +42,23 @@ namespace {
 
 using fronttest::FastcgiServer;
 using fronttest::ProgramRun;
-using simtest::SimProcess;
+using fronttest::SimProcess;
 using std::chrono::steady_clock;
 
-constexpr char kProxyUrl[] = "-cgiUrl=/cgi-bin/velkproxy";
-
-// A long-lived korproxy in the site's folder, stopped (and expected to end cleanly) with it.
-struct Served {
-    fronttest::Site site;
-    FastcgiServer server;
-    explicit Served(const std::vector<std::string>& commandLine, std::string asanOptions = "",
-                    rlim_t addressSpace = 0, const std::string& workers = "1")
-        : site(commandLine) {
+// A long-lived korproxy in the folder of a proxy that knows the simulator's administrator, stopped
+// (and expected to end cleanly) with it; a simulator beside it.
+struct Served : fronttest::SimProxy {
+    FastcgiServer app;
+    explicit Served(std::string asanOptions = "", rlim_t addressSpace = 0,
+                    const std::string& workers = "1") {
         std::vector<std::string> env{"KORPROXY_REGISTRY=" + site.dir.file("registry.db"),
                                      "KORPROXY_WORKERS=" + workers};
         if (!asanOptions.empty()) env.push_back("ASAN_OPTIONS=" + asanOptions);
-        server = fronttest::startFastcgi(site.dir.path().string(), env, addressSpace);
+        app = fronttest::startFastcgi(site.dir.path().string(), env, addressSpace);
     }
     ~Served() {
-        if (server.pid > 0) {
-            EXPECT_EQ(fronttest::stopFastcgi(server), 0) << "unclean end";
+        if (app.pid > 0) {
+            EXPECT_EQ(fronttest::stopFastcgi(app), 0) << "unclean end";
         }
     }
     std::vector<std::string> env(const std::string& query) const {
@@ -72,8 +66,10 @@ struct Served {
                 "KORPROXY_REGISTRY=" + site.dir.file("registry.db")};
     }
     ProgramRun get(const std::string& query) const {
-        return fronttest::runFastcgiRequest(server, env(query));
+        return fronttest::runFastcgiRequest(app, env(query));
     }
+    // The simulator's page of `size` bytes.
+    std::string page(const std::string& size) const { return server() + "&URL=/size/" + size; }
 };
 
 // A figure of the process's memory in KiB ("VmRSS", "RssAnon"), -1 when there is none.
@@ -87,11 +83,12 @@ long memoryKib(pid_t pid, const std::string& field) {
 }
 
 TEST(FastCGI, ThousandMixedRequestsAnswerAsCgiRunsDoWithoutGrowing) {
-    SimProcess sim({});
+    // The sanitizer's quarantine would hide whether freed memory is used again.
+    Served served("quarantine_size_mb=0:detect_leaks=1");
+    ASSERT_TRUE(served.sim.running());
     std::vector<std::unique_ptr<SimProcess>> hostile;
     std::vector<std::string> queries;
-    ASSERT_TRUE(sim.running());
-    const std::string server = "SERVER=127.0.0.1:" + sim.portText();
+    const std::string server = served.server();
     for (const char* mode :
          {"truncated:auth", "absurd-length:response", "short-page", "one-byte"}) {
         hostile.push_back(std::make_unique<SimProcess>(
@@ -104,14 +101,11 @@ TEST(FastCGI, ThousandMixedRequestsAnswerAsCgiRunsDoWithoutGrowing) {
                     "SERVER=127.0.0.1:1&URL=/", "SERVER=nocolon&URL=/", "JUMP=1", "CONFIG=1",
                     "FORCETRACE=1&" + server + "&URL=/size/2000",
                     "SETUP=SETUP&ID=admin&PSWD=secret&CGIURL=/cgi-bin/velkproxy&DADDRESS=&DPORT="});
-    // The sanitizer's quarantine would hide whether freed memory is used again.
-    Served served({"-proxyId=admin", "-proxyPassword=secret", kProxyUrl},
-                  "quarantine_size_mb=0:detect_leaks=1");
     std::vector<std::string> expected;
     for (const std::string& q : queries)
         expected.push_back(fronttest::runGet(served.site.dir, q).out);
 
-    const std::vector<pid_t> workers = fronttest::fastcgiWorkers(served.server.pid, 1);
+    const std::vector<pid_t> workers = fronttest::fastcgiWorkers(served.app.pid, 1);
     ASSERT_EQ(workers.size(), 1u);
     long settled = 0;
     for (int i = 0; i < 1000; ++i) {
@@ -130,7 +124,7 @@ TEST(FastCGI, ThousandMixedRequestsAnswerAsCgiRunsDoWithoutGrowing) {
 // file, the product file changes, a FORCETRACE request opens its trace, the setup form stores;
 // the next request sees the new settings and texts and leaves the forced trace alone.
 TEST(FastCGI, EachRequestSeesTheSettingsAndFilesOfItsOwnTime) {
-    Served served({"-proxyId=admin", "-proxyPassword=secret", kProxyUrl});
+    Served served;
     const std::string jump = served.get("").out;
     EXPECT_NE(jump.find("Content-type: text/html\n\n"), std::string::npos) << jump;
 
@@ -155,37 +149,32 @@ TEST(FastCGI, EachRequestSeesTheSettingsAndFilesOfItsOwnTime) {
     EXPECT_EQ(served.get("").out, fronttest::runGet(served.site.dir, "").out);
 }
 
-// Runs `script` with sh, `env` set, for pipelines around the FastCGI client ($CLIENT).
-ProgramRun runShell(const Served& served, const std::string& script, std::vector<std::string> env) {
-    env.push_back("PATH=/usr/bin:/bin");
-    env.push_back(std::string("CLIENT=") + fronttest::kFastcgiClient + " -bind -connect " +
-                  served.server.socket);
-    fronttest::ExecLine shell({"/bin/sh", "-c", script}, std::move(env));
-    return fronttest::runChild("", [&] { return shell.exec(); });
-}
-
 TEST(FastCGI, TerminateFinishesTheRequestInHandThenEnds) {
-    Served served({});
+    Served served;
     // The body arrives in two pieces, SIGTERM between them.
-    ProgramRun run =
-        runShell(served,
-                 "{ printf SERVER; sleep 0.3; kill -TERM " + std::to_string(served.server.pid) +
-                     "; sleep 0.1; printf '=h&URL=/'; } | $CLIENT",
-                 {"REQUEST_METHOD=POST", "CONTENT_LENGTH=14",
-                  "KORPROXY_REGISTRY=" + served.site.dir.file("registry.db")});
-    EXPECT_NE(run.out.find("A blank post was submitted to the web proxy."), std::string::npos)
-        << run.out;
+    fcgitest::Connection connection(served.app.socket);
+    ASSERT_TRUE(connection.begin({"REQUEST_METHOD=POST", "CONTENT_LENGTH=14"}) &&
+                connection.bodyPiece("SERVER"));
+    poll(nullptr, 0, 300);
+    kill(served.app.pid, SIGTERM);
+    poll(nullptr, 0, 100);
+    ASSERT_TRUE(connection.bodyPiece("=h&URL=/"));
+    fcgitest::Answer answer = connection.finish();
+    EXPECT_NE(answer.out.find("A blank post was submitted to the web proxy."), std::string::npos)
+        << answer.out;
     EXPECT_EQ(served.get("JUMP=1").out, "");  // nobody answers any more
 }
 
 TEST(FastCGI, BrowserGoneMidPageLeavesTheProcessServing) {
-    SimProcess sim({});
-    ASSERT_TRUE(sim.running());
-    Served served({"-proxyId=admin", "-proxyPassword=secret", kProxyUrl});
-    const std::string page = "SERVER=127.0.0.1:" + sim.portText() + "&URL=/size/";
-    // The reader leaves after 100 bytes of an 8 MiB page, and the client with it.
-    (void)runShell(served, "$CLIENT | head -c 100 >/dev/null", served.env(page + "8388608"));
-    ProgramRun next = served.get(page + "1024");
+    Served served;
+    ASSERT_TRUE(served.sim.running());
+    {  // The web server leaves after 100 bytes of an 8 MiB page.
+        fcgitest::Connection gone(served.app.socket);
+        ASSERT_TRUE(gone.begin(served.env(served.page("8388608"))) && gone.endBody());
+        std::string head;
+        EXPECT_TRUE(gone.readAll(&head, 100));
+    }
+    ProgramRun next = served.get(served.page("1024"));
     EXPECT_EQ(next.status, 0);
     EXPECT_NE(next.out.find("1024 bytes"), std::string::npos) << next.out;
 }
@@ -197,10 +186,9 @@ TEST(FastCGI, BrowserGoneMidPageLeavesTheProcessServing) {
 // A request that runs out of memory anywhere on its road ends with its own error page, and the
 // same process goes on to serve the next request over the same connection.
 TEST(FastCGI, ARequestOutOfMemoryEndsWithItsPageAndTheNextIsServed) {
-    SimProcess sim({});
-    ASSERT_TRUE(sim.running());
-    Served served({"-proxyId=admin", "-proxyPassword=secret", kProxyUrl}, "", 96 << 20);
-    const std::string server = "SERVER=127.0.0.1:" + sim.portText();
+    Served served("", 96 << 20);
+    ASSERT_TRUE(served.sim.running());
+    const std::string server = served.server();
     const std::string huge(40 << 20, 'a');
     const struct {
         std::string query, page;
@@ -208,27 +196,25 @@ TEST(FastCGI, ARequestOutOfMemoryEndsWithItsPageAndTheNextIsServed) {
         {server + "&URL=/" + huge, "Out of Memory!"},  // the command text
         {"SETUP=SETUP&ID=" + huge, "Out of Memory!"},  // the setup form's fields
     };
-    fcgitest::Connection connection(served.server.socket);
+    fcgitest::Connection connection(served.app.socket);
     for (const auto& c : cases) {
         std::vector<std::string> env = served.env(c.query);
         env.push_back("REMOTE_USER=admin");
         fcgitest::Answer answer = connection.request(env, "");
         EXPECT_NE(answer.out.find(c.page), std::string::npos) << c.page << "\n" << answer.out;
-        answer = connection.request(served.env(server + "&URL=/size/1024"), "");
+        answer = connection.request(served.env(served.page("1024")), "");
         EXPECT_NE(answer.out.find("1024 bytes"), std::string::npos) << c.page << "\n" << answer.out;
     }
 }
 
 // Big pages come and go; the idle worker gives their memory back to the system.
 TEST(FastCGI, IdleProcessKeepsNoPageMemory) {
-    SimProcess sim({});
-    ASSERT_TRUE(sim.running());
-    Served served({"-proxyId=admin", "-proxyPassword=secret", kProxyUrl});
-    const std::string page = "SERVER=127.0.0.1:" + sim.portText() + "&URL=/size/";
+    Served served;
+    ASSERT_TRUE(served.sim.running());
     for (const char* size : {"31457280", "26214400"}) {
-        EXPECT_EQ(served.get(page + size).status, 0) << size;
+        EXPECT_EQ(served.get(served.page(size)).status, 0) << size;
     }
-    const std::vector<pid_t> workers = fronttest::fastcgiWorkers(served.server.pid, 1);
+    const std::vector<pid_t> workers = fronttest::fastcgiWorkers(served.app.pid, 1);
     ASSERT_EQ(workers.size(), 1u);
     long idle = memoryKib(workers[0], "RssAnon");
     EXPECT_GT(idle, 0);
@@ -240,7 +226,7 @@ TEST(FastCGI, IdleProcessKeepsNoPageMemory) {
 // A body the program leaves unread is read to its end before the request ends, so the next
 // request on a kept connection is read from its start; past the bound, the connection ends.
 TEST(FastCGI, UnreadBodyIsDrainedBeforeTheNextRequestOnAKeptConnection) {
-    Served served({});
+    Served served;
     const std::string over(kMaxPostBody + 10, 'x');
     const struct {
         std::string body, length, page;
@@ -252,7 +238,7 @@ TEST(FastCGI, UnreadBodyIsDrainedBeforeTheNextRequestOnAKeptConnection) {
     };
     const std::vector<std::string> jump = served.env("JUMP=1");
     for (const auto& c : cases) {
-        auto connection = std::make_unique<fcgitest::Connection>(served.server.socket);
+        auto connection = std::make_unique<fcgitest::Connection>(served.app.socket);
         fcgitest::Answer answer =
             connection->request({"REQUEST_METHOD=POST", "CONTENT_LENGTH=" + c.length}, c.body);
         EXPECT_NE(answer.out.find(c.page), std::string::npos) << c.page << "\n" << answer.out;
@@ -260,7 +246,7 @@ TEST(FastCGI, UnreadBodyIsDrainedBeforeTheNextRequestOnAKeptConnection) {
         EXPECT_EQ(answer.ended, c.kept) << c.page;
         if (!c.kept) {
             connection.reset();  // one process serves one connection at a time
-            answer = fcgitest::Connection(served.server.socket).request(jump, "");
+            answer = fcgitest::Connection(served.app.socket).request(jump, "");
         }
         EXPECT_NE(answer.out.find("<FORM"), std::string::npos) << c.page << "\n" << answer.out;
     }
@@ -282,11 +268,10 @@ int heldAt(const std::string& port) {
 }
 
 TEST(FastCGI, PoolAnswersBesideRequestsHeldBySilentServersAndReplacesAWorkerThatDies) {
-    SimProcess sim({});
     auto silent = std::make_unique<SimProcess>(std::vector<std::string>{"--silent"});
-    ASSERT_TRUE(sim.running() && silent->running());
-    Served served({"-proxyId=admin", "-proxyPassword=secret", kProxyUrl}, "", 0, "3");
-    const std::string heldQuery = "SERVER=127.0.0.1:" + silent->portText() + "&URL=/";
+    Served served("", 0, "3");
+    ASSERT_TRUE(served.sim.running() && silent->running());
+    const std::string heldQuery = "SERVER=" + silent->address() + "&URL=/";
     std::vector<std::thread> held;
     for (int i = 0; i < 2; ++i) held.emplace_back([&] { (void)served.get(heldQuery); });
     for (int waited = 0; heldAt(silent->portText()) < 2 && waited < 5000; waited += 10) {
@@ -294,18 +279,18 @@ TEST(FastCGI, PoolAnswersBesideRequestsHeldBySilentServersAndReplacesAWorkerThat
     }
     EXPECT_EQ(heldAt(silent->portText()), 2);
     auto started = steady_clock::now();
-    ProgramRun page = served.get("SERVER=127.0.0.1:" + sim.portText() + "&URL=/size/1024");
+    ProgramRun page = served.get(served.page("1024"));
     EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(2));
     EXPECT_NE(page.out.find("1024 bytes"), std::string::npos) << page.out;
     silent.reset();  // the held requests end with their error pages
     for (std::thread& t : held) t.join();
 
-    const std::vector<pid_t> before = fronttest::fastcgiWorkers(served.server.pid, 3);
+    const std::vector<pid_t> before = fronttest::fastcgiWorkers(served.app.pid, 3);
     ASSERT_EQ(before.size(), 3u);
     kill(before[0], SIGKILL);
     std::vector<pid_t> after;
     for (int waited = 0; waited < 5000; waited += 10) {
-        after = fronttest::fastcgiWorkers(served.server.pid, 3);
+        after = fronttest::fastcgiWorkers(served.app.pid, 3);
         if (std::find(after.begin(), after.end(), before[0]) == after.end()) break;
         poll(nullptr, 0, 10);
     }
@@ -341,23 +326,19 @@ TEST(FastCGI, StoppedProcessLeavesTheSharedSocketToTheOther) {
 // A web server that sends the start of a request's parameters and then nothing holds the only
 // worker for the read time-out, not for ever.
 TEST(FastCGI, WebServerSilentMidRequestFreesTheWorkerAfterTheReadTimeOut) {
-    Served served({});
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    served.server.socket.copy(address.sun_path, sizeof address.sun_path - 1);
-    int conn = socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_EQ(connect(conn, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    Served served;
+    fcgitest::Connection connection(served.app.socket);
     // A responder's begin record, then a parameters record announcing 100 bytes, with 5 of them.
-    const unsigned char half[] = {1, 1, 0, 1, 0, 8, 0,   0, 0, 1,  0, 0,   0,   0,  0,
-                                  0, 1, 4, 0, 1, 0, 100, 0, 0, 14, 3, 'R', 'E', 'Q'};
-    ASSERT_EQ(write(conn, half, sizeof half), static_cast<ssize_t>(sizeof half));
+    const char half[] = {1, 1, 0, 1, 0, 8, 0,   0, 0, 1,  0, 0,   0,   0,  0,
+                         0, 1, 4, 0, 1, 0, 100, 0, 0, 14, 3, 'R', 'E', 'Q'};
+    ASSERT_TRUE(connection.writeAll(std::string(half, sizeof half)));
+    const int conn = connection.fd();
     auto started = steady_clock::now();
     pollfd closed{conn, POLLIN, 0};
     ASSERT_EQ(poll(&closed, 1, (kFastcgiReadTimeoutSeconds + 10) * 1000), 1) << "still held";
     char byte;
     EXPECT_EQ(read(conn, &byte, 1), 0);
     EXPECT_GE(steady_clock::now() - started, std::chrono::seconds(kFastcgiReadTimeoutSeconds - 1));
-    close(conn);
     EXPECT_NE(served.get("").out.find("Content-type: text/html"), std::string::npos);
 }
 

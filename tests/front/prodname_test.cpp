@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "front_testing.h"
 
@@ -11,10 +10,11 @@ namespace {
 
 using Texts = std::pair<std::string, std::string>;  // name, version
 
+// `content` of "-" stands for a missing file.
 Texts readFrom(const std::string& content) {
     fronttest::TempDir dir;
     std::string path = dir.file("prodname.txt");
-    fronttest::writeFile(path, content);
+    if (content != "-") fronttest::writeFile(path, content);
     readProductNameFileAt(path.c_str());
     return {productName, productVersion};
 }
@@ -32,6 +32,7 @@ TEST(ProductNameFile, NameAndVersionLines) {
         {"#product.name=A\n product.name=B\nname=C\n", {"", ""}},
         {"product.names=a=b", {"a=b", ""}},
         {"", {"", ""}},
+        {"-", {"korproxy", "1.0"}},
         // A line is cut at 255 characters; its rest is dropped, not read as a line of its own.
         {"product.name=" + std::string(300, 'x') + "\nproduct.version=7\n", {x242, "7"}},
         {"#" + std::string(254, 'x') + "product.version=9\n", {"", ""}},
@@ -39,40 +40,6 @@ TEST(ProductNameFile, NameAndVersionLines) {
     for (const auto& [content, expected] : cases) {
         EXPECT_EQ(readFrom(content), expected) << content;
     }
-}
-
-TEST(ProductNameFile, MissingFileGivesTheDefaults) {
-    readFrom("product.name=Old\nproduct.version=9\n");
-    fronttest::TempDir dir;
-    readProductNameFileAt(dir.file("absent.txt").c_str());
-    EXPECT_STREQ(productName, "korproxy");
-    EXPECT_STREQ(productVersion, "1.0");
-}
-
-std::vector<std::string> linesOf(const std::string& content, size_t bufferSize) {
-    fronttest::TempDir dir;
-    std::string path = dir.file("lines.txt");
-    fronttest::writeFile(path, content);
-    FILE* file = fopen(path.c_str(), "r");
-    std::vector<std::string> lines;
-    std::vector<char> buffer(bufferSize, '#');
-    while (moreLines(file) && lines.size() < 100) {
-        readLine(file, buffer.data(), buffer.size());
-        lines.emplace_back(buffer.data());
-    }
-    fclose(file);
-    return lines;
-}
-
-TEST(ReadLine, EndOfFileLoopAndLineEnds) {
-    using Lines = std::vector<std::string>;
-    EXPECT_EQ(linesOf("a\nb", 16), (Lines{"a", "b"}));
-    EXPECT_EQ(linesOf("a\nb\n", 16), (Lines{"a", "b", ""}))
-        << "a last newline yields one more line";
-    EXPECT_EQ(linesOf("", 16), (Lines{""}));
-    EXPECT_EQ(linesOf("a\r\n\r\nb\rc\n", 16), (Lines{"a", "", "bc", ""}));
-    EXPECT_EQ(linesOf("abcdef\ngh\n", 4), (Lines{"abc", "gh", ""}));
-    EXPECT_EQ(linesOf("abc\n", 4), (Lines{"abc", ""})) << "a line that just fits is whole";
 }
 
 }  // namespace

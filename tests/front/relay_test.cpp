@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "common/cpufeatures.h"
 #include "front/korproxy_relay.h"
@@ -30,6 +32,7 @@ TEST(RemoveServerHeaders, WorkedPages) {
          3},
         {"Content-Type: text/html\nbody", "Content-Type: text/html\nbody", 0},
         {"Server: velk_http\nHTTP/1.1 200\n", "Server: velk_http\nHTTP/1.1 200\n", 0},
+        {std::string("ok\0Content-type: x\n", 20), std::string("ok\0Content-type: x\n", 20), 0},
         // Blanking the second marker destroys the third one it overlaps.
         {"Server: VELK_HTTP/1.0 200 OK\nx", "Server: VELK_" + std::string(15, ' ') + "\nx", 1},
     };
@@ -40,13 +43,11 @@ TEST(RemoveServerHeaders, WorkedPages) {
     }
 }
 
-TEST(RemoveServerHeaders, StopsAtTheFirstZeroByteAndNeverWritesPastTheCount) {
-    std::string page("ok\0Content-type: x\n", 20);
-    EXPECT_EQ(cleaned(page), page);
-    // Only the first `count` bytes belong to the page.
-    std::string longer = "Content-type: x\nContent-type: y";
-    EXPECT_EQ(removeServerHeaders(longer.data(), 16), 1u);
-    EXPECT_EQ(longer, std::string(15, ' ') + "\nContent-type: y");
+// Only the first `count` bytes belong to the page.
+TEST(RemoveServerHeaders, NeverWritesPastTheCount) {
+    std::string page = "Content-type: x\nContent-type: y";
+    EXPECT_EQ(removeServerHeaders(page.data(), 16), 1u);
+    EXPECT_EQ(page, std::string(15, ' ') + "\nContent-type: y");
 }
 
 // The rule as it reads: look for the first marker from the start, then the second only if the
@@ -67,28 +68,17 @@ std::string reference(std::string page, size_t* blanked) {
 
 TEST(RemoveServerHeaders, AgreesWithSearchingAgainFromTheStart) {
     // Long fillers carry markers across the search's lanes and put some at the page's very end.
-    const std::string filler(45, 'e'), lowercase = "0123456789abcdefghijklmnopqrstuvwxyz CK";
-    const std::string pieces[] = {"Content-type",
-                                  "HTTP/1.0 200",
-                                  "Server: VELK_HTTP",
-                                  "Content-",
-                                  "HTTP/1.0 ",
-                                  "VELK_HTTP",
-                                  " ",
-                                  "x",
-                                  "200",
-                                  "Server: ",
-                                  "\r\n",
-                                  "\n",
-                                  "/1.0 200",
-                                  filler,
-                                  lowercase,
-                                  std::string(1, '\0')};
+    std::vector<std::string> pieces = {std::string(45, 'e'), std::string(1, '\0'),
+                                       "0123456789abcdefghijklmnopqrstuvwxyz CK"};
+    std::istringstream list(
+        "Content-type|HTTP/1.0 200|Server: VELK_HTTP|Content-|HTTP/1.0 |VELK_HTTP| |x|200|Server: "
+        "|\r\n|\n|/1.0 200");
+    for (std::string piece; std::getline(list, piece, '|');) pieces.push_back(piece);
     std::mt19937 random(20240611);
     for (int round = 0; round < 3000; ++round) {
         std::string page;
         int count = static_cast<int>(random() % (round < 1000 ? 12 : 40));
-        for (int i = 0; i < count; ++i) page += pieces[random() % std::size(pieces)];
+        for (int i = 0; i < count; ++i) page += pieces[random() % pieces.size()];
         size_t blanked = 0, expected = 0;
         EXPECT_EQ(cleaned(page, &blanked), reference(page, &expected)) << page;
         EXPECT_EQ(blanked, expected) << page;

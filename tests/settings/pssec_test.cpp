@@ -12,10 +12,6 @@
 namespace {
 
 const char* fakeHost = "webhost";
-bool fakeName(char* name, size_t capacity) {
-    snprintf(name, capacity, "%s", fakeHost);
-    return true;
-}
 
 std::string stored(const char* name) {
     return storedValue(kCredentialsKeyPath, name);
@@ -50,7 +46,9 @@ class Credentials : public StoreTest {
     void SetUp() override {
         StoreTest::SetUp();
         fakeHost = "webhost";
-        psSetComputerNameSource(fakeName);
+        psSetComputerNameSource([](char* name, size_t capacity) {
+            return snprintf(name, capacity, "%s", fakeHost) >= 0;
+        });
     }
     void TearDown() override {
         psSetComputerNameSource(nullptr);
@@ -80,13 +78,12 @@ TEST_F(Credentials, PairsRoundTripAsTheStoredLayoutSays) {
     EXPECT_EQ(stored("Password"), expectedBlock("pw", "admin", ""));
 }
 
+// Another computer deciphers other bytes; 64 of them without a NUL: the first 63 are handed on.
 TEST_F(Credentials, AnotherComputerDeciphersToOtherBytesHandedOnTerminated) {
     ASSERT_EQ(psWritePasswordFile("admin", "same"), 0);
     fakeHost = "otherhost";
-    Pair wrong = readPair();
-    EXPECT_EQ(wrong.rc, 0);
-    EXPECT_NE(wrong.password, "same");
-    // 64 deciphered bytes without a NUL: the first 63 are handed on.
+    EXPECT_EQ(readPair().rc, 0);
+    EXPECT_NE(readPair().password, "same");
     ASSERT_EQ(storeValue(kCredentialsKeyPath, "Password", REG_BINARY,
                          expectedBlock(std::string(64, 'z'), "admin", "otherhost")),
               0);
@@ -123,8 +120,8 @@ TEST_F(Credentials, RefusalsStoreNothing) {
               std::vector<std::string>{
                   "(pssec, NNN) psDeletePasswordFile(): deleteWholeKey(): Win32 RC = 2."});
     const std::string tooLong(64, 'l');
-    EXPECT_EQ(psWritePasswordFile(tooLong.c_str(), "pw"), PS_RESULT_TOO_LONG);
-    EXPECT_EQ(psWritePasswordFile("admin", tooLong.c_str()), PS_RESULT_TOO_LONG);
+    EXPECT_EQ(psWritePasswordFile(tooLong.c_str(), "pw"), kPsTooLong);
+    EXPECT_EQ(psWritePasswordFile("admin", tooLong.c_str()), kPsTooLong);
     EXPECT_EQ(traceCount("has 64 characters or more; nothing stored."), 2);
     EXPECT_FALSE(storeExists());
 
@@ -136,7 +133,7 @@ TEST_F(Credentials, RefusalsStoreNothing) {
         SCOPED_TRACE(failing);
         failingName = failing;
         regSetFaultHook(failNamedChange);
-        EXPECT_EQ(psWritePasswordFile("newuser", "new"), 1);
+        EXPECT_EQ(psUpdatePasswordFile("newuser", "new"), 1);
         regSetFaultHook(nullptr);
         EXPECT_EQ(stored("Id"), std::string("admin\0", 6));
         EXPECT_EQ(stored("Password"), before);
@@ -146,9 +143,9 @@ TEST_F(Credentials, RefusalsStoreNothing) {
     unsigned char key[8] = {1, 1, 1, 1, 1, 1, 1, 1};
     EXPECT_EQ(psUserKey(key, "admin"), -1);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(key), 8), std::string(8, '\0'));
-    EXPECT_EQ(psWritePasswordFile("admin", "new"), PS_RESULT_NO_MEMORY);
+    EXPECT_EQ(psWritePasswordFile("admin", "new"), kPsNoMemory);
     EXPECT_EQ(stored("Password"), before) << "never stored under the all-zero key";
-    EXPECT_EQ(readPair().rc, PS_RESULT_NO_MEMORY);
+    EXPECT_EQ(readPair().rc, kPsNoMemory);
     EXPECT_EQ(readPair().password, "untouched");
     EXPECT_EQ(traceShapes(), std::vector<std::string>(3, "(pssec, NNN) Out of memory!"));
 }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <sstream>
 #include <thread>
 
 #include "common/byteorder.h"
@@ -19,6 +20,7 @@
 namespace {
 
 using simtest::pageCommand;
+using simtest::ProgramRun;
 using simtest::runSim;
 using simtest::SimProcess;
 using simtest::SimSession;
@@ -50,92 +52,69 @@ std::string readRaw(int fd, int quietMillis, bool* closed) {
     return got;
 }
 
-TEST_F(Simulator, ServesTheStartPageAndEndsOnBye) {
+// The pages a session asks for, each with its return code, its announced amount and texts it
+// holds ("|" between them); then BYE ends the session.
+TEST_F(Simulator, AnswersPageCommandsAndEndsOnBye) {
     SimProcess sim({"--admin-password", "MiXed9"});
     ASSERT_TRUE(sim.running());
     SimSession session(sim, "mixed9");  // the password is compared without regard to case
     ASSERT_EQ(session.rc, kSmOk);
-    std::string page;
-    uint32_t amount = 0;
-    ASSERT_EQ(session.fetch(pageCommand("/"), &page, &amount), 0);
-    EXPECT_EQ(page.size(), amount);
-    EXPECT_EQ(page.substr(0, kHeaderBytes), kHeaderLines);
-    const std::string link =
-        "http://web.test/cgi-bin/velkproxy/korproxy?SERVER=127.0.0.1:" + sim.portText() +
-        "&amp;URL=";
-    EXPECT_NE(page.find(link + "/class/pools/object/ARCHIVE.POOL%2F2004%2Ftape\""),
-              std::string::npos)
-        << "links come back through the proxy, object names as one token";
-    EXPECT_EQ(page.find("Content-type", kHeaderBytes), std::string::npos)
-        << "the body holds nothing the proxy would blank";
+    constexpr long long kAny = -1;  // any page size
+    const std::string pool = "/class/pools/object/ARCHIVE.POOL%2F2004%2Ftape";
+    struct Case {
+        std::string command;
+        int code;
+        long long amount;  // the announced amount, or kAny
+        std::string contains;
+    };
+    const Case cases[] = {
+        // Links come back through the proxy, object names as one token.
+        {pageCommand("/"), 0, kAny,
+         "http://web.test/cgi-bin/velkproxy/korproxy?SERVER=" + sim.address() + "&amp;URL=" + pool +
+             "\""},
+        {pageCommand("/size/0"), 0, kHeaderBytes, ""},
+        {pageCommand("/size/117"), 0, kHeaderBytes + 117, "117 bytes"},
+        {pageCommand("/size/67108865"), -21, 0, ""},  // RC_SYNTAX 0
+        {pageCommand("/size/12x"), -21, 0, ""},
+        {pageCommand("/class/pools/object/ARCHIVE%2EPOOL%2F2004%2Ftape"), 0, kAny,
+         "<code>ARCHIVE.POOL/2004/tape</code>|URL=" + pool + "/task/audit"},
+        {pageCommand("/class/pools/object/ARCHIVE.POOL/2004/tape"), 1, 0, ""},
+        {pageCommand("/class/nodes/object/file%20server%202/task/details"), 0, kAny,
+         "file server 2|Windows"},
+        {pageCommand("/class/schedules/object/nightly%2Eincr%2F02%3A00/task/audit"), 0, kAny,
+         "0 inconsistencies"},
+        {pageCommand("/class/schedules"), 0, kAny, "weekly.full%2Fsun"},
+        {pageCommand("/form"), 0, kAny,
+         "action=\"http://web.test/cgi-bin/velkproxy/korproxy\"|name=\"SERVER\"|"
+         "name=\"URL\" value=\"/posted\""},
+        {"HTML \"/posted\" POST=\"node=a.b%2Fc&notes=x+y%26z\" PROXYURL=/cgi\n", 0, kAny,
+         "<td>a.b/c</td>|<td>x y&amp;z</td>|node=a.b%2Fc&amp;notes"},
+        {pageCommand("/posted"), 0, kAny, "Nothing was posted"},
+        {pageCommand("/nowhere"), 1, 0, ""},  // RC_NOTFOUND 0
+        {"STATUS\n", -21, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        std::string page;
+        uint32_t amount = 0;
+        EXPECT_EQ(session.fetch(c.command, &page, &amount), c.code);
+        EXPECT_TRUE(c.amount == kAny || amount == c.amount) << amount;
+        if (c.code == 0) {
+            EXPECT_EQ(page.substr(0, kHeaderBytes), kHeaderLines);
+            EXPECT_EQ(page.find("Content-type", kHeaderBytes), std::string::npos)
+                << "the body holds nothing the proxy would blank";
+        }
+        std::istringstream texts(c.contains);
+        for (std::string text; std::getline(texts, text, '|');) {
+            EXPECT_NE(page.find(text), std::string::npos) << text;
+        }
+    }
     ASSERT_EQ(smSendCommand(session.s, "BYE", 3), kSmOk);
     bool closed = false;
     EXPECT_EQ(readRaw(session.socket(), 5000, &closed), "");
     EXPECT_TRUE(closed);
     EXPECT_NE(sim.log().find("command: BYE"), std::string::npos);
     EXPECT_EQ(sim.log().find("MiXed9"), std::string::npos) << "the password is never logged";
-}
-
-TEST_F(Simulator, AnswersPageCommands) {
-    constexpr int kAny = -1;  // any page size
-    struct Case {
-        std::string command;
-        int code;
-        long long amount;  // the announced amount, or kAny
-        std::vector<std::string> contains;
-    };
-    const Case cases[] = {
-        {pageCommand("/size/0"), 0, kHeaderBytes, {}},
-        {pageCommand("/size/117"), 0, kHeaderBytes + 117, {"117 bytes"}},
-        {pageCommand("/size/1048576"), 0, kHeaderBytes + 1048576, {}},
-        {pageCommand("/size/67108865"), -21, 0, {}},  // RC_SYNTAX 0
-        {pageCommand("/size/12x"), -21, 0, {}},
-        {pageCommand("/class/pools/object/ARCHIVE%2EPOOL%2F2004%2Ftape"),
-         0,
-         kAny,
-         {"<code>ARCHIVE.POOL/2004/tape</code>",
-          "URL=/class/pools/object/ARCHIVE.POOL%2F2004%2Ftape/task/audit"}},
-        {pageCommand("/class/pools/object/ARCHIVE.POOL/2004/tape"), 1, 0, {}},
-        {pageCommand("/class/nodes/object/file%20server%202/task/details"),
-         0,
-         kAny,
-         {"file server 2", "Windows"}},
-        {pageCommand("/class/schedules/object/nightly%2Eincr%2F02%3A00/task/audit"),
-         0,
-         kAny,
-         {"0 inconsistencies"}},
-        {pageCommand("/class/schedules"), 0, kAny, {"weekly.full%2Fsun"}},
-        {pageCommand("/form"),
-         0,
-         kAny,
-         {"action=\"http://web.test/cgi-bin/velkproxy/korproxy\"", "name=\"SERVER\"",
-          "name=\"URL\" value=\"/posted\""}},
-        {"HTML \"/posted\" POST=\"node=a.b%2Fc&notes=x+y%26z\" PROXYURL=/cgi\n",
-         0,
-         kAny,
-         {"<td>a.b/c</td>", "<td>x y&amp;z</td>", "node=a.b%2Fc&amp;notes"}},
-        {pageCommand("/posted"), 0, kAny, {"Nothing was posted"}},
-        {pageCommand("/nowhere"), 1, 0, {}},  // RC_NOTFOUND 0
-        {"STATUS\n", -21, 0, {}},
-    };
-    SimProcess sim({});
-    ASSERT_TRUE(sim.running());
-    SimSession session(sim);
-    ASSERT_EQ(session.rc, kSmOk);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.command);
-        std::string page;
-        uint32_t amount = 0;
-        EXPECT_EQ(session.fetch(c.command, &page, &amount), c.code);
-        if (c.amount != kAny) {
-            EXPECT_EQ(amount, c.amount);
-        }
-        if (c.code == 0) {
-            EXPECT_EQ(page.substr(0, kHeaderBytes), kHeaderLines);
-        }
-        for (const std::string& text : c.contains)
-            EXPECT_NE(page.find(text), std::string::npos) << text;
-    }
 }
 
 // Commands have no framing, and a prefix cut inside a block deciphers (by the tail rule) to bytes
@@ -196,18 +175,18 @@ TEST_F(Simulator, PrintPageGivesTheBytesASessionGets) {
     for (const char* url : {"/", "/class/pools/object/BACKUP%2EPOOL", "/size/3000"}) {
         SCOPED_TRACE(url);
         SimSession session(sim, "secret", "Op");
-        std::string live, printed, err;
+        std::string live;
         uint32_t amount = 0;
         ASSERT_EQ(session.fetch(pageCommand(url), &live, &amount), 0);
-        EXPECT_EQ(runSim({"--listen", listen, "--admin-id", "Op", "--print-page", pageCommand(url)},
-                         &printed, &err),
-                  0);
-        EXPECT_TRUE(printed == live) << "printed " << printed.size() << ", served " << live.size();
-        EXPECT_EQ(err, "RC_OK " + std::to_string(live.size()) + "\n");
+        ProgramRun printed =
+            runSim({"--listen", listen, "--admin-id", "Op", "--print-page", pageCommand(url)});
+        EXPECT_EQ(printed.status, 0);
+        EXPECT_TRUE(printed.out == live) << printed.out.size() << " printed, " << live.size();
+        EXPECT_EQ(printed.err, "RC_OK " + std::to_string(live.size()) + "\n");
     }
-    std::string printed, err;
-    EXPECT_EQ(runSim({"--print-page", pageCommand("/nowhere")}, &printed, &err), 1);
-    EXPECT_EQ(err, "RC_NOTFOUND 0\n");
+    ProgramRun missing = runSim({"--print-page", pageCommand("/nowhere")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "RC_NOTFOUND 0\n");
 }
 
 // What a faulty or hostile server sends, seen on the wire (the program's handling of each is
@@ -301,15 +280,15 @@ TEST_F(Simulator, ServesConnectionsAtOnce) {
 }
 
 TEST(SimulatorCommandLine, HelpNamesEverySwitchAndBadOptionsAreRefused) {
-    std::string out;
-    EXPECT_EQ(runSim({"--help"}, &out), 0);
+    ProgramRun help = runSim({"--help"});
+    EXPECT_EQ(help.status, 0);
     for (const char* option :
          {"--listen",       "--admin-id",      "--admin-password",  "--ebcdic",       "--no-proxy",
           "--proxy-status", "--bad-challenge", "--out-of-sequence", "--refuse-final", "--rc",
           "--short-answer", "--silent",        "--bad-magic",       "--log",          "/size/N",
           "/form",          "/posted",         "--hostile",         "random",         "truncated",
           "absurd-length",  "one-byte",        "short-page",        "stall"}) {
-        EXPECT_NE(out.find(option), std::string::npos) << option;
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
     }
     const std::pair<std::vector<std::string>, const char*> bad[] = {
         {{"--bogus"}, "unknown option --bogus"},
@@ -327,8 +306,9 @@ TEST(SimulatorCommandLine, HelpNamesEverySwitchAndBadOptionsAreRefused) {
         {{"--hostile=absurd-length:page"}, "cannot be set on the page answer"},
     };
     for (const auto& [args, says] : bad) {
-        EXPECT_EQ(runSim(args, &out), 2) << says;
-        EXPECT_NE(out.find(says), std::string::npos) << out;
+        ProgramRun run = runSim(args);
+        EXPECT_EQ(run.status, 2) << says;
+        EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
     }
 }
 

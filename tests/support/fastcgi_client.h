@@ -1,6 +1,7 @@
-// A small FastCGI client for tests: one connection to a FastCGI application's socket, over which
-// requests go one after another with the connection kept (FCGI_KEEP_CONN), as a web server that
-// reuses its connections sends them. Every send and receive gives up after kClientWaitSeconds.
+// The tests' FastCGI client: one connection to a FastCGI application's socket, over which requests
+// go one after another with the connection kept (FCGI_KEEP_CONN), as a web server that reuses its
+// connections sends them; a request's body may go in pieces. Every send and receive gives up
+// after kClientWaitSeconds.
 #pragma once
 
 #include <sys/socket.h>
@@ -16,12 +17,12 @@ namespace fcgitest {
 
 inline constexpr int kClientWaitSeconds = 30;
 
-enum : uint8_t { kBegin = 1, kEnd = 3, kParams = 4, kStdin = 5, kStdout = 6 };
+enum : uint8_t { kBegin = 1, kEnd = 3, kParams = 4, kStdin = 5, kStdout = 6, kStderr = 7 };
 
 struct Answer {
     bool ended = false;  // the application ended the request (FCGI_END_REQUEST)
     uint32_t status = 0;
-    std::string out;
+    std::string out, err;
 };
 
 class Connection {
@@ -45,9 +46,15 @@ class Connection {
     }
     Connection(const Connection&) = delete;
 
+    int fd() const { return fd_; }
+
     // Sends one request (`env` as "NAME=value" parameters, `body` as its input) and reads its
     // answer to the end of the request.
     Answer request(const std::vector<std::string>& env, const std::string& body) {
+        return begin(env) && bodyPiece(body) ? finish() : Answer{};
+    }
+    // Sends a request's begin record and its parameters; its body follows in bodyPiece calls.
+    bool begin(const std::vector<std::string>& env) {
         std::string params;
         for (const std::string& pair : env) {
             size_t eq = pair.find('=');
@@ -56,12 +63,38 @@ class Connection {
             params += pair.substr(0, eq) + pair.substr(eq + 1);
         }
         const char begin[8] = {0, 1, 1 /* FCGI_KEEP_CONN */};
-        bool sent = send(kBegin, std::string(begin, sizeof begin)) && stream(kParams, params) &&
-                    stream(kStdin, body);
+        return send(kBegin, std::string(begin, sizeof begin)) && pieces(kParams, params) &&
+               send(kParams, "");
+    }
+    // Sends body bytes.
+    bool bodyPiece(const std::string& content) { return pieces(kStdin, content); }
+    bool endBody() { return send(kStdin, ""); }
+    // Ends the body and reads the answer to the end of the request.
+    Answer finish() {
         Answer answer;
+        bool sent = endBody();
         while (sent && !answer.ended && readRecord(&answer)) {
         }
         return answer;
+    }
+    bool writeAll(const std::string& data) {
+        for (size_t at = 0; at < data.size();) {
+            ssize_t n = ::send(fd_, data.data() + at, data.size() - at, MSG_NOSIGNAL);
+            if (n <= 0) return false;
+            at += static_cast<size_t>(n);
+        }
+        return true;
+    }
+
+    // Reads `size` raw bytes of the answer.
+    bool readAll(std::string* into, size_t size) {
+        into->resize(size);
+        for (size_t at = 0; at < size;) {
+            ssize_t n = read(fd_, into->data() + at, size - at);
+            if (n <= 0) return false;
+            at += static_cast<size_t>(n);
+        }
+        return true;
     }
 
   private:
@@ -86,27 +119,10 @@ class Connection {
         std::string record(reinterpret_cast<const char*>(header), sizeof header);
         return writeAll(record + content);
     }
-    // A stream's content in records of at most 65535 bytes, then its empty end record.
-    bool stream(uint8_t type, const std::string& content) {
+    // A stream's content in records of at most 65535 bytes.
+    bool pieces(uint8_t type, const std::string& content) {
         for (size_t at = 0; at < content.size(); at += 65535) {
             if (!send(type, content.substr(at, 65535))) return false;
-        }
-        return send(type, "");
-    }
-    bool writeAll(const std::string& data) {
-        for (size_t at = 0; at < data.size();) {
-            ssize_t n = ::send(fd_, data.data() + at, data.size() - at, MSG_NOSIGNAL);
-            if (n <= 0) return false;
-            at += static_cast<size_t>(n);
-        }
-        return true;
-    }
-    bool readAll(std::string* into, size_t size) {
-        into->resize(size);
-        for (size_t at = 0; at < size;) {
-            ssize_t n = read(fd_, into->data() + at, size - at);
-            if (n <= 0) return false;
-            at += static_cast<size_t>(n);
         }
         return true;
     }
@@ -117,6 +133,7 @@ class Connection {
         if (!readAll(&content, (byte(4) << 8 | byte(5)) + byte(6))) return false;
         content.resize(byte(4) << 8 | byte(5));
         if (byte(1) == kStdout) answer->out += content;
+        if (byte(1) == kStderr) answer->err += content;
         if (byte(1) == kEnd && content.size() >= 4) {
             answer->ended = true;
             for (int i = 0; i < 4; ++i) {

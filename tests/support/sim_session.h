@@ -7,9 +7,11 @@
 
 #include "net/tcpcomm.h"
 #include "session/smsess.h"
-#include "tests/support/sim_process.h"
+#include "tests/support/process.h"
 
 namespace simtest {
+
+using namespace proctest;
 
 // A page command in the form the proxy sends, its links to come back through web.test.
 inline std::string pageCommand(const std::string& url) {

@@ -162,7 +162,7 @@ TEST_F(Registry, AFailedPairWriteKeepsTheOldPair) {
             };
             EXPECT_EQ(writeWholeKey(HKEY_LOCAL_MACHINE, kPair, passwordOnly, nullptr, &rc), 0);
         } else {
-            EXPECT_EQ(psWritePairAt(kPair, "NEWADMIN", "newsecret"), PS_RESULT_NOT_STORED);
+            EXPECT_EQ(psWritePairAt(kPair, "NEWADMIN", "newsecret"), kPsNotStored);
         }
         regSetWholeFaultHook(nullptr);
         EXPECT_EQ(readBack(), "OLDADMIN/oldsecret");

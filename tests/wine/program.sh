@@ -5,16 +5,12 @@
 #
 #   tests/wine/program.sh KORPROXY_EXE LINUX_BIN_DIR WORK_DIR
 set -euo pipefail
-exe=$1
-linux=$2
-work=$3
+exe=$1 linux=$2 work=$3
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 . "$root/scripts/lib/stack.sh"
-if [ ! -x "$linux/korproxy" ] || [ ! -x "$linux/velk-sim" ]; then
-  echo "skipped: no Linux korproxy and velk-sim in $linux (build them first)"
-  exit 77
-fi
+[ -x "$linux/korproxy" ] && [ -x "$linux/velk-sim" ] ||
+  { echo "skipped: no Linux korproxy and velk-sim in $linux (build them first)"; exit 77; }
 
 rm -rf "$work"
 for side in win linux; do
@@ -50,6 +46,13 @@ same() {
   cmp "$work/$name.win" "$work/$name.linux" || fail "$name: the outputs differ ($work/$name.*)"
 }
 expect() { grep -qF -- "$2" "$work/$1.win" || fail "$1: no \"$2\" in $work/$1.win"; }
+# get NAME QUERY [USER [TEXT]]: the same GET request (from the web user USER, when not empty) to
+# both programs; the page must hold TEXT, when given.
+get() {
+  cgi=(REQUEST_METHOD=GET "QUERY_STRING=$2" SCRIPT_NAME=/cgi-bin/velkproxy ${3:+"REMOTE_USER=$3"})
+  same "$1"
+  [ -z "${4:-}" ] || expect "$1" "$4"
+}
 
 # Settings left by an earlier run go, and so does the trace they asked for.
 win -uninstall >/dev/null
@@ -66,9 +69,7 @@ grep -Eq 'CgiUrl +REG_SZ +/cgi-bin/velkproxy$' "$work/defaults.reg" || fail "reg
 grep -Eq 'Id +REG_SZ +ADMIN$' "$work/user.reg" || fail "registry: $(cat "$work/user.reg")"
 grep -Eq 'Password +REG_BINARY +[0-9A-F]{128}$' "$work/user.reg" || fail "registry: no 64-byte Password"
 
-cgi=(REQUEST_METHOD=GET "QUERY_STRING=SERVER=127.0.0.1:$port&URL=/" SCRIPT_NAME=/cgi-bin/velkproxy)
-same page
-expect page 'Proxy: KORPROXY/'
+get page "SERVER=127.0.0.1:$port&URL=/" "" 'Proxy: KORPROXY/'
 
 body=$'SERVER=127.0.0.1:'$port$'&URL=/posted&note=one\r\ntwo&more=three\r\n'
 input=$work/post.body
@@ -78,29 +79,21 @@ same post
 expect post 'three'
 input=/dev/null
 
-cgi=(REQUEST_METHOD=GET QUERY_STRING=CONFIG=1 REMOTE_USER=admin SCRIPT_NAME=/cgi-bin/velkproxy)
-same setup
-expect setup 'ADMIN'
+get setup CONFIG=1 admin ADMIN
 
 # Started in another folder, as IIS may do, the program still finds its pages in its own.
-cgi=(REQUEST_METHOD=GET QUERY_STRING=JUMP=1 SCRIPT_NAME=/cgi-bin/velkproxy)
-same jump
+get jump JUMP=1
 (cd "$work" && env "${cgi[@]}" timeout 60 "$here/run-exe" win/korproxy.exe) >"$work/jump-elsewhere.win"
 cmp "$work/jump-elsewhere.win" "$work/jump.linux" || fail "started elsewhere, it did not find its pages"
 
-cgi=(REQUEST_METHOD=GET "QUERY_STRING=SERVER=127.0.0.1:$refused&URL=/" SCRIPT_NAME=/cgi-bin/velkproxy)
-same refused
-expect refused "Connection to 127.0.0.1 port $refused was refused."
+get refused "SERVER=127.0.0.1:$refused&URL=/" "" "Connection to 127.0.0.1 port $refused was refused."
 
 # Runs side by side append each trace write whole: every run's entry header is intact (a write
 # may follow a line that the program leaves open, so they are not counted at line starts), and
 # ends in a bare line feed as on Linux (a text-mode file would add a carriage return).
 cgi=(REQUEST_METHOD=GET "QUERY_STRING=SERVER=127.0.0.1:$port&URL=/" SCRIPT_NAME=/cgi-bin/velkproxy)
 pids=()
-for _ in 1 2 3 4 5 6 7 8; do
-  win >/dev/null &
-  pids+=($!)
-done
+for _ in 1 2 3 4 5 6 7 8; do win >/dev/null & pids+=($!); done
 for p in "${pids[@]}"; do wait "$p" || fail "a run side by side failed"; done
 trace=$work/win/trace.txt
 runs=$(grep -o -- '<---------------------------------------------------->$' "$trace" | wc -l)
@@ -121,18 +114,13 @@ expect check-refused "TCP connection made: FAILED: Connection to 127.0.0.1 port 
 
 # Web users' own logons are keys of their own in the registry, listed in the same order, and a
 # request logs on with its user's; a server off the allowed list is refused before any connect.
-cgi=()
-same webuser-bob -webUser=bob -proxyId=ADMIN -proxyPassword=SECRET1
-same webuser-alice -webUser=alice -proxyId=ADMIN -proxyPassword=SECRET1
+for user in bob alice; do same "webuser-$user" "-webUser=$user" -proxyId=ADMIN -proxyPassword=SECRET1; done
 same webusers -webUsers
 [ "$(cat "$work/webusers.win")" = $'alice\nbob' ] || fail "webUsers: $(cat "$work/webusers.win")"
 same shared-no -sharedLogon=no "-allowServers=127.0.0.1:$port"
-cgi=(REQUEST_METHOD=GET "QUERY_STRING=SERVER=127.0.0.1:$port&URL=/" REMOTE_USER=alice SCRIPT_NAME=/cgi-bin/velkproxy)
-same own
-expect own 'Proxy: KORPROXY/'
-cgi=(REQUEST_METHOD=GET "QUERY_STRING=SERVER=127.0.0.1:$refused&URL=/" REMOTE_USER=alice SCRIPT_NAME=/cgi-bin/velkproxy)
-same off-list
-expect off-list "The server 127.0.0.1:$refused is not one this proxy may connect to."
+get own "SERVER=127.0.0.1:$port&URL=/" alice 'Proxy: KORPROXY/'
+get off-list "SERVER=127.0.0.1:$refused&URL=/" alice \
+  "The server 127.0.0.1:$refused is not one this proxy may connect to."
 cgi=()
 same open-again -sharedLogon=yes -allowServers=
 
