@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
     uint32_t amount = 0xA5A5A5A5u;
     const int32_t code = smParseRc(line, &amount);
 
-    bool known = code == RC_UNRECOGNIZED;
+    bool known = code == kRcUnrecognized;
     for (const RcEntry& row : rcTable) known = known || row.code == code;
     FUZZ_CHECK(known);
     const size_t blank = original.find(' ');

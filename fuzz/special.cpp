@@ -1,8 +1,8 @@
 // The special requests of a signed-in user under hostile query strings, decoded and split as a GET
 // request does: JUMP and CONFIG pages, SETUP storing what the form sends, FORCETRACE. The settings
 // store is a scratch file; after every input what it holds must still read back whole and within
-// its sizes. The program's connection is replaced by one that always fails, so a setup that ends in
-// the start page never reaches the network.
+// its sizes. The session layer's transport opener always fails here, so a setup that ends in the
+// start page never reaches the network.
 #include <unistd.h>
 
 #include <filesystem>
@@ -12,7 +12,7 @@
 #include "front/korproxy_special.h"
 #include "front/korproxy_state.h"
 #include "fuzz/fuzz_support.h"
-#include "net/tcpcomm.h"
+#include "session/smsess.h"
 #include "settings/psopts.h"
 #include "settings/pssec.h"
 
@@ -44,14 +44,15 @@ void checkStoreReadsBack() {
     }
 }
 
-}  // namespace
-
-int tcpOpen(char*, const char*, SessionDesc*, char* errorText, size_t errorSize) {
+int openNothing(char*, const char*, Transport*, char* errorText, size_t errorSize) {
     snprintf(errorText, errorSize, "no network while fuzzing");
     return -1;
 }
 
+}  // namespace
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    smSetTransportOpener(openNothing);
     enterScratchFolder();
     setenv("REMOTE_USER", "fuzz", 1);  // a signed-in user: the settings requests are honoured
     optsP = static_cast<OptionsRecord*>(calloc(1, sizeof(OptionsRecord)));

@@ -85,7 +85,7 @@ TcpTimeouts tcpGetTimeouts() {
     return gTimeouts;
 }
 
-int tcpOpen(char* address, const char* port, SessionDesc* session, char* errorText,
+int tcpOpen(char* address, const char* port, Transport* transport, char* errorText,
             size_t errorSize) {
     if (sockStartup() != 0) {
         snprintf(errorText, errorSize, "Unable to initalize the TCP/IP stack");
@@ -121,12 +121,7 @@ int tcpOpen(char* address, const char* port, SessionDesc* session, char* errorTe
     TRACE("(%s, %i) Connected to client at address %s, port %s.\n", TRACE_AT,
           traceText(address).c_str(), traceText(port).c_str());
     conn->closed = 0;
-    session->conn = conn;
-    session->send = sendOp;
-    session->receive = receiveOp;
-    session->flush = flushOp;
-    session->close = closeOp;
-    session->release = releaseOp;
+    *transport = {conn, sendOp, receiveOp, flushOp, closeOp, releaseOp};
     return 0;
 }
 

@@ -1,7 +1,7 @@
 // The program's only contact with the network: one blocking IPv4 TCP connection to the
 // storage-management server with a 4096-byte send buffer and a receive read-ahead, its four
-// operations (buffered send, receive, flush, close) that tcpOpen installs in the session
-// descriptor, the resolution of an address text, and the sentences for socket error numbers.
+// operations (buffered send, receive, flush, close) that tcpOpen installs in a Transport
+// (net/transport.h), the resolution of an address text, and the sentences for socket error numbers.
 //
 // Owns the connection record and its socket. Socket errors are reported as Windows Sockets numbers
 // so that the texts the error page shows are the same on every platform. Never blocks for ever: a
@@ -13,7 +13,7 @@
 #include <cstdint>
 
 #include "common/limits.h"
-#include "session/smsess.h"
+#include "net/transport.h"
 
 // Windows Sockets numbers that the transport's messages are keyed by.
 enum TcpError : uint32_t {
@@ -77,10 +77,11 @@ struct TcpTimeouts {
 void tcpSetTimeouts(TcpTimeouts timeouts);
 TcpTimeouts tcpGetTimeouts();
 
-// Connects to `address`:`port` and fills the descriptor's conn and operation slots. `address` is
-// writable: a host name is lower-cased in place. Returns 0, or -1 with a sentence in `errorText`
-// (cut to `errorSize`), except when the record itself cannot be allocated.
-[[nodiscard]] int tcpOpen(char* address, const char* port, SessionDesc* session, char* errorText,
+// The TransportOpener of the TCP connection: connects to `address`:`port` and fills `transport`
+// with the connection record and the operations below. `address` is writable: a host name is
+// lower-cased in place. Returns 0, or -1 with a sentence in `errorText` (cut to `errorSize`),
+// except when the record itself cannot be allocated.
+[[nodiscard]] int tcpOpen(char* address, const char* port, Transport* transport, char* errorText,
                           size_t errorSize);
 
 // Buffers `count` bytes, sending full buffers as they fill. Returns 0, or -1 when the connection

@@ -18,6 +18,7 @@ static constexpr const char kTraceSource[] = "smsess";
 namespace {
 
 SmAllocator gAllocator = nullptr;
+TransportOpener gOpener = nullptr;
 
 // The password is not case-sensitive: both sides derive their key from its upper-case form.
 void upperCaseInPlace(char* text) {
@@ -39,6 +40,10 @@ void smSetAllocator(SmAllocator allocator) {
 
 void* smAlloc(size_t size) {
     return gAllocator != nullptr ? gAllocator(size) : malloc(size);
+}
+
+void smSetTransportOpener(TransportOpener opener) {
+    gOpener = opener;
 }
 
 const char* to_text(SmResult result) {
@@ -92,7 +97,8 @@ int smOpenSession(SessionDesc* session, char* host, const char* port, char* admi
     TRACE("(%s, %i) Opening session to %s:%s\n", TRACE_AT, traceText(host).c_str(),
           traceText(port).c_str());
     session->setupStep = kSmStepConnect;
-    int rc = tcpOpen(host, port, session, session->lastError, sizeof session->lastError);
+    TransportOpener open = gOpener != nullptr ? gOpener : tcpOpen;
+    int rc = open(host, port, &session->transport, session->lastError, sizeof session->lastError);
     if (rc != 0) {
         if (session->lastError[0] != '\0') {
             TRACE("(%s, %i)Tcp Session Error -> %s.\n", TRACE_AT,
@@ -136,7 +142,8 @@ int smOpenSession(SessionDesc* session, char* host, const char* port, char* admi
 int smTerminate(SessionDesc* session, SmEndReason reason) {
     if (session->termReason != kSmNotEnded) return 0;
     session->termReason = reason;
-    if (session->conn != nullptr && session->close != nullptr) session->close(session->conn);
+    const Transport& t = session->transport;
+    if (t.conn != nullptr && t.close != nullptr) t.close(t.conn);
     session->state = kSmIdle;
     return 0;
 }
@@ -148,7 +155,8 @@ int smCloseSession(SessionDesc* session) {
 int smFreeSession(SessionDesc* session) {
     if (session == nullptr) return 0;
     if (session->termReason == kSmNotEnded) smTerminate(session, kSmEndClosedByProxy);
-    if (session->conn != nullptr && session->release != nullptr) session->release(session->conn);
+    const Transport& t = session->transport;
+    if (t.conn != nullptr && t.release != nullptr) t.release(t.conn);
     free(session->verbBuf);
     osWipe(session->sessionKey, sizeof session->sessionKey);
     session->~SessionDesc();

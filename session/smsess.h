@@ -3,13 +3,15 @@
 // identify, proxy session, authentication), send one command, receive its response line and page,
 // close, release.
 //
-// Owns the descriptor and its verb staging buffer. Reaches the network only through the four
-// transport operations that tcpOpen installs in the descriptor; never writes to the browser (the
+// Owns the descriptor and its verb staging buffer. Reaches the network only through the transport
+// (net/transport.h) its opener installs in the descriptor; never writes to the browser (the
 // front end words the result codes on its error page) and never traces a password.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "net/transport.h"
 
 // Why a session ended; kSmNotEnded while it is open. The first reason recorded stays.
 enum SmEndReason : uint32_t {
@@ -56,14 +58,6 @@ enum SmResult : int32_t {
 // A short description of a result code for the trace and for tests; never null.
 const char* to_text(SmResult result);
 
-// The four transport operations on `conn`, and one more that releases the connection record once
-// the session no longer needs it. tcpOpen fills them; tests install scripted ones.
-using SmSendOp = int (*)(void* conn, const unsigned char* bytes, int32_t count);
-using SmReceiveOp = int (*)(void* conn, unsigned char* dest, int32_t capacity);
-using SmFlushOp = int (*)(void* conn);
-using SmCloseOp = void (*)(void* conn);
-using SmReleaseOp = void (*)(void* conn);
-
 inline constexpr size_t kSmLastErrorSize = 1024;
 inline constexpr int32_t kSmInitialStagingSize = 512;
 
@@ -76,12 +70,7 @@ struct SessionDesc {
     int32_t ebcdic = 0;
     int32_t secure = 0;
     unsigned char sessionKey[8] = {};
-    void* conn = nullptr;
-    SmSendOp send = nullptr;
-    SmReceiveOp receive = nullptr;
-    SmFlushOp flush = nullptr;
-    SmCloseOp close = nullptr;
-    SmReleaseOp release = nullptr;
+    Transport transport;  // the open connection, or all null
     SmStep setupStep = kSmStepNone;
 };
 
@@ -123,3 +112,7 @@ int smFreeSession(SessionDesc* session);
 using SmAllocator = void* (*)(size_t size);
 void smSetAllocator(SmAllocator allocator);
 void* smAlloc(size_t size);
+
+// How smOpenSession connects; tests and fuzz targets install a scripted opener. Null restores
+// tcpOpen.
+void smSetTransportOpener(TransportOpener opener);

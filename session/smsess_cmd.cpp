@@ -29,8 +29,8 @@ DesKeySchedule* sessionSchedule(const SessionDesc* session) {
 
 // One byte of the response line: true when exactly one arrived.
 bool receiveByte(SessionDesc* session, unsigned char* byte) {
-    if (session->receive == nullptr) return false;
-    return session->receive(session->conn, byte, 1) == 1;
+    if (session->transport.receive == nullptr) return false;
+    return transportReceive(session->transport, byte, 1) == 1;
 }
 
 }  // namespace
@@ -59,14 +59,14 @@ int smSendCommand(SessionDesc* session, const char* text, int32_t length) {
     }
     desCbc(schedule, DES_ENCIPHER, desFixedIv(), copy, static_cast<uint32_t>(length));
     desFreeKey(schedule);
-    int sent = session->send(session->conn, copy, length);
+    int sent = transportSend(session->transport, copy, length);
     free(copy);
     if (sent != 0) {
         TRACE("(%s, %i) Connection droped while sending command\n", TRACE_AT);
         smTerminate(session, kSmEndConnection);
         return kSmSessionFailure;
     }
-    (void)session->flush(session->conn);
+    (void)transportFlush(session->transport);
     return kSmOk;
 }
 
@@ -106,7 +106,7 @@ int smRecvData(SessionDesc* session, unsigned char* buffer, int32_t amount) {
     // size before a byte arrives.
     for (int32_t got = 0; got < amount;) {
         int32_t ask = std::min(kPagePiece, amount - got);
-        int n = session->receive(session->conn, buffer + got, ask);
+        int n = transportReceive(session->transport, buffer + got, ask);
         if (n <= 0 || n > ask) {
             TRACE("(%s, %i) Problem with TCP/IP Stream\n", TRACE_AT);
             smTerminate(session, kSmEndConnection);

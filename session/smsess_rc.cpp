@@ -63,7 +63,7 @@ uint32_t readAmount(const char* text) {
 }  // namespace
 
 int32_t smParseRc(char* line, uint32_t* amount) {
-    if (line == nullptr) return RC_UNRECOGNIZED;
+    if (line == nullptr) return kRcUnrecognized;
     char* blank = std::strchr(line, ' ');
     if (blank != nullptr) {
         *blank = '\0';
@@ -72,11 +72,11 @@ int32_t smParseRc(char* line, uint32_t* amount) {
     for (const RcEntry& row : rcTable) {
         if (std::strncmp(line, row.name, std::strlen(row.name)) == 0) return row.code;
     }
-    return RC_UNRECOGNIZED;
+    return kRcUnrecognized;
 }
 
 const char* smRcName(int32_t code) {
-    if (code == RC_UNRECOGNIZED) return "RC_UNRECOGNIZED";
+    if (code == kRcUnrecognized) return "RC_UNRECOGNIZED";
     for (const RcEntry& row : rcTable) {
         if (row.code == code) return row.name;
     }

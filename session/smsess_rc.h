@@ -20,14 +20,14 @@ extern const RcEntry rcTable[kRcTableRows];
 
 // The result for a first word that begins with no name of the table. It is neither 0 nor any code
 // of the table, nor -1 (the local failure of the session layer).
-inline constexpr int32_t RC_UNRECOGNIZED = -99;
+inline constexpr int32_t kRcUnrecognized = -99;
 
 // The name of `code` as the table gives it (the first row with that code), "RC_UNRECOGNIZED" for
 // a word the table does not hold, and null for any other number.
 [[nodiscard]] const char* smRcName(int32_t code);
 
 // Reads a response line "NAME amount": cuts `line` at its first blank and returns the code of the
-// first row whose name begins the line, or RC_UNRECOGNIZED. When the line has a blank, `amount`
+// first row whose name begins the line, or kRcUnrecognized. When the line has a blank, `amount`
 // receives the number behind it (white space skipped, optional sign, digits; no digits give 0; a
 // minus sign negates modulo 2^32 and a number beyond 32 bits gives 0xFFFFFFFF, so callers bound
 // it); without a blank, `amount` is left as it was.

@@ -20,7 +20,7 @@ void markConnectionFailed(SessionDesc* session) {
 bool receiveExactly(SessionDesc* session, unsigned char* dest, uint32_t count) {
     while (count > 0) {
         int32_t ask = count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
-        int got = session->receive(session->conn, dest, ask);
+        int got = transportReceive(session->transport, dest, ask);
         if (got <= 0 || got > ask) return false;
         dest += got;
         count -= static_cast<uint32_t>(got);
@@ -44,9 +44,9 @@ int smSendVerb(SessionDesc* session, unsigned char* verb) {
         markConnectionFailed(session);
         return -1;
     }
-    int sent = session->send(session->conn, verb, static_cast<int32_t>(length));
+    int sent = transportSend(session->transport, verb, static_cast<int32_t>(length));
     // A failed flush shows at the next receive, which flushes again first.
-    (void)session->flush(session->conn);
+    (void)transportFlush(session->transport);
     if (sent != 0) {
         markConnectionFailed(session);
         return -1;

@@ -103,8 +103,8 @@ int smStartProxy(SessionDesc* session, const unsigned char* adminId, int32_t idL
     putU16BE(request + 5, 0);
     putU16BE(request + 7, static_cast<uint16_t>(idLength));
     memcpy(request + 9, adminId, static_cast<size_t>(idLength));
-    int sent = session->send(session->conn, request, static_cast<int32_t>(total));
-    (void)session->flush(session->conn);
+    int sent = transportSend(session->transport, request, static_cast<int32_t>(total));
+    (void)transportFlush(session->transport);
     free(request);
     if (sent != 0) {
         markConnectionFailed(session);

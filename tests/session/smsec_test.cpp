@@ -1,62 +1,59 @@
-// The authentication handshake against a scripted server that plays its side with the project's
-// own DES: the answers the simulator cannot be made to send, and the trace lines. (Agreement, a
-// wrong challenge and a refused final answer are checked against the simulator.)
+// The authentication handshake against the scripted honest server, bent where the simulator cannot
+// be made to misbehave, and the trace lines. (Agreement, a wrong challenge and a refused final
+// answer are checked against the simulator.)
 #include "session/smsec.h"
 
 #include <gtest/gtest.h>
 
-#include "auth_peer.h"
+#include "script_server.h"
 
 namespace {
 
 TEST(Authenticate, OutcomesAndTheirReasons) {
-    using Bend = void (*)(AuthPeer&, ScriptTransport&);
     struct Case {
         const char* what;
-        Bend bend;
-        const char* password;
-        int result;
-        SmEndReason reason;
-        const char* trace;
+        HonestServer server;
+        int result = -1;
+        SmEndReason reason = kSmEndProtocol;
+        const char* trace = nullptr;
+        const char* password = "SECRET";
+        int failSendAt = -1;
     };
     const Case cases[] = {
-        {"data area at an offset", [](AuthPeer& p, ScriptTransport&) { p.dataOffset = 8; },
-         "SECRET", 0, kSmNotEnded, nullptr},
-        {"wrong password", [](AuthPeer&, ScriptTransport&) {}, "SECRET2", 5, kSmEndProtocol,
-         "(smsec, N) Validation Keys missmatch!\n"},
-        {"out of sequence", [](AuthPeer& p, ScriptTransport&) { p.answerCode = 0x11; }, "SECRET",
-         -1, kSmEndProtocol, "(smsec, N) Message out of sequence 17"},
-        {"final of another code", [](AuthPeer& p, ScriptTransport&) { p.finalCode = 0x16; },
-         "SECRET", -1, kSmNotEnded, nullptr},
-        {"final too short for its verdict",
-         [](AuthPeer& p, ScriptTransport&) { p.finalLength = 11; }, "SECRET", -1, kSmNotEnded,
-         nullptr},
-        {"data area short", [](AuthPeer& p, ScriptTransport&) { p.dataLength = 15; }, "SECRET", -1,
-         kSmEndProtocol, "data area"},
-        {"data area past the verb", [](AuthPeer& p, ScriptTransport&) { p.verbLength = 23; },
-         "SECRET", -1, kSmEndProtocol, "data area"},
+        {"data area at an offset", {.dataOffset = 8}, 0, kSmNotEnded},
+        {"wrong password",
+         {},
+         5,
+         kSmEndProtocol,
+         "(smsec, N) Validation Keys missmatch!\n",
+         "SECRET2"},
+        {"out of sequence",
+         {.answerCode = 0x11},
+         -1,
+         kSmEndProtocol,
+         "(smsec, N) Message out of sequence 17"},
+        {"final of another code", {.finalCode = 0x16}, -1, kSmNotEnded},
+        {"final too short for its verdict", {.finalLength = 11}, -1, kSmNotEnded},
+        {"data area short", {.dataLength = 15}, -1, kSmEndProtocol, "data area"},
+        {"data area past the verb", {.verbLength = 23}, -1, kSmEndProtocol, "data area"},
         {"offset past the verb",
-         [](AuthPeer& p, ScriptTransport&) {
-             p.dataOffset = 0xFFF0;
-             p.verbLength = 40;
-         },
-         "SECRET", -1, kSmEndProtocol, "data area"},
-        {"empty password", [](AuthPeer&, ScriptTransport&) {}, "", -1, kSmNotEnded, "no password"},
-        {"first send fails", [](AuthPeer&, ScriptTransport& t) { t.failSendAt = 0; }, "SECRET", -1,
-         kSmEndConnection, nullptr},
-        {"second send fails", [](AuthPeer&, ScriptTransport& t) { t.failSendAt = 1; }, "SECRET", -1,
-         kSmEndConnection, nullptr},
-        {"silent server", [](AuthPeer&, ScriptTransport& t) { t.peer = nullptr; }, "SECRET", -1,
-         kSmEndConnection, nullptr},
+         {.dataOffset = 0xFFF0, .verbLength = 40},
+         -1,
+         kSmEndProtocol,
+         "data area"},
+        {"empty password", {}, -1, kSmNotEnded, "no password", ""},
+        {"first send fails", {}, -1, kSmEndConnection, nullptr, "SECRET", 0},
+        {"second send fails", {}, -1, kSmEndConnection, nullptr, "SECRET", 1},
+        {"silent server", {.step = 4}, -1, kSmEndConnection},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TraceCapture trace;
         Scripted w;
-        AuthPeer peer;
+        HonestServer peer = c.server;
         w.t.peer = [&peer](ScriptTransport& t) { peer(t); };
-        c.bend(peer, w.t);
-        EXPECT_EQ(smAuthenticate(w.s.s, reinterpret_cast<const unsigned char*>(c.password),
+        w.t.failSendAt = c.failSendAt;
+        EXPECT_EQ(smAuthenticate(w.s, reinterpret_cast<const unsigned char*>(c.password),
                                  static_cast<int32_t>(strlen(c.password))),
                   c.result);
         EXPECT_EQ(w.s->termReason, c.reason);

@@ -24,11 +24,11 @@ const Case kCases[] = {
     {"RC_OK 99999999999", 0, UINT32_MAX},
     {"RC_OK -1", 0, UINT32_MAX},
     {"RC_INUSEXYZ", -30, kUntouched},  // matching is by prefix
-    {"", RC_UNRECOGNIZED, kUntouched},
-    {"rc_ok 812", RC_UNRECOGNIZED, 812},
-    {"RC_NO", RC_UNRECOGNIZED, kUntouched},  // shorter than every name it begins
-    {"not used", RC_UNRECOGNIZED, 0},        // the placeholder rows never match
-    {"RC_ 7", RC_UNRECOGNIZED, 7},
+    {"", kRcUnrecognized, kUntouched},
+    {"rc_ok 812", kRcUnrecognized, 812},
+    {"RC_NO", kRcUnrecognized, kUntouched},  // shorter than every name it begins
+    {"not used", kRcUnrecognized, 0},        // the placeholder rows never match
+    {"RC_ 7", kRcUnrecognized, 7},
 };
 
 TEST(SmParseRc, ReadsCodeAndAmount) {
@@ -42,11 +42,11 @@ TEST(SmParseRc, ReadsCodeAndAmount) {
 }
 
 // The failure result is no code of the table, nor 0 or the session's -1 for a dropped connection.
-static_assert(RC_UNRECOGNIZED != 0 && RC_UNRECOGNIZED != -1);
+static_assert(kRcUnrecognized != 0 && kRcUnrecognized != -1);
 
 TEST(SmParseRc, EveryNamedRowIsFoundByItsOwnNameAndNoneIsTheFailure) {
     for (const RcEntry& row : rcTable) {
-        EXPECT_NE(row.code, RC_UNRECOGNIZED) << row.name;
+        EXPECT_NE(row.code, kRcUnrecognized) << row.name;
         if (std::string(row.name) == "not used") continue;
         std::string line = row.name;
         uint32_t amount = 0;

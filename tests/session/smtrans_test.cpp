@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "common/limits.h"
-#include "script_transport.h"
+#include "script_server.h"
 
 namespace {
 
@@ -13,90 +13,76 @@ std::string received(const unsigned char* verb, size_t length) {
     return verb == nullptr ? "(none)" : std::string(reinterpret_cast<const char*>(verb), length);
 }
 
-TEST(Verb, StagingBufferGrowsByTheRuleUpToTheLimit) {
-    struct {
-        uint32_t length;
-        int32_t size;
-    } cases[] = {
-        {4, 512}, {512, 512}, {513, 768}, {2000, 2008}, {kMaxVerbLength, kMaxVerbLength + 8}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.length);
+// A verb is gathered from pieces (its header split too), lands with its header at offset 0, grows
+// the staging buffer by the rule, and nothing past it is read.
+TEST(Verb, GathersPiecesAndGrowsTheBufferByTheRuleUpToTheLimit) {
+    const std::pair<std::string, int32_t> cases[] = {
+        {makeVerb(4, 0x16), 512},
+        {makeVerb(10, 0x1D), 512},
+        {makeVerb(512, 0x16), 512},
+        {makeVerb(513, 0x16), 768},
+        {makeVerb(2000, 0x16), 2008},
+        {makeExtendedVerb(1000, 0x0102), 1008},  // its 16-bit length says 7
+        {makeExtendedVerb(kMaxVerbLength, 0x16), kMaxVerbLength + 8}};
+    for (auto [verb, size] : cases) {
+        SCOPED_TRACE(verb.size());
         Scripted w;
-        std::string verb = c.length > 0xFFFF ? makeExtendedVerb(c.length, 0x16)
-                                             : makeVerb(static_cast<uint16_t>(c.length), 0x16);
         for (size_t i = 12; i < verb.size(); ++i) verb[i] = static_cast<char>(i);
-        w.t.queue(verb);
-        EXPECT_EQ(received(smRecvVerb(w.s.s), c.length), verb) << "header at 0, body behind it";
-        EXPECT_EQ(w.s->verbBufSize, c.size);
+        // The first 16 bytes (either header form and more) in pieces of 1 to 3 bytes, then the
+        // rest.
+        for (size_t at = 0, piece = 1; at < verb.size();
+             at += piece, piece = at < 16 ? piece % 3 + 1 : verb.size()) {
+            w.t.queue(verb.substr(at, piece));
+        }
+        w.t.queue("next");
+        const unsigned char* got = smRecvVerb(w.s);
+        EXPECT_EQ(received(got, verb.size()), verb);
+        EXPECT_EQ(smVerbLength(got), verb.size());
+        EXPECT_EQ(w.s->verbBufSize, size);
+        EXPECT_EQ(w.s->termReason, kSmNotEnded);
+        EXPECT_EQ(w.t.incoming.back(), "next");
     }
 }
 
-TEST(Verb, GathersPiecesAndReadsNothingPastTheVerb) {
-    Scripted w;
-    std::string verb = makeVerb(10, 0x1D);
-    verb.replace(4, 6, "abcdef");
-    for (auto [from, to] : {std::pair{0, 1}, {1, 4}, {4, 6}, {6, 7}, {7, 10}})
-        w.t.queue(verb.substr(from, to - from));
-    EXPECT_EQ(received(smRecvVerb(w.s.s), 10), verb);
-    EXPECT_EQ(w.s->termReason, kSmNotEnded);
-
-    std::string extended = makeExtendedVerb(1000, 0x0102);  // its 16-bit length says 7
-    w.t.queue(extended);
-    w.t.queue("next");
-    const unsigned char* got = smRecvVerb(w.s.s);
-    EXPECT_EQ(received(got, 1000), extended);
-    EXPECT_EQ(smVerbLength(got), 1000u);
-    EXPECT_EQ(w.t.incoming.back(), "next");
-}
-
+// A refused verb ends the session and reads nothing more; the staging buffer grows only for a verb
+// it takes, and a failed growth keeps the old buffer.
 TEST(Verb, RefusalsEndTheSessionWithTheirReason) {
     struct Case {
-        const char* what;
         std::string bytes;
         SmEndReason reason;
         int32_t size;  // staging buffer size afterwards
+        std::string trace;
     };
     const Case cases[] = {
-        {"bad magic", makeVerb(24, 0x16, 0x5A), kSmEndProtocol, 512},
-        {"beyond the limit", makeExtendedVerb(kMaxVerbLength + 1, 0x16).substr(0, 12),
-         kSmEndProtocol, 512},
-        {"shorter than its header", makeVerb(3, 0x16), kSmEndConnection, 512},
-        {"cut short", makeVerb(600, 0x16).substr(0, 300), kSmEndConnection, 768},
-        {"header cut short", std::string("\x00\x04", 2), kSmEndConnection, 512},
+        {makeVerb(24, 0x16, 0x5A), kSmEndProtocol, 512, "(smtrans, N) Bad Verb magic.\n"},
+        {makeExtendedVerb(kMaxVerbLength + 1, 0x16).substr(0, 12), kSmEndProtocol, 512,
+         "(smtrans, N) Verb of " + std::to_string(kMaxVerbLength + 1) +
+             " bytes refused; the limit is " + std::to_string(kMaxVerbLength) + ".\n"},
+        {makeVerb(3, 0x16), kSmEndConnection, 512, ""},  // shorter than its header
+        {makeVerb(600, 0x16).substr(0, 300), kSmEndConnection, 768, ""},
+        {std::string("\x00\x04", 2), kSmEndConnection, 512, ""},  // the header cut short
+        {makeVerb(1000, 0x16), kSmEndOutOfMemory, 512,
+         "(smtrans, N) Unable to allocate a larger verb staging buffer extend"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(c.trace + std::to_string(c.bytes.size()));
         TraceCapture trace;
         Scripted w;
+        unsigned char* before = w.s->verbBuf;
         w.t.queue(c.bytes);
-        if (c.reason == kSmEndProtocol) w.t.queue("rest");
-        EXPECT_EQ(smRecvVerb(w.s.s), nullptr);
+        if (c.reason != kSmEndConnection) w.t.queue("rest");
+        if (c.reason == kSmEndOutOfMemory) smSetAllocator([](size_t) -> void* { return nullptr; });
+        EXPECT_EQ(smRecvVerb(w.s), nullptr);
+        smSetAllocator(nullptr);
         EXPECT_EQ(w.s->termReason, c.reason);
         EXPECT_EQ(w.s->verbBufSize, c.size);
-        if (c.reason == kSmEndProtocol) {
-            EXPECT_EQ(w.t.closes, 1);
+        EXPECT_EQ(w.s->verbBuf == before, c.size == 512);
+        EXPECT_EQ(w.t.closes, c.reason == kSmEndConnection ? 0 : 1);
+        if (c.reason != kSmEndConnection) {
             EXPECT_EQ(w.t.incoming.back(), "rest") << "nothing more is read";
         }
-        if (std::string(c.what) == "bad magic") {
-            EXPECT_EQ(trace.text(), "(smtrans, N) Bad Verb magic.\n");
-        }
+        EXPECT_EQ(trace.text(), c.trace);
     }
-}
-
-TEST(Verb, FailedGrowthKeepsTheOldBuffer) {
-    TraceCapture trace;
-    Scripted w;
-    unsigned char* before = w.s->verbBuf;
-    w.t.queue(makeVerb(1000, 0x16));
-    allocationsLeft = 0;
-    smSetAllocator(failingAlloc);
-    EXPECT_EQ(smRecvVerb(w.s.s), nullptr);
-    smSetAllocator(nullptr);
-    allocationsLeft = -1;
-    EXPECT_EQ(w.s->termReason, kSmEndOutOfMemory);
-    EXPECT_EQ(w.s->verbBuf, before);
-    EXPECT_EQ(w.s->verbBufSize, 512);
-    EXPECT_TRUE(trace.has("Unable to allocate a larger verb staging buffer extend"));
 }
 
 TEST(Verb, SendTracesAndFlushesOnlyOnALiveSession) {
@@ -104,20 +90,20 @@ TEST(Verb, SendTracesAndFlushesOnlyOnALiveSession) {
         TraceCapture trace;
         Scripted w;
         unsigned char verb[4] = {0, 4, 0x1D, 0};
-        EXPECT_EQ(smSendVerb(w.s.s, verb), 0);
+        EXPECT_EQ(smSendVerb(w.s, verb), 0);
         EXPECT_EQ(w.t.flushes, 1);
         EXPECT_EQ(trace.text(), "(smtrans, N) Send Verb: Length=4, Code=001D\n");
-        smTerminate(w.s.s, kSmEndProtocol);
-        EXPECT_EQ(smSendVerb(w.s.s, verb), -1);
+        smTerminate(w.s, kSmEndProtocol);
+        EXPECT_EQ(smSendVerb(w.s, verb), -1);
         EXPECT_EQ(w.t.sends, 1) << "an ended session sends nothing";
     }
     Scripted w;
     w.t.failSendAt = 0;
     unsigned char verb[4] = {0, 4, 0x1D, 0};
-    EXPECT_EQ(smSendVerb(w.s.s, verb), -1);
+    EXPECT_EQ(smSendVerb(w.s, verb), -1);
     EXPECT_EQ(w.s->termReason, kSmEndConnection);
     EXPECT_EQ(w.t.closes, 0) << "a failed send marks the session but does not close it";
-    EXPECT_EQ(smRecvVerb(w.s.s), nullptr);
+    EXPECT_EQ(smRecvVerb(w.s), nullptr);
     EXPECT_EQ(w.t.receives, 0) << "an ended session reads nothing";
 }
 

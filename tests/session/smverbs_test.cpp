@@ -3,16 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "script_transport.h"
+#include "script_server.h"
 
 namespace {
-
-std::string identifyAnswer(unsigned char charset, unsigned char capability, uint16_t length = 48) {
-    std::string v = makeVerb(length, 0x1D);
-    if (v.size() > 5) v[5] = static_cast<char>(charset);
-    if (v.size() > 44) v[44] = static_cast<char>(capability);
-    return v;
-}
 
 TEST(Identify, ReadsCapabilityAndCharacterSetOrRefuses) {
     const std::string identifyVerb("\x00\x04\x1d\xa5", 4), endVerb("\x00\x04\x14\xa5", 4);
@@ -39,7 +32,7 @@ TEST(Identify, ReadsCapabilityAndCharacterSetOrRefuses) {
         Scripted w;
         w.t.failSendAt = c.failSendAt;
         w.t.queue(c.answer);
-        EXPECT_EQ(smIdentify(w.s.s), c.result);
+        EXPECT_EQ(smIdentify(w.s), c.result);
         EXPECT_EQ(w.s->ebcdic, c.ebcdic);
         EXPECT_EQ(w.s->termReason, c.reason);
         EXPECT_EQ(w.t.sent, c.sent);
@@ -54,20 +47,13 @@ TEST(Identify, ReadsCapabilityAndCharacterSetOrRefuses) {
     }
 }
 
-TEST(ProxySession, RequestLayoutAndNoVerbTrace) {
-    TraceCapture trace;
-    Scripted w;
-    w.t.queue(makeVerb(9, 0x5E));
-    w.s->state = kSmIdentifying;
-    ASSERT_EQ(smStartProxy(w.s.s, reinterpret_cast<const unsigned char*>("ADMIN"), 5), 0);
-    EXPECT_EQ(w.t.sent, std::string("\x00\x0f\x5e\xa5\x00\x00\x00\x00\x05"
-                                    "ADMIN\x00",
-                                    15));
-    EXPECT_EQ(w.s->state, kSmProxyStarted);
-    EXPECT_FALSE(trace.has("Send Verb"));
-}
-
+// The request carries the id behind its header; the answer's status maps onto the result codes
+// (the known refusals are checked against the simulator's switches) and failures return 2.
 TEST(ProxySession, StatusMapsOntoResultCodesAndFailuresReturnTwo) {
+    const std::string request(
+        "\x00\x0f\x5e\xa5\x00\x00\x00\x00\x05"
+        "ADMIN\x00",
+        15);
     struct {
         int status;  // -1: no answer at all
         int result;
@@ -75,7 +61,7 @@ TEST(ProxySession, StatusMapsOntoResultCodesAndFailuresReturnTwo) {
         int failSendAt = -1;
         SmEndReason reason = kSmNotEnded;  // a refusal leaves the session open
     } cases[] = {
-        // Status 0 and the known refusals are checked against the simulator's switches.
+        {0, 0, 9},
         {12, 2},
         {255, 2},
         {0, 2, 9, 0, kSmEndConnection},  // the send fails
@@ -91,14 +77,14 @@ TEST(ProxySession, StatusMapsOntoResultCodesAndFailuresReturnTwo) {
         if (c.status >= 0) w.t.queue(answer);
         w.t.failSendAt = c.failSendAt;
         w.s->state = kSmIdentifying;
-        EXPECT_EQ(smStartProxy(w.s.s, reinterpret_cast<const unsigned char*>("a"), 1), c.result);
+        EXPECT_EQ(smStartProxy(w.s, reinterpret_cast<const unsigned char*>("ADMIN"), 5), c.result);
         EXPECT_EQ(w.s->termReason, c.reason);
+        EXPECT_EQ(w.t.sent, c.failSendAt == 0 ? "" : request);
         if (c.reason == kSmNotEnded) {
             EXPECT_EQ(w.s->state, c.status == 0 ? kSmProxyStarted : kSmIdentifying);
         }
-        if (c.status < 0) {
-            EXPECT_TRUE(trace.has("(smverbs, N) Protocol error, no response sent.\n"));
-        }
+        EXPECT_EQ(trace.has("(smverbs, N) Protocol error, no response sent.\n"), c.status < 0);
+        EXPECT_FALSE(trace.has("Send Verb"));
     }
 }
 

@@ -30,7 +30,7 @@ struct SimSession {
     SimSession(const SimSession&) = delete;
     SimSession& operator=(const SimSession&) = delete;
 
-    int socket() const { return static_cast<TcpConnection*>(s->conn)->socket; }
+    int socket() const { return static_cast<TcpConnection*>(s->transport.conn)->socket; }
 
     // Sends `command` and reads the response line and the page it announces into *page. Returns
     // the response's code with the amount in *amount; -1 when the connection dropped, -2 when the

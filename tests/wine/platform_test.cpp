@@ -222,11 +222,11 @@ struct Listener {
 TEST(Transport, ExchangesBytesAndTimesOutInMilliseconds) {
     Listener server;
     tcpSetTimeouts({2000, 400});
-    SessionDesc session;
+    Transport transport;
     char host[] = "127.0.0.1";
-    char error[kSmLastErrorSize] = "";
-    ASSERT_EQ(tcpOpen(host, server.port.c_str(), &session, error, sizeof error), 0) << error;
-    auto* conn = static_cast<TcpConnection*>(session.conn);
+    char error[256] = "";
+    ASSERT_EQ(tcpOpen(host, server.port.c_str(), &transport, error, sizeof error), 0) << error;
+    auto* conn = static_cast<TcpConnection*>(transport.conn);
     SOCKET peer = accept(server.s, nullptr, nullptr);
     ASSERT_NE(peer, INVALID_SOCKET);
     const unsigned char ping[] = "ping";
