@@ -8,8 +8,6 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
-#include <regex>
-
 #include "front_testing.h"
 
 namespace {
@@ -43,7 +41,12 @@ struct AuditedProxy : SimProxy {
         std::vector<std::string> lines;
         std::istringstream text(readFile(log));
         for (std::string line; std::getline(text, line);) {
-            lines.push_back(std::regex_replace(line, std::regex(" ms=[0-9]+$"), " ms=N"));
+            size_t ms = line.rfind(" ms=");
+            if (ms != std::string::npos &&
+                line.find_first_not_of("0123456789", ms + 4) == std::string::npos) {
+                line = line.substr(0, ms) + " ms=N";
+            }
+            lines.push_back(line);
         }
         writeFile(log, "");
         return lines;
