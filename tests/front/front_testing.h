@@ -36,17 +36,14 @@ using namespace proctest;
 inline constexpr char kBrokenUrl[] = "The URL holds a line break or a zero byte.";
 
 // The long-lived processes of this test program, by program folder.
-inline std::map<std::string, FastcgiServer>& fastcgiServers() {
-    static std::map<std::string, FastcgiServer> servers;
-    return servers;
-}
+inline std::map<std::string, FastcgiServer> fastcgiServers;
 
 // Stops the long-lived process of `dir`, if there is one, and expects a clean end.
 inline void endFastcgiFor(const std::string& dir) {
-    auto found = fastcgiServers().find(dir);
-    if (found == fastcgiServers().end()) return;
+    auto found = fastcgiServers.find(dir);
+    if (found == fastcgiServers.end()) return;
     EXPECT_EQ(stopFastcgi(found->second), 0) << "the long-lived korproxy of " << dir;
-    fastcgiServers().erase(found);
+    fastcgiServers.erase(found);
 }
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
@@ -125,10 +122,7 @@ inline std::string rendered(std::string text, bool setupForm, const TemplateValu
     });
 }
 
-inline bool viaFastcgi() {
-    static const bool on = getenv("KORPROXY_TEST_FASTCGI") != nullptr;
-    return on;
-}
+inline const bool kViaFastcgi = getenv("KORPROXY_TEST_FASTCGI") != nullptr;
 
 // Runs korproxy in `dir` with only `env` set (plus KORPROXY_REGISTRY inside `dir`).
 inline ProgramRun runKorproxy(const TempDir& dir, std::vector<std::string> env,
@@ -137,8 +131,8 @@ inline ProgramRun runKorproxy(const TempDir& dir, std::vector<std::string> env,
     bool webRun = args.empty() || std::any_of(env.begin(), env.end(), [](const std::string& e) {
                       return e.starts_with("REQUEST_METHOD=");
                   });
-    if (viaFastcgi() && webRun) {
-        auto [at, added] = fastcgiServers().try_emplace(dir.path().string());
+    if (kViaFastcgi && webRun) {
+        auto [at, added] = fastcgiServers.try_emplace(dir.path().string());
         if (added) at->second = startFastcgi(at->first, {env.back(), "KORPROXY_WORKERS=1"});
         return runFastcgiRequest(at->second, env, input);
     }

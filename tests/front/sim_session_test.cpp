@@ -90,6 +90,7 @@ const HostileCase kHostile[] = {
     {"stall:auth", 255, kError},
     {"stall:response", 0, "Command issued against the server failed."},
     {"stall", 0, "Recieve of page aborted"},
+    {"--short-answer=page", 0, "Recieve of page aborted"},  // half the page, then the close
 };
 
 // A stalled server would hold the built program for the request's limits, so a stall runs the
