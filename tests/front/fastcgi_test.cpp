@@ -1,7 +1,7 @@
 // The program as a long-lived FastCGI application: a thousand mixed requests in one worker answer
 // exactly as CGI runs do, without leaking or growing; what one request changes or opens never
 // reaches the next; SIGTERM lets the request in hand finish and leaves the shared socket
-// listening; a browser that went away mid-page, requests held by a silent server, a worker killed
+// listening; a browser gone mid-page, requests held by a silent server, a worker killed
 // and a web server that stops mid-request leave the pool serving.
 #include <gtest/gtest.h>
 
@@ -153,20 +153,6 @@ TEST(FastCGI, TerminateFinishesTheRequestInHandThenEnds) {
     EXPECT_EQ(served.get("JUMP=1").out, "");  // nobody answers any more
 }
 
-TEST(FastCGI, BrowserGoneMidPageLeavesTheProcessServing) {
-    Served served;
-    ASSERT_TRUE(served.sim.running());
-    {  // The web server leaves after 100 bytes of an 8 MiB page.
-        fcgitest::Connection gone(served.app.socket);
-        ASSERT_TRUE(gone.begin(served.env(served.page("8388608"))) && gone.endBody());
-        std::string head;
-        EXPECT_TRUE(gone.readAll(&head, 100));
-    }
-    ProgramRun next = served.get(served.page("1024"));
-    EXPECT_EQ(next.status, 0);
-    EXPECT_TRUE(holds(next.out, "1024 bytes"));
-}
-
 // The sanitizer's shadow memory takes more address space than any limit here, and counts as the
 // process's own memory.
 #if !defined(__SANITIZE_ADDRESS__)
@@ -197,10 +183,21 @@ TEST(FastCGI, ARequestOutOfMemoryEndsWithItsPageAndTheNextIsServed) {
 
 #endif
 
-// A body the program leaves unread is read to its end before the request ends, so the next
-// request on a kept connection is read from its start; past the bound, the connection ends.
-TEST(FastCGI, UnreadBodyIsDrainedBeforeTheNextRequestOnAKeptConnection) {
+// A browser gone mid-page leaves the process serving. A body the program leaves unread is read to
+// its end before the request ends, so the next request on a kept connection is read from its
+// start; past the bound, the connection ends.
+TEST(FastCGI, BrowserGoneAndUnreadBodiesLeaveTheNextRequestWhole) {
     Served served;
+    ASSERT_TRUE(served.sim.running());
+    {  // The web server leaves after 100 bytes of an 8 MiB page.
+        fcgitest::Connection gone(served.app.socket);
+        ASSERT_TRUE(gone.begin(served.env(served.page("8388608"))) && gone.endBody());
+        std::string head;
+        EXPECT_TRUE(gone.readAll(&head, 100));
+    }
+    ProgramRun next = served.get(served.page("1024"));
+    EXPECT_EQ(next.status, 0);
+    EXPECT_TRUE(holds(next.out, "1024 bytes"));
     const std::string over(kMaxPostBody + 10, 'x');
     const struct {
         std::string body, length, page;
