@@ -38,14 +38,6 @@ inline constexpr char kBrokenUrl[] = "The URL holds a line break or a zero byte.
 // The long-lived processes of this test program, by program folder.
 inline std::map<std::string, FastcgiServer> fastcgiServers;
 
-// Stops the long-lived process of `dir`, if there is one, and expects a clean end.
-inline void endFastcgiFor(const std::string& dir) {
-    auto found = fastcgiServers.find(dir);
-    if (found == fastcgiServers.end()) return;
-    EXPECT_EQ(stopFastcgi(found->second), 0) << "the long-lived korproxy of " << dir;
-    fastcgiServers.erase(found);
-}
-
 // A fresh folder under the system's temporary folder, removed with everything in it.
 struct TempDir {
     std::filesystem::path path_ = [] {
@@ -55,7 +47,11 @@ struct TempDir {
     TempDir() = default;
     TempDir(const TempDir&) = delete;
     ~TempDir() {
-        endFastcgiFor(path_.string());
+        // Its long-lived process, if it has one, must end cleanly with it.
+        if (auto found = fastcgiServers.find(path_.string()); found != fastcgiServers.end()) {
+            EXPECT_EQ(stopFastcgi(found->second), 0) << "the long-lived korproxy of " << path_;
+            fastcgiServers.erase(found);
+        }
         std::error_code ignored;
         if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
     }
