@@ -1,6 +1,5 @@
 // The Windows program's platform layers on the real registry, Windows Sockets and system calls,
-// beside the registry contract both stores keep (tests/settings/registry_test.cpp). The settings,
-// credentials and a refused connect are checked through the whole program (program.sh).
+// beside the registry contract both stores keep (tests/settings/registry_test.cpp).
 #include <gtest/gtest.h>
 #include <winsock2.h>
 // after winsock2.h, which declares what it builds on
@@ -43,16 +42,17 @@ class Registry : public StoreTest {
     }
 };
 
+constexpr const char kOwn[] = "SOFTWARE\\korproxy-test\\own";
+
 TEST_F(Registry, LevelsThatOnlyAllowReadingAreWalkedThrough) {
+    ASSERT_EQ(storeValue(kOwn, "v", REG_SZ, "1"), ERROR_SUCCESS);
+    setScratchAccess("D:P(A;;KR;;;WD)");  // as HKEY_LOCAL_MACHINE\SOFTWARE is to a web server
     HKEY key = nullptr;
     LONG rc = 0;
-    ASSERT_EQ(RegCreatePathEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\korproxy-test\\own", &key, &rc), 1);
-    RegCloseKey(key);
-    setScratchAccess("D:P(A;;KR;;;WD)");  // as HKEY_LOCAL_MACHINE\SOFTWARE is to a web server
-    ASSERT_EQ(RegOpenPathEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\korproxy-test\\own", &key, &rc), 1);
+    ASSERT_EQ(RegOpenPathEx(HKEY_LOCAL_MACHINE, kOwn, &key, &rc), 1);
     EXPECT_EQ(setRegValue(key, "v", "x", REG_SZ, 0, &rc), 1) << "the last level allows changes";
     RegCloseKey(key);
-    ASSERT_EQ(RegCreatePathEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\korproxy-test\\own\\new", &key, &rc),
+    ASSERT_EQ(RegCreatePathEx(HKEY_LOCAL_MACHINE, (kOwn + std::string("\\new")).c_str(), &key, &rc),
               1);
     RegCloseKey(key);
 }
@@ -64,14 +64,10 @@ const std::string kAside = std::string("Pair") + kRegWholeOldSuffix;
 std::vector<std::string> scratchKeys() {
     std::vector<std::string> names;
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return names;
+    LONG rc = 0;
     char name[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD size = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != 0) break;
-        names.push_back(name);
-    }
+    if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, kScratchKey, &key, &rc)) return names;
+    while (enumRegSubKey(key, names.size(), name, sizeof name, &rc)) names.push_back(name);
     RegCloseKey(key);
     return names;
 }
@@ -110,8 +106,8 @@ TEST_F(Registry, AFailedPairWriteKeepsTheOldPair) {
         }
         regSetWholeFaultHook(nullptr);
         EXPECT_EQ(readBack(), dropOld ? "NEWADMIN/newsecret" : "OLDADMIN/oldsecret");
-        const std::vector<std::string> beside = {"Pair", dropOld ? kAside : "Pair"};
-        EXPECT_EQ(scratchKeys(), dropOld ? beside : std::vector<std::string>{"Pair"});
+        EXPECT_EQ(scratchKeys(), dropOld ? std::vector<std::string>{"Pair", kAside}
+                                         : std::vector<std::string>{"Pair"});
     }
     EXPECT_EQ(psWritePairAt(kPair, "ADMIN", "secret"), 0);
     EXPECT_EQ(readBack(), "ADMIN/secret");
@@ -161,42 +157,38 @@ TEST_F(Registry, ReadersBesideAWriterSeeWholePairs) {
             (whole ? reads : bad)++;
         }
     });
-    for (int i = 1; i <= 60; ++i) {
+    int failed = 0;  // the first write that failed; the reader is joined either way
+    for (int i = 1; i <= 60 && !failed; ++i) {
         std::string id = "user" + std::to_string(i);
-        ASSERT_EQ(psWritePairAt(kPair, id.c_str(), ("pw-" + id).c_str()), 0);
+        if (psWritePairAt(kPair, id.c_str(), ("pw-" + id).c_str()) != 0) failed = i;
     }
     done = true;
     reader.join();
+    EXPECT_EQ(failed, 0);
     EXPECT_EQ(bad, 0);
     EXPECT_GT(reads, 0);
 }
 
-TEST(Platform, ComputerNameRandomBytesAndWiping) {
+// The audit line reaches the event log (under wine the call is made and may report failure; the
+// program goes on either way), and only an absolute Windows path names an audit file.
+TEST(Platform, ComputerNameRandomBytesWipingEventLogAndAbsolutePaths) {
     char name[256];
     ASSERT_TRUE(osComputerName(name, sizeof name));
     EXPECT_GT(strlen(name), 0u);
-    std::string upper = name;
-    for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    EXPECT_EQ(upper, name) << "Windows gives its computer name in upper case";
-
+    for (const char* c = name; *c; ++c)
+        EXPECT_FALSE(islower(static_cast<unsigned char>(*c))) << "upper case on Windows";
     unsigned char a[8] = {}, b[8] = {};
     ASSERT_EQ(osRandomBytes(a, sizeof a), 0);
     ASSERT_EQ(osRandomBytes(b, sizeof b), 0);
     EXPECT_NE(memcmp(a, b, sizeof a), 0);
     osWipe(a, sizeof a);
     EXPECT_EQ(memcmp(a, "\0\0\0\0\0\0\0\0", 8), 0);
-}
 
-// The audit line reaches the event log (under wine the call is made and may report failure; the
-// program goes on either way), and only an absolute Windows path names an audit file.
-TEST(Platform, EventLogAndAbsolutePaths) {
     (void)osSystemLog(OsLogLevel::Warning, "event=check user=- result=connect-failed ms=1");
-    for (const char* path : {"C:\\logs\\audit.log", "c:/logs/audit.log", "\\\\host\\share\\a"}) {
+    for (const char* path : {"C:\\logs\\audit.log", "c:/logs/audit.log", "\\\\host\\share\\a"})
         EXPECT_TRUE(osIsAbsolutePath(path)) << path;
-    }
-    for (const char* path : {"audit.log", "C:audit.log", "\\audit.log", "/audit.log", ""}) {
+    for (const char* path : {"audit.log", "C:audit.log", "\\audit.log", "/audit.log", ""})
         EXPECT_FALSE(osIsAbsolutePath(path)) << path;
-    }
 }
 
 // A listening socket on 127.0.0.1 with a port chosen by the system.
