@@ -121,19 +121,22 @@ class StoreTest : public ::testing::Test {
         std::ofstream(path, std::ios::binary) << bytes;
     }
 
-    // Runs SQL straight on the store file, behind the functions' backs; results joined by '|'.
+    // Runs SQL straight on the store file, behind the functions' backs; a row's columns joined by
+    // '|'.
     std::string rawQuery(const std::string& sql) const {
         sqlite3* db = nullptr;
         std::string out;
-        auto collect = [](void* acc, int n, char** values, char**) {
+        auto collect = [](void* out, int n, char** values, char**) {
             for (int i = 0; i < n; ++i)
-                static_cast<std::string*>(acc)->append(values[i] ? values[i] : "NULL").append("|");
+                static_cast<std::string*>(out)
+                    ->append(i ? "|" : "")
+                    .append(values[i] ? values[i] : "NULL");
             return 0;
         };
         if (sqlite3_open_v2(storePath().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK)
             sqlite3_exec(db, sql.c_str(), collect, &out, nullptr);
         sqlite3_close(db);
-        return out.empty() ? out : out.substr(0, out.size() - 1);
+        return out;
     }
 
   private:

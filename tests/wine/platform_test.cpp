@@ -30,14 +30,14 @@ class Registry : public StoreTest {
     // Gives the scratch key (not its sub-keys) the access list `sddl`.
     static void setScratchAccess(const char* sddl) {
         HKEY key = nullptr;
+        PSECURITY_DESCRIPTOR sd = nullptr;
         if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, WRITE_DAC, &key) != ERROR_SUCCESS)
             return;
-        PSECURITY_DESCRIPTOR sd = nullptr;
         if (ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd,
                                                                  nullptr)) {
             EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
-            LocalFree(sd);
         }
+        LocalFree(sd);
         RegCloseKey(key);
     }
 };
@@ -45,7 +45,7 @@ class Registry : public StoreTest {
 constexpr const char kOwn[] = "SOFTWARE\\korproxy-test\\own";
 
 TEST_F(Registry, LevelsThatOnlyAllowReadingAreWalkedThrough) {
-    ASSERT_EQ(storeValue(kOwn, "v", REG_SZ, "1"), ERROR_SUCCESS);
+    ASSERT_EQ(storeValue(kOwn, "v", REG_SZ, std::string("1", 2)), ERROR_SUCCESS);
     setScratchAccess("D:P(A;;KR;;;WD)");  // as HKEY_LOCAL_MACHINE\SOFTWARE is to a web server
     HKEY key = nullptr;
     LONG rc = 0;
@@ -106,8 +106,8 @@ TEST_F(Registry, AFailedPairWriteKeepsTheOldPair) {
         }
         regSetWholeFaultHook(nullptr);
         EXPECT_EQ(readBack(), dropOld ? "NEWADMIN/newsecret" : "OLDADMIN/oldsecret");
-        EXPECT_EQ(scratchKeys(), dropOld ? std::vector<std::string>{"Pair", kAside}
-                                         : std::vector<std::string>{"Pair"});
+        const std::vector<std::string> keys = {"Pair", kAside};
+        EXPECT_EQ(scratchKeys(), std::vector(keys.begin(), keys.begin() + 1 + dropOld));
     }
     EXPECT_EQ(psWritePairAt(kPair, "ADMIN", "secret"), 0);
     EXPECT_EQ(readBack(), "ADMIN/secret");
@@ -121,24 +121,19 @@ TEST_F(Registry, LeftoversOfABrokenWriteAreReadOrCleared) {
     for (bool deleteAfter : {false, true}) {
         SCOPED_TRACE(deleteAfter ? "delete" : "write");
         ASSERT_EQ(psWritePairAt(kPair, "OLDADMIN", "oldsecret"), 0);
-        HKEY scratch = nullptr, half = nullptr;
-        LONG rc = 0;
+        HKEY scratch = nullptr;
         ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, KEY_ALL_ACCESS, &scratch), 0);
         std::wstring aside(kAside.begin(), kAside.end());
-        ASSERT_EQ(RegRenameKey(scratch, L"Pair", aside.c_str()), ERROR_SUCCESS);
+        EXPECT_EQ(RegRenameKey(scratch, L"Pair", aside.c_str()), ERROR_SUCCESS);
         RegCloseKey(scratch);
-        ASSERT_EQ(RegCreatePathEx(HKEY_LOCAL_MACHINE, fresh.c_str(), &half, &rc), 1);
-        EXPECT_EQ(setRegValue(half, "Id", "HALF", REG_SZ, 0, &rc), 1);
-        RegCloseKey(half);
+        ASSERT_EQ(storeValue(fresh.c_str(), "Id", REG_SZ, std::string("HALF", 5)), ERROR_SUCCESS);
         EXPECT_EQ(readBack(), "OLDADMIN/oldsecret");
-        if (deleteAfter) {
-            EXPECT_EQ(psDeletePairAt(kPair), 1);
-            EXPECT_EQ(readBack(), "rc 1");
-        } else {
+        if (!deleteAfter) {
             EXPECT_EQ(psWritePairAt(kPair, "NEWADMIN", "newsecret"), 0);
             EXPECT_EQ(readBack(), "NEWADMIN/newsecret");
-            EXPECT_EQ(psDeletePairAt(kPair), 1);
         }
+        EXPECT_EQ(psDeletePairAt(kPair), 1);
+        EXPECT_EQ(readBack(), "rc 1");
         EXPECT_TRUE(scratchKeys().empty());
     }
 }
@@ -191,35 +186,24 @@ TEST(Platform, ComputerNameRandomBytesWipingEventLogAndAbsolutePaths) {
         EXPECT_FALSE(osIsAbsolutePath(path)) << path;
 }
 
-// A listening socket on 127.0.0.1 with a port chosen by the system.
-struct Listener {
-    SOCKET s = INVALID_SOCKET;
-    std::string port;
-    Listener() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        s = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        EXPECT_EQ(listen(s, 4), 0);
-        int len = sizeof a;
-        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-        port = std::to_string(ntohs(a.sin_port));
-    }
-    ~Listener() { closesocket(s); }
-};
-
 TEST(Transport, ExchangesBytesAndTimesOutInMilliseconds) {
-    Listener server;
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    SOCKET server = socket(AF_INET, SOCK_STREAM, 0);  // on 127.0.0.1, on a port the system picks
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int len = sizeof a;
+    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&a), len), 0);
+    ASSERT_EQ(listen(server, 4), 0);
+    ASSERT_EQ(getsockname(server, reinterpret_cast<sockaddr*>(&a), &len), 0);
     tcpSetTimeouts({2000, 400});
     Transport transport;
-    char host[] = "127.0.0.1";
-    char error[256] = "";
-    ASSERT_EQ(tcpOpen(host, server.port.c_str(), &transport, error, sizeof error), 0) << error;
+    char host[] = "127.0.0.1", error[256] = "";
+    const std::string port = std::to_string(ntohs(a.sin_port));
+    ASSERT_EQ(tcpOpen(host, port.c_str(), &transport, error, sizeof error), 0) << error;
     auto* conn = static_cast<TcpConnection*>(transport.conn);
-    SOCKET peer = accept(server.s, nullptr, nullptr);
+    SOCKET peer = accept(server, nullptr, nullptr);
     ASSERT_NE(peer, INVALID_SOCKET);
     const unsigned char ping[] = "ping";
     ASSERT_EQ(tcpSend(conn, ping, 4), 0);
@@ -238,6 +222,7 @@ TEST(Transport, ExchangesBytesAndTimesOutInMilliseconds) {
     EXPECT_LT(waited, std::chrono::seconds(5));
     EXPECT_EQ(conn->lastError, static_cast<uint32_t>(kWsaEtimedout));
     closesocket(peer);
+    closesocket(server);
     tcpRelease(conn);
     tcpSetTimeouts({});
 }
