@@ -15,14 +15,6 @@ std::string scratch(const char* below) {
     return std::string(kScratchKey) + "\\" + below;
 }
 
-// Creates `below` kScratchKey level by level; true when it did.
-bool create(const char* below) {
-    HKEY key = nullptr;
-    LONG rc = -1;
-    bool made = RegCreatePathEx(HKEY_LOCAL_MACHINE, scratch(below).c_str(), &key, &rc) == 1;
-    return made && RegCloseKey(key) == ERROR_SUCCESS && rc == ERROR_SUCCESS;
-}
-
 }  // namespace
 
 // Roots open without a store; only this machine's two roots are offered.
@@ -42,8 +34,12 @@ TEST_F(RegistryContract, PathsOpenCreateAndDeleteLevelByLevel) {
     LONG rc = -1;
     EXPECT_EQ(RegOpenPathEx(HKEY_LOCAL_MACHINE, scratch("A").c_str(), &key, &rc), 0);
     EXPECT_EQ(rc, ERROR_FILE_NOT_FOUND);
-    ASSERT_TRUE(create("A\\B\\C"));
-    ASSERT_TRUE(create("a\\b"));
+    ASSERT_EQ(RegCreatePathEx(HKEY_LOCAL_MACHINE, scratch("A\\B\\C").c_str(), &key, &rc), 1);
+    EXPECT_EQ(rc, ERROR_SUCCESS);
+    (void)RegCloseKey(key);
+    ASSERT_EQ(RegCreatePathEx(HKEY_LOCAL_MACHINE, scratch("a\\b").c_str(), &key, &rc), 1);
+    (void)RegCloseKey(key);
+    key = nullptr;
     EXPECT_EQ(RegOpenPathEx(HKEY_LOCAL_MACHINE, scratch("A\\Missing\\C").c_str(), &key, &rc), 0);
     EXPECT_EQ(rc, ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(key, nullptr);
@@ -69,7 +65,8 @@ TEST_F(RegistryContract, PathsOpenCreateAndDeleteLevelByLevel) {
     EXPECT_EQ(setRegValue(key, "v", "1", REG_SZ, 0, &rc), 0);
     EXPECT_EQ(rc, ERROR_KEY_DELETED);
     (void)RegCloseKey(key);
-    ASSERT_TRUE(create("A\\B\\C"));
+    ASSERT_EQ(RegCreatePathEx(HKEY_LOCAL_MACHINE, scratch("A\\B\\C").c_str(), &key, &rc), 1);
+    (void)RegCloseKey(key);
     EXPECT_EQ(storedValue(scratch("A\\B\\C").c_str(), "v"), "<2>");
 }
 

@@ -121,16 +121,13 @@ class StoreTest : public ::testing::Test {
         std::ofstream(path, std::ios::binary) << bytes;
     }
 
-    // Runs SQL straight on the store file, behind the functions' backs; a row's columns joined by
-    // '|'.
+    // Runs SQL straight on the store file, behind the functions' backs; gives the first column of
+    // the rows it returns.
     std::string rawQuery(const std::string& sql) const {
         sqlite3* db = nullptr;
         std::string out;
-        auto collect = [](void* out, int n, char** values, char**) {
-            for (int i = 0; i < n; ++i)
-                static_cast<std::string*>(out)
-                    ->append(i ? "|" : "")
-                    .append(values[i] ? values[i] : "NULL");
+        auto collect = [](void* out, int, char** values, char**) {
+            static_cast<std::string*>(out)->append(values[0] ? values[0] : "NULL");
             return 0;
         };
         if (sqlite3_open_v2(storePath().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK)
