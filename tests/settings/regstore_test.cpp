@@ -49,10 +49,8 @@ TEST_F(RegStore, ReadingAMissingStoreCreatesNothingTheFirstWriteMakesItPrivateTo
     std::filesystem::remove_all(folder());
     EXPECT_EQ(setAt("SOFTWARE\\Test", "v", "1"), ERROR_SUCCESS);
     struct stat st {};
-    ASSERT_EQ(stat(folder().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-    ASSERT_EQ(stat(storePath().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(stat(folder().c_str(), &st) == 0 ? st.st_mode & 0777 : 0, 0700u);
+    EXPECT_EQ(stat(storePath().c_str(), &st) == 0 ? st.st_mode & 0777 : 0, 0600u);
 
     // Root creating the store, by hand from a console, hands it to the folder's owner, the web
     // server's user, which could not open a root-owned file.
@@ -141,10 +139,7 @@ TEST_F(RegStore, AScopeCommitsAllOrNothingEvenWhenItsProcessDies) {
     // A process that dies in the middle of a change leaves the old value.
     pid_t child = fork();
     ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (regBeginTransaction() != ERROR_SUCCESS) _exit(2);
-        _exit(setAt("SOFTWARE\\Tx", "a", "new") == ERROR_SUCCESS ? 0 : 3);  // never commits
-    }
+    if (child == 0) _exit(regBeginTransaction() || setAt("SOFTWARE\\Tx", "a", "new"));  // no commit
     int status = 0;
     EXPECT_TRUE(waitpid(child, &status, 0) == child && WIFEXITED(status) && !WEXITSTATUS(status));
     EXPECT_EQ(text("SOFTWARE\\Tx", "a"), "2");
