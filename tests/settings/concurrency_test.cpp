@@ -23,10 +23,9 @@ constexpr int kChildSeconds = 240;  // a child still running after this is ended
 constexpr int kBusyRounds = 4;      // tries of an operation that waited out the busy time-out
 constexpr const char kPath[] = "SOFTWARE\\Shared";
 
-// Runs `attempt` (true: done) again when it failed only after waiting out the store's busy
-// time-out: on a loaded machine another process may hold the store that long, which is contention,
-// not a fault. A failure that comes sooner (a deadlock the database reports at once, a refused
-// write) counts at once.
+// Runs `attempt` (true: done) again when it failed only after the store's busy time-out: on a
+// loaded machine another process may hold the store that long. A failure that comes sooner (a
+// deadlock reported at once, a refused write) counts at once.
 template <typename Attempt>
 bool patiently(Attempt attempt) {
     for (int round = 0; round < kBusyRounds; ++round) {

@@ -15,7 +15,6 @@
 #include "../session/trace_capture.h"
 #include "settings/registry.h"
 
-// The key every test of the registry contract works below.
 inline constexpr const char kScratchKey[] = "SOFTWARE\\korproxy-test";
 
 // The bytes of value `name` of `path` below HKEY_LOCAL_MACHINE, or "<code>" when unreadable.

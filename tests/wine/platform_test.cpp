@@ -60,7 +60,6 @@ TEST_F(Registry, LevelsThatOnlyAllowReadingAreWalkedThrough) {
 constexpr const char kPair[] = "SOFTWARE\\korproxy-test\\Pair";
 const std::string kAside = std::string("Pair") + kRegWholeOldSuffix;
 
-// The names of the scratch key's sub-keys.
 std::vector<std::string> scratchKeys() {
     std::vector<std::string> names;
     HKEY key = nullptr;
