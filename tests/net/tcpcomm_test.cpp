@@ -94,16 +94,14 @@ TEST(TcpAddress, ParsesDottedFormsAndLowerCasesOnlyNames) {
         EXPECT_STREQ(c.text, c.after);
         EXPECT_EQ(*c.ip ? dotted(ip) : std::string(), c.ip);
     }
-}
-
-TEST(TcpAddress, ReadsPortTextsAsAtoiDoes) {
+    // Port texts read as atoi reads them.
     const std::pair<const char*, uint16_t> cases[] = {
         {"1500", 1500}, {"1500abc", 1500}, {"", 0},       {"abc", 0},
         {"65537", 1},   {"  +80", 80},     {"-1", 65535}, {"99999999999", 59391}};
     for (auto [text, port] : cases) EXPECT_EQ(tcpPortFromText(text), port) << text;
 }
 
-TEST(TcpErrors, WordsEveryNumberAndFitsTheLongestSentence) {
+TEST(TcpErrors, WordsEveryNumberAndDescribesAFault) {
     char text[kTcpErrorTextSize];
     EXPECT_EQ(tcpErrorText(10061, text, sizeof text), 0);
     EXPECT_STREQ(text, "The attempt to connect was forcefully rejected.");
@@ -111,9 +109,7 @@ TEST(TcpErrors, WordsEveryNumberAndFitsTheLongestSentence) {
     EXPECT_STREQ(text, "Unknown TCP/IP error. Unrecognized return code: 10054");
     tcpErrorText(10035, text, sizeof text);
     EXPECT_EQ(strlen(text), 87u) << "the longest sentence must fit whole";
-}
-
-TEST(TcpErrors, DescribesAFaultInOneTraceLine) {
+    // A fault is described in one trace line.
     const std::string head = "(tcpcomm, N)VELK Exception Information: Code = ";
     const std::tuple<uint32_t, uint64_t, std::string> cases[] = {
         {0xC0000005u, 1, "c0000005, Address = 7ffe1234Attempt to write data at address 10~"},
@@ -152,8 +148,7 @@ std::string runStep(PairedConnection& p, const std::string& step) {
     std::vector<unsigned char> got(static_cast<size_t>(std::max(n, 1)));
     switch (step[0]) {
         case 'p':
-            return send(p.peer, bytes, b.size(), 0) == static_cast<ssize_t>(b.size()) ? ""
-                                                                                      : "short";
+            return send(p.peer, bytes, b.size(), 0) == ssize_t(b.size()) ? "" : "short";
         case 'x':
             return close(std::exchange(p.peer, -1)) == 0 ? "" : "failed";
         case 'g':
