@@ -24,13 +24,11 @@ TEST(SimSession, FetchesAMebibytePageInAsciiAndEbcdicAndGivesUpOnSilence) {
         ASSERT_EQ(session.rc, kSmOk) << to_text(static_cast<SmResult>(session.rc));
         std::string page;
         uint32_t amount = 0;
+        const bool silent = std::string(option) == "--silent=response";
         auto started = std::chrono::steady_clock::now();
-        if (std::string(option) == "--silent=response") {
-            EXPECT_EQ(session.fetch(pageCommand("/"), &page, &amount), -1);
-            EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
-            continue;
-        }
-        ASSERT_EQ(session.fetch(pageCommand("/size/1048576"), &page, &amount), 0);
+        ASSERT_EQ(session.fetch(pageCommand("/size/1048576"), &page, &amount), silent ? -1 : 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+        if (silent) continue;
         EXPECT_GE(amount, 1048576u);
         EXPECT_LT(amount, 1048576u + 1024) << "header lines and the page only";
         EXPECT_EQ(page.rfind("HTTP/1.0 200 OK\nServer: VELK_HTTP\n", 0), 0u);
