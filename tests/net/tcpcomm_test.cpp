@@ -32,7 +32,6 @@ struct PairedConnection {
         if (peer >= 0) close(peer);
     }
     size_t wrote = 0, read = 0;  // how far the scripts' patterned bytes were sent and received
-    size_t pending() const { return static_cast<size_t>(conn.fill - conn.buffer); }
     // Everything the peer can read right now.
     std::string drainPeer() {
         std::string got;
@@ -168,7 +167,7 @@ std::string runStep(PairedConnection& p, const std::string& step) {
             tcpClose(&p.conn);
             return "";
         case 'q':
-            return std::to_string(p.pending());
+            return std::to_string(p.conn.fill - p.conn.buffer);
     }
     int took = tcpReceive(&p.conn, got.data(), n);
     return took < 0 ? "-1" : std::string(got.begin(), got.begin() + took);

@@ -130,16 +130,12 @@ struct HonestServer {
         auto* msg = reinterpret_cast<unsigned char*>(t.sent.data() + consumed);
         consumed += 24;
         if (step++ == 2) {
-            unsigned char passwordKey[8];
-            if (desDeriveKey(reinterpret_cast<const unsigned char*>(password.data()),
-                             static_cast<int32_t>(password.size()), passwordKey) != 0) {
-                return;
-            }
-            unsigned char data[16];
-            memcpy(data, msg + 8, 16);
-            cbc(passwordKey, DES_DECIPHER, data, 16);
-            memcpy(sessionKey, data, 8);
-            memcpy(clientChallenge, data + 8, 8);
+            unsigned char passwordKey[8] = {};  // a key that fails to derive matches nothing
+            (void)desDeriveKey(reinterpret_cast<const unsigned char*>(password.data()),
+                               static_cast<int32_t>(password.size()), passwordKey);
+            cbc(passwordKey, DES_DECIPHER, msg + 8, 16);
+            memcpy(sessionKey, msg + 8, 8);
+            memcpy(clientChallenge, msg + 16, 8);
             t.queue(message2());
         } else {
             cbc(sessionKey, DES_DECIPHER, msg + 8, 16);
