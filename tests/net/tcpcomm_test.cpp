@@ -255,23 +255,17 @@ TEST(TcpOpen, FailuresLeaveTheirSentence) {
     }
     usleep(100 * 1000);
     const std::string closedPort = Listener().port;
-    struct {
-        const char* host;
-        std::string port;
-        std::string message;
-    } cases[] = {
-        {"127.0.0.1", closedPort, "Connection to 127.0.0.1 port " + closedPort + " was refused.\n"},
-        {"127.0.0.1", full.port, "127.0.0.1 did not responsed in a resonable time.\n"},
-    };
+    const std::pair<std::string, std::string> cases[] = {
+        {closedPort, "Connection to 127.0.0.1 port " + closedPort + " was refused.\n"},
+        {full.port, "127.0.0.1 did not responsed in a resonable time.\n"}};
     tcpSetTimeouts({300, 300});
-    for (auto& c : cases) {
+    for (const auto& [port, message] : cases) {
         Transport transport;
-        std::string host = c.host;
-        char error[256] = "";
+        char host[] = "127.0.0.1", error[256] = "";
         auto started = std::chrono::steady_clock::now();
-        EXPECT_EQ(tcpOpen(host.data(), c.port.c_str(), &transport, error, sizeof error), -1);
+        EXPECT_EQ(tcpOpen(host, port.c_str(), &transport, error, sizeof error), -1);
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
-        EXPECT_EQ(error, c.message);
+        EXPECT_EQ(error, message);
         EXPECT_EQ(transport.conn, nullptr);
     }
     tcpSetTimeouts({});
@@ -309,8 +303,7 @@ TEST(TcpDeadline, TricklingServerIsCutOffAtTheRequestsLimits) {
         if (c.clockRunning) deadlineStart();
         if (c.setupDone) deadlineSetupDone();
         Transport transport;
-        char host[] = "127.0.0.1";
-        char error[256] = "";
+        char host[] = "127.0.0.1", error[256] = "";
         ASSERT_EQ(tcpOpen(host, server.port.c_str(), &transport, error, sizeof error), 0) << error;
         auto* conn = static_cast<TcpConnection*>(transport.conn);
         unsigned char buf[1];

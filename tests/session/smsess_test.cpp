@@ -149,9 +149,7 @@ TEST(Open, FailedConnectReturnsTwoWithTheSentence) {
     TraceCapture trace;
     Scripted w;
     SessionDesc* s = w.s;
-    char host[] = "NoSuchHost.invalid";
-    char id[] = "admin";
-    char pw[] = "secret";
+    char host[] = "NoSuchHost.invalid", id[] = "admin", pw[] = "secret";
     EXPECT_EQ(smOpenSession(s, host, "1500", id, pw), kSmSessionFailure);
     EXPECT_STREQ(s->lastError, "Unable to resolve hostname nosuchhost.invalid");
     EXPECT_TRUE(trace.has("(smsess, N)Tcp Session Error -> Unable to resolve hostname"));
