@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <numeric>
+#include <tuple>
 #include <vector>
 
 #include "common/limits.h"
@@ -45,23 +47,20 @@ TEST(Command, RefusedUnlessReadyAndSecure) {
 }
 
 TEST(Response, ReadsToTheZeroByteAndDropsEndTheSessionOnlyOnceBytesCame) {
-    Ready whole;
-    whole.t.queue(std::string("RC_ERROR", 9) + "page");
-    uint32_t amount = 77;
-    EXPECT_EQ(smRecvResponse(whole.s, &amount), -22);
-    EXPECT_EQ(amount, 77u);
-    EXPECT_EQ(whole.t.incoming.front(), "page") << "nothing past the zero byte is read";
-
-    Ready first;
-    EXPECT_EQ(smRecvResponse(first.s, &amount), -1);
-    EXPECT_EQ(first.s->state, kSmReady);
-    EXPECT_EQ(first.s->termReason, kSmNotEnded);
-
-    Ready later;
-    later.t.queue("RC_O");
-    EXPECT_EQ(smRecvResponse(later.s, &amount), -1);
-    EXPECT_EQ(later.s->state, kSmIdle);
-    EXPECT_EQ(later.s->termReason, kSmEndConnection);
+    const std::tuple<std::string, int, SmEndReason, std::string> cases[] = {
+        {std::string("RC_ERROR\0page", 13), -22, kSmNotEnded, "page"},  // nothing past the zero
+        {"", -1, kSmNotEnded, ""},
+        {"RC_O", -1, kSmEndConnection, ""}};
+    for (const auto& [queued, rc, reason, left] : cases) {
+        Ready r;
+        r.t.queue(queued);
+        uint32_t amount = 77;
+        EXPECT_EQ(smRecvResponse(r.s, &amount), rc) << queued;
+        EXPECT_EQ(amount, 77u);
+        EXPECT_EQ(r.s->termReason, reason);
+        EXPECT_EQ(r.s->state, reason == kSmNotEnded ? kSmReady : kSmIdle);
+        EXPECT_EQ(std::accumulate(r.t.incoming.begin(), r.t.incoming.end(), std::string()), left);
+    }
 }
 
 // The trace shows the kept line on one line of its own, whatever control characters it holds; a
