@@ -11,11 +11,7 @@
 
 namespace {
 
-using fronttest::ProgramRun;
-using fronttest::runCommand;
-using fronttest::runGet;
-using fronttest::SimProcess;
-using fronttest::Site;
+using namespace fronttest;
 
 OptionsRecord withList(const char* list) {
     OptionsRecord opts{};
@@ -90,10 +86,10 @@ bool connected(const SimProcess& sim) {
 }
 
 TEST(AllowedServers, ARefusedServerIsNeverConnectedTo) {
-    fronttest::SimProxy proxy;
+    SimProxy proxy;
     SimProcess refused({});
     ASSERT_TRUE(proxy.sim.running() && refused.running());
-    const fronttest::TempDir& dir = proxy.site.dir;
+    const TempDir& dir = proxy.site.dir;
     ASSERT_EQ(runCommand(dir, {"-allowServers=" + proxy.sim.address()}).out,
               "Default options have been updated.\n");
     const std::string other = refused.address();
@@ -101,46 +97,44 @@ TEST(AllowedServers, ARefusedServerIsNeverConnectedTo) {
     const std::string request = "SERVER=" + other + "&URL=/";
     ProgramRun runs[] = {
         runGet(dir, "SERVER=http%3A%2F%2F" + other + "&URL=/"),
-        fronttest::runPost(dir, request + "&a=1&b=2"),
+        runPost(dir, request + "&a=1&b=2"),
         runCommand(dir, {"-request=" + request}),
     };
     for (const ProgramRun& run : runs) {
-        EXPECT_NE(run.out.find("<h2>Error!</h2>" + message), std::string::npos) << run.out;
+        EXPECT_TRUE(holds(run.out, "<h2>Error!</h2>" + message));
     }
     EXPECT_FALSE(connected(refused)) << refused.log();
     ProgramRun ok = runGet(dir, proxy.server() + "&URL=/");
-    EXPECT_NE(ok.out.find("Proxy: KORPROXY/"), std::string::npos) << ok.out;
+    EXPECT_TRUE(holds(ok.out, "Proxy: KORPROXY/"));
     EXPECT_TRUE(connected(proxy.sim));
 }
 
 TEST(WebUserLogon, OwnPairFirstThenTheSharedOneUnlessSharedLogonSaysNo) {
-    fronttest::SimProxy proxy({"--admin", "own:ownpw"});
+    SimProxy proxy({"--admin", "own:ownpw"});
     ASSERT_TRUE(proxy.sim.running());
-    const fronttest::TempDir& dir = proxy.site.dir;
+    const TempDir& dir = proxy.site.dir;
     ASSERT_EQ(runCommand(dir, {"-webUser=alice", "-proxyId=own", "-proxyPassword=ownpw"}).out,
               "The logon of the web user alice has been updated\n");
     const std::string query = proxy.server() + "&URL=/";
     // Before and after -sharedLogon=no: the web user, and what the page says.
-    const std::pair<std::string, std::string> cases[2][3] = {
-        {{"REMOTE_USER=alice", "signed on as own"},
-         {"REMOTE_USER=Alice", "signed on as admin"},  // another web user, not alice's pair
-         {"", "signed on as admin"}},
-        {{"REMOTE_USER=alice", "signed on as own"},
-         {"REMOTE_USER=b<o>b", "No storage-server logon is stored for the web user b&lt;o&gt;b."},
-         {"", "No storage-server logon may be used without a web login."}},
+    const std::pair<std::string, std::string> cases[] = {
+        {"REMOTE_USER=alice", "signed on as own"},
+        {"REMOTE_USER=Alice", "signed on as admin"},  // another web user, not alice's pair
+        {"", "signed on as admin"},
+        {"REMOTE_USER=alice", "signed on as own"},
+        {"REMOTE_USER=b<o>b", "No storage-server logon is stored for the web user b&lt;o&gt;b."},
+        {"", "No storage-server logon may be used without a web login."},
     };
-    for (const auto& [user, says] : cases[0]) {
-        EXPECT_NE(runGet(dir, query, fronttest::words(user)).out.find(says), std::string::npos)
-            << says;
-    }
-    ASSERT_EQ(runCommand(dir, {"-sharedLogon=no"}).out, "Default options have been updated.\n");
-    for (const auto& [user, says] : cases[1]) {
-        EXPECT_NE(runGet(dir, query, fronttest::words(user)).out.find(says), std::string::npos)
-            << says;
+    for (const auto& [user, says] : cases) {
+        if (&says == &cases[3].second) {
+            ASSERT_EQ(runCommand(dir, {"-sharedLogon=no"}).out,
+                      "Default options have been updated.\n");
+        }
+        EXPECT_TRUE(holds(runGet(dir, query, words(user)).out, says));
     }
 }
 
-std::string storedPair(const fronttest::TempDir& dir, const char* webUser) {
+std::string storedPair(const TempDir& dir, const char* webUser) {
     setenv("KORPROXY_REGISTRY", dir.file("registry.db").c_str(), 1);
     char id[kCredentialSize] = {}, password[kCredentialSize] = {};
     int rc = psReadPairAt(psWebUserKeyPath(webUser).c_str(), id, password);
@@ -177,9 +171,9 @@ TEST(WebUserLogon, PairsAreManagedAtTheConsoleAndThroughTheLogonForm) {
     ProgramRun form = runGet(site.dir, "LOGON=1", {"REMOTE_USER=alice"});
     for (const char* shown : {"<INPUT TYPE=HIDDEN NAME=LOGON VALUE=SET>", "NAME=\"ID\" VALUE=\"a\"",
                               "NAME=\"PSWD\" VALUE=\"\"", "\nalice\n"}) {
-        EXPECT_NE(form.out.find(shown), std::string::npos) << shown;
+        EXPECT_TRUE(holds(form.out, shown));
     }
-    EXPECT_EQ(form.out.find("CGIURL"), std::string::npos);
+    EXPECT_FALSE(holds(form.out, "CGIURL"));
 
     struct Request {
         std::string query;
@@ -194,7 +188,7 @@ TEST(WebUserLogon, PairsAreManagedAtTheConsoleAndThroughTheLogonForm) {
         {"LOGON=DELETE", {"REMOTE_USER=alice"}, "Open a server"},
     };
     for (const Request& r : requests) {
-        EXPECT_NE(runGet(site.dir, r.query, r.env).out.find(r.says), std::string::npos) << r.query;
+        EXPECT_TRUE(holds(runGet(site.dir, r.query, r.env).out, r.says)) << r.query;
     }
     EXPECT_EQ(storedPair(site.dir, "carol"), "c/p+c&");
     EXPECT_EQ(storedPair(site.dir, "alice"), "<none>");

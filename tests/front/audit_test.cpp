@@ -12,10 +12,7 @@
 
 namespace {
 
-using fronttest::ProgramRun;
-using fronttest::SimProcess;
-using fronttest::Site;
-using fronttest::words;
+using namespace fronttest;
 
 // A value as a line shows it (the lines themselves, field by field, are checked whole below).
 TEST(AuditLine, QuotesEscapesAndCutsEachValue) {
@@ -32,17 +29,17 @@ TEST(AuditLine, QuotesEscapesAndCutsEachValue) {
 }
 
 // The proxy's folder with the simulator's administrator and an audit file; the simulator.
-struct AuditedProxy : fronttest::SimProxy {
-    const fronttest::TempDir& dir = site.dir;
+struct AuditedProxy : SimProxy {
+    const TempDir& dir = site.dir;
     std::string log = dir.file("audit.log");
     AuditedProxy() {
-        (void)fronttest::runCommand(dir, {"-auditLog=" + log});
-        fronttest::writeFile(log, "");
+        (void)runCommand(dir, {"-auditLog=" + log});
+        writeFile(log, "");
     }
     // The lines written since the last call, with each duration replaced by "ms=N".
     std::vector<std::string> takeLines() {
         std::vector<std::string> lines;
-        std::istringstream text(fronttest::readFile(log));
+        std::istringstream text(readFile(log));
         for (std::string line; std::getline(text, line);) {
             size_t ms = line.rfind(" ms=");
             if (ms != std::string::npos &&
@@ -51,7 +48,7 @@ struct AuditedProxy : fronttest::SimProxy {
             }
             lines.push_back(line);
         }
-        fronttest::writeFile(log, "");
+        writeFile(log, "");
         return lines;
     }
 };
@@ -116,10 +113,9 @@ TEST(AuditLog, EachEventKindHasItsFieldsAndNoSecret) {
          "event=console user=- admin=admin fields=id,password result=ok ms=N"},
     };
     for (const Case& c : cases) {
-        ProgramRun run = c.how == 'c' ? fronttest::runCommand(proxy.dir, words(c.what))
-                         : c.how == 'g'
-                             ? fronttest::runGet(proxy.dir, c.what, words(c.env))
-                             : fronttest::runPost(proxy.dir, c.what, c.how == 'P' ? "0" : "");
+        ProgramRun run = c.how == 'c'   ? runCommand(proxy.dir, words(c.what))
+                         : c.how == 'g' ? runGet(proxy.dir, c.what, words(c.env))
+                                        : runPost(proxy.dir, c.what, c.how == 'P' ? "0" : "");
         std::vector<std::string> lines = proxy.takeLines();
         ASSERT_EQ(lines.size(), 1u) << c.line << "\n" << run.out;
         const std::string& line = lines[0];
@@ -130,7 +126,7 @@ TEST(AuditLog, EachEventKindHasItsFieldsAndNoSecret) {
             EXPECT_EQ(line.substr(0, star), c.line.substr(0, star)) << line;
         }
         for (const char* secret : {"secret", "hunter2", "hush", "n.1", "<", "VELK"}) {
-            EXPECT_EQ(line.find(secret), std::string::npos) << secret << " in " << line;
+            EXPECT_FALSE(holds(line, secret));
         }
     }
 }
@@ -142,8 +138,7 @@ TEST(AuditLog, SyslogDatagramsCarryFacilityLevelAndIdent) {
     std::string path = site.dir.file("log.sock");
     int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
     sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_TRUE(fcgitest::unixAddress(path, &address));
     ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     timeval wait{5, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
@@ -153,7 +148,7 @@ TEST(AuditLog, SyslogDatagramsCarryFacilityLevelAndIdent) {
         {"SERVER=127.0.0.1:1&URL=/", "<84>"},  // warning: failed
     };
     for (const auto& [query, priority] : cases) {
-        (void)fronttest::runGet(site.dir, query, {"KORPROXY_SYSLOG_SOCKET=" + path});
+        (void)runGet(site.dir, query, {"KORPROXY_SYSLOG_SOCKET=" + path});
         char datagram[2048];
         ssize_t n = recv(fd, datagram, sizeof datagram, 0);
         ASSERT_GT(n, 0) << query;
@@ -165,8 +160,8 @@ TEST(AuditLog, SyslogDatagramsCarryFacilityLevelAndIdent) {
         EXPECT_TRUE(isupper(stamp[0]) && stamp[3] == ' ' && stamp[9] == ':' && stamp[15] == ' ')
             << text;
         EXPECT_EQ(rest.rfind("korproxy[", 0), 0u) << text;
-        EXPECT_NE(rest.find("]: event="), std::string::npos) << text;
-        EXPECT_NE(rest.find(" user=- "), std::string::npos) << text;
+        EXPECT_TRUE(holds(rest, "]: event=")) << text;
+        EXPECT_TRUE(holds(rest, " user=- ")) << text;
     }
     close(fd);
 }
@@ -175,19 +170,19 @@ TEST(AuditLog, SyslogDatagramsCarryFacilityLevelAndIdent) {
 // four forms, named in one line on standard error when the file cannot be opened.
 TEST(AuditLog, UnusableDestinationsAreRefusedOrNamedOnStandardError) {
     Site site;
-    ProgramRun run = fronttest::runCommand(site.dir, {"-tcps=h", "-auditLog=relative.log"});
+    ProgramRun run = runCommand(site.dir, {"-tcps=h", "-auditLog=relative.log"});
     EXPECT_EQ(run.out,
               "ERROR: -auditLog takes syslog, eventlog, off or an absolute file path; nothing has "
               "been stored.\n");
-    EXPECT_EQ(fronttest::readStore(site.dir).opts.server, std::string());
+    EXPECT_EQ(readStore(site.dir).opts.server, std::string());
 
     const std::string gone = site.dir.file("gone/audit.log");
-    (void)fronttest::runCommand(site.dir, {"-auditLog=" + gone});
-    run = fronttest::runGet(site.dir, "JUMP=1");
+    (void)runCommand(site.dir, {"-auditLog=" + gone});
+    run = runGet(site.dir, "JUMP=1");
     EXPECT_EQ(run.err,
               "korproxy: audit log " + gone + " cannot be opened: No such file or directory\n");
-    (void)fronttest::runCommand(site.dir, {"-auditLog=off"});
-    EXPECT_EQ(fronttest::runGet(site.dir, "JUMP=1").err, "");
+    (void)runCommand(site.dir, {"-auditLog=off"});
+    EXPECT_EQ(runGet(site.dir, "JUMP=1").err, "");
 }
 
 TEST(ConnectionCheck, EachFailingStepHasItsExitStatusAndItsAdvice) {
@@ -226,10 +221,10 @@ TEST(ConnectionCheck, EachFailingStepHasItsExitStatusAndItsAdvice) {
         if (size_t at = check.find("SIM"); at != std::string::npos) {
             check.replace(at, 3, sim.address());
         }
-        ProgramRun run = fronttest::runCommand(site.dir, words(check));
+        ProgramRun run = runCommand(site.dir, words(check));
         EXPECT_EQ(run.status, c.status) << c.says << "\n" << run.out;
-        EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out;
-        EXPECT_EQ(run.out.find("secret"), std::string::npos) << run.out;
+        EXPECT_TRUE(holds(run.out, c.says));
+        EXPECT_FALSE(holds(run.out, "secret"));
     }
 }
 

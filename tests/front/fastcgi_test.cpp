@@ -40,34 +40,31 @@ TEST(FastcgiWorkers, CountComesFromTheEnvironmentWithinItsBounds) {
 
 namespace {
 
-using fronttest::FastcgiServer;
-using fronttest::ProgramRun;
-using fronttest::SimProcess;
+using namespace fronttest;
+
 using std::chrono::steady_clock;
 
 // A long-lived korproxy in the folder of a proxy that knows the simulator's administrator, stopped
 // (and expected to end cleanly) with it; a simulator beside it.
-struct Served : fronttest::SimProxy {
+struct Served : SimProxy {
     FastcgiServer app;
     explicit Served(std::string asanOptions = "", rlim_t addressSpace = 0,
                     const std::string& workers = "1") {
         std::vector<std::string> env{"KORPROXY_REGISTRY=" + site.dir.file("registry.db"),
                                      "KORPROXY_WORKERS=" + workers};
         if (!asanOptions.empty()) env.push_back("ASAN_OPTIONS=" + asanOptions);
-        app = fronttest::startFastcgi(site.dir.path().string(), env, addressSpace);
+        app = startFastcgi(site.dir.path().string(), env, addressSpace);
     }
     ~Served() {
         if (app.pid > 0) {
-            EXPECT_EQ(fronttest::stopFastcgi(app), 0) << "unclean end";
+            EXPECT_EQ(stopFastcgi(app), 0) << "unclean end";
         }
     }
     std::vector<std::string> env(const std::string& query) const {
         return {"REQUEST_METHOD=GET", "QUERY_STRING=" + query,
                 "KORPROXY_REGISTRY=" + site.dir.file("registry.db")};
     }
-    ProgramRun get(const std::string& query) const {
-        return fronttest::runFastcgiRequest(app, env(query));
-    }
+    ProgramRun get(const std::string& query) const { return runFastcgiRequest(app, env(query)); }
     // The simulator's page of `size` bytes.
     std::string page(const std::string& size) const { return server() + "&URL=/size/" + size; }
 };
@@ -102,10 +99,9 @@ TEST(FastCGI, ThousandMixedRequestsAnswerAsCgiRunsDoWithoutGrowing) {
                     "FORCETRACE=1&" + server + "&URL=/size/2000",
                     "SETUP=SETUP&ID=admin&PSWD=secret&CGIURL=/cgi-bin/velkproxy&DADDRESS=&DPORT="});
     std::vector<std::string> expected;
-    for (const std::string& q : queries)
-        expected.push_back(fronttest::runGet(served.site.dir, q).out);
+    for (const std::string& q : queries) expected.push_back(runGet(served.site.dir, q).out);
 
-    const std::vector<pid_t> workers = fronttest::fastcgiWorkers(served.app.pid, 1);
+    const std::vector<pid_t> workers = fastcgiWorkers(served.app.pid, 1);
     ASSERT_EQ(workers.size(), 1u);
     long settled = 0;
     for (int i = 0; i < 1000; ++i) {
@@ -125,28 +121,25 @@ TEST(FastCGI, ThousandMixedRequestsAnswerAsCgiRunsDoWithoutGrowing) {
 // the next request sees the new settings and texts and leaves the forced trace alone.
 TEST(FastCGI, EachRequestSeesTheSettingsAndFilesOfItsOwnTime) {
     Served served;
-    const std::string jump = served.get("").out;
-    EXPECT_NE(jump.find("Content-type: text/html\n\n"), std::string::npos) << jump;
+    EXPECT_TRUE(holds(served.get("").out, "<FORM"));  // read before anything changes
 
-    (void)fronttest::runCommand(served.site.dir, {"-tcps=127.0.0.1", "-trace=own.txt"});
+    (void)runCommand(served.site.dir, {"-tcps=127.0.0.1", "-trace=own.txt"});
     ProgramRun noPort = served.get("");
-    EXPECT_NE(noPort.out.find("Errors with the default values for server and port"),
-              std::string::npos)
-        << noPort.out;
+    EXPECT_TRUE(holds(noPort.out, "Errors with the default values for server and port"));
     EXPECT_TRUE(std::filesystem::exists(served.site.dir.file("own.txt")));
 
-    (void)fronttest::runCommand(served.site.dir, {"-trace=null"});
-    fronttest::writeFile(served.site.dir.file("prodname.txt"),
-                         "product.name=Renamed Product\nproduct.version=9.9\n");
+    (void)runCommand(served.site.dir, {"-trace=null"});
+    writeFile(served.site.dir.file("prodname.txt"),
+              "product.name=Renamed Product\nproduct.version=9.9\n");
     (void)served.get("FORCETRACE=1&JUMP=1");
-    const std::string forced = fronttest::readFile(served.site.dir.file("proxytrace.txt"));
+    const std::string forced = readFile(served.site.dir.file("proxytrace.txt"));
     ProgramRun renamed = served.get("URL=/");
-    EXPECT_NE(renamed.out.find("Renamed Product Version 9.9"), std::string::npos) << renamed.out;
-    EXPECT_EQ(fronttest::readFile(served.site.dir.file("proxytrace.txt")), forced);
+    EXPECT_TRUE(holds(renamed.out, "Renamed Product Version 9.9"));
+    EXPECT_EQ(readFile(served.site.dir.file("proxytrace.txt")), forced);
 
     // The setup form stores through the process's own connection; the next request sees it too.
     (void)served.get("SETUP=SETUP&DADDRESS=&DPORT=");
-    EXPECT_EQ(served.get("").out, fronttest::runGet(served.site.dir, "").out);
+    EXPECT_EQ(served.get("").out, runGet(served.site.dir, "").out);
 }
 
 TEST(FastCGI, TerminateFinishesTheRequestInHandThenEnds) {
@@ -160,8 +153,7 @@ TEST(FastCGI, TerminateFinishesTheRequestInHandThenEnds) {
     poll(nullptr, 0, 100);
     ASSERT_TRUE(connection.bodyPiece("=h&URL=/"));
     fcgitest::Answer answer = connection.finish();
-    EXPECT_NE(answer.out.find("A blank post was submitted to the web proxy."), std::string::npos)
-        << answer.out;
+    EXPECT_TRUE(holds(answer.out, "A blank post was submitted to the web proxy."));
     EXPECT_EQ(served.get("JUMP=1").out, "");  // nobody answers any more
 }
 
@@ -176,7 +168,7 @@ TEST(FastCGI, BrowserGoneMidPageLeavesTheProcessServing) {
     }
     ProgramRun next = served.get(served.page("1024"));
     EXPECT_EQ(next.status, 0);
-    EXPECT_NE(next.out.find("1024 bytes"), std::string::npos) << next.out;
+    EXPECT_TRUE(holds(next.out, "1024 bytes"));
 }
 
 // The sanitizer's shadow memory takes more address space than any limit here, and counts as the
@@ -201,9 +193,9 @@ TEST(FastCGI, ARequestOutOfMemoryEndsWithItsPageAndTheNextIsServed) {
         std::vector<std::string> env = served.env(c.query);
         env.push_back("REMOTE_USER=admin");
         fcgitest::Answer answer = connection.request(env, "");
-        EXPECT_NE(answer.out.find(c.page), std::string::npos) << c.page << "\n" << answer.out;
+        EXPECT_TRUE(holds(answer.out, c.page));
         answer = connection.request(served.env(served.page("1024")), "");
-        EXPECT_NE(answer.out.find("1024 bytes"), std::string::npos) << c.page << "\n" << answer.out;
+        EXPECT_TRUE(holds(answer.out, "1024 bytes")) << c.page;
     }
 }
 
@@ -214,7 +206,7 @@ TEST(FastCGI, IdleProcessKeepsNoPageMemory) {
     for (const char* size : {"31457280", "26214400"}) {
         EXPECT_EQ(served.get(served.page(size)).status, 0) << size;
     }
-    const std::vector<pid_t> workers = fronttest::fastcgiWorkers(served.app.pid, 1);
+    const std::vector<pid_t> workers = fastcgiWorkers(served.app.pid, 1);
     ASSERT_EQ(workers.size(), 1u);
     long idle = memoryKib(workers[0], "RssAnon");
     EXPECT_GT(idle, 0);
@@ -241,14 +233,14 @@ TEST(FastCGI, UnreadBodyIsDrainedBeforeTheNextRequestOnAKeptConnection) {
         auto connection = std::make_unique<fcgitest::Connection>(served.app.socket);
         fcgitest::Answer answer =
             connection->request({"REQUEST_METHOD=POST", "CONTENT_LENGTH=" + c.length}, c.body);
-        EXPECT_NE(answer.out.find(c.page), std::string::npos) << c.page << "\n" << answer.out;
+        EXPECT_TRUE(holds(answer.out, c.page));
         answer = connection->request(jump, "");
         EXPECT_EQ(answer.ended, c.kept) << c.page;
         if (!c.kept) {
             connection.reset();  // one process serves one connection at a time
             answer = fcgitest::Connection(served.app.socket).request(jump, "");
         }
-        EXPECT_NE(answer.out.find("<FORM"), std::string::npos) << c.page << "\n" << answer.out;
+        EXPECT_TRUE(holds(answer.out, "<FORM")) << c.page;
     }
 }
 
@@ -281,16 +273,16 @@ TEST(FastCGI, PoolAnswersBesideRequestsHeldBySilentServersAndReplacesAWorkerThat
     auto started = steady_clock::now();
     ProgramRun page = served.get(served.page("1024"));
     EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(2));
-    EXPECT_NE(page.out.find("1024 bytes"), std::string::npos) << page.out;
+    EXPECT_TRUE(holds(page.out, "1024 bytes"));
     silent.reset();  // the held requests end with their error pages
     for (std::thread& t : held) t.join();
 
-    const std::vector<pid_t> before = fronttest::fastcgiWorkers(served.app.pid, 3);
+    const std::vector<pid_t> before = fastcgiWorkers(served.app.pid, 3);
     ASSERT_EQ(before.size(), 3u);
     kill(before[0], SIGKILL);
     std::vector<pid_t> after;
     for (int waited = 0; waited < 5000; waited += 10) {
-        after = fronttest::fastcgiWorkers(served.app.pid, 3);
+        after = fastcgiWorkers(served.app.pid, 3);
         if (std::find(after.begin(), after.end(), before[0]) == after.end()) break;
         poll(nullptr, 0, 10);
     }
@@ -301,26 +293,27 @@ TEST(FastCGI, PoolAnswersBesideRequestsHeldBySilentServersAndReplacesAWorkerThat
 // Two processes share one listening socket, as spawn-fcgi -F or a systemd socket unit have it:
 // the one stopped while idle ends at once, and the other goes on answering.
 TEST(FastCGI, StoppedProcessLeavesTheSharedSocketToTheOther) {
-    fronttest::Site site;
+    Site site;
     const std::string dir = site.dir.path().string();
     const std::string socketPath = dir + ".sock";
-    int fd = fronttest::listenAt(socketPath);
+    int fd = listenAt(socketPath);
     ASSERT_GE(fd, 0);
-    const std::vector<std::string> env{"KORPROXY_REGISTRY=" + site.dir.file("registry.db")};
-    FastcgiServer first{fronttest::startFastcgiOn(fd, dir, env), socketPath};
-    FastcgiServer second{fronttest::startFastcgiOn(fd, dir, env), socketPath};
+    const std::vector<std::string> env{"KORPROXY_REGISTRY=" + site.dir.file("registry.db"),
+                                       "KORPROXY_WORKERS=1"};
+    FastcgiServer first{startFastcgiOn(fd, dir, env), socketPath};
+    FastcgiServer second{startFastcgiOn(fd, dir, env), socketPath};
     close(fd);
-    ASSERT_EQ(fronttest::fastcgiWorkers(first.pid, 1).size(), 1u);
-    ASSERT_EQ(fronttest::fastcgiWorkers(second.pid, 1).size(), 1u);
+    ASSERT_EQ(fastcgiWorkers(first.pid, 1).size(), 1u);
+    ASSERT_EQ(fastcgiWorkers(second.pid, 1).size(), 1u);
     auto started = steady_clock::now();
     kill(first.pid, SIGTERM);
-    EXPECT_EQ(fronttest::awaitEnd(first.pid), 0);
+    EXPECT_EQ(awaitEnd(first.pid), 0);
     EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(2));
     for (int i = 0; i < 3; ++i) {
-        ProgramRun run = fronttest::runFastcgiRequest(second, {"REQUEST_METHOD=GET", env[0]});
-        EXPECT_NE(run.out.find("Content-type: text/html"), std::string::npos) << run.out;
+        ProgramRun run = runFastcgiRequest(second, {"REQUEST_METHOD=GET", env[0]});
+        EXPECT_TRUE(holds(run.out, "Content-type: text/html"));
     }
-    EXPECT_EQ(fronttest::stopFastcgi(second), 0);
+    EXPECT_EQ(stopFastcgi(second), 0);
 }
 
 // A web server that sends the start of a request's parameters and then nothing holds the only
@@ -339,7 +332,7 @@ TEST(FastCGI, WebServerSilentMidRequestFreesTheWorkerAfterTheReadTimeOut) {
     char byte;
     EXPECT_EQ(read(conn, &byte, 1), 0);
     EXPECT_GE(steady_clock::now() - started, std::chrono::seconds(kFastcgiReadTimeoutSeconds - 1));
-    EXPECT_NE(served.get("").out.find("Content-type: text/html"), std::string::npos);
+    EXPECT_TRUE(holds(served.get("").out, "Content-type: text/html"));
 }
 
 }  // namespace

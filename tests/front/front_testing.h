@@ -32,6 +32,9 @@ namespace fronttest {
 
 using namespace proctest;
 
+// The page's message for a URL that would end the command early.
+inline constexpr char kBrokenUrl[] = "The URL holds a line break or a zero byte.";
+
 // The long-lived processes of this test program, by program folder.
 inline std::map<std::string, FastcgiServer>& fastcgiServers() {
     static std::map<std::string, FastcgiServer> servers;
@@ -83,6 +86,13 @@ inline std::vector<std::string> words(const std::string& text) {
     return list;
 }
 
+// Whether `text` holds `part`, either way with both shown should the expectation fail.
+inline ::testing::AssertionResult holds(const std::string& text, const std::string& part) {
+    bool in = text.find(part) != std::string::npos;
+    return (in ? ::testing::AssertionSuccess() : ::testing::AssertionFailure())
+           << "\"" << part << (in ? "\" is in:\n" : "\" is not in:\n") << text;
+}
+
 // Everything `write` puts on the stream it is given.
 inline std::string captured(const std::function<void(FILE*)>& write) {
     char* data = nullptr;
@@ -129,7 +139,7 @@ inline ProgramRun runKorproxy(const TempDir& dir, std::vector<std::string> env,
                   });
     if (viaFastcgi() && webRun) {
         auto [at, added] = fastcgiServers().try_emplace(dir.path().string());
-        if (added) at->second = startFastcgi(at->first, {env.back()});
+        if (added) at->second = startFastcgi(at->first, {env.back(), "KORPROXY_WORKERS=1"});
         return runFastcgiRequest(at->second, env, input);
     }
     args.insert(args.begin(), kKorproxy);
@@ -154,11 +164,6 @@ inline ProgramRun runCommand(const TempDir& dir, std::vector<std::string> args) 
     return runKorproxy(dir, {}, std::move(args));
 }
 
-// The command line of a proxy that signs on as the simulator's default administrator, its links
-// pointing at the CGI folder /cgi-bin/velkproxy.
-inline const std::vector<std::string> kSimAdmin = {"-proxyId=admin", "-proxyPassword=secret",
-                                                   "-cgiUrl=/cgi-bin/velkproxy"};
-
 // The program's folder with its shipped pages, the product texts read by the test process as the
 // program reads them, and `commandLine` (when given) stored through the program.
 struct Site {
@@ -173,10 +178,11 @@ struct Site {
     }
 };
 
-// A simulator started with `simArgs`, and a proxy's folder that signs on to it as kSimAdmin says.
+// A simulator started with `simArgs`, and a proxy's folder that signs on to it as the simulator's
+// default administrator, its links pointing at the CGI folder /cgi-bin/velkproxy.
 struct SimProxy {
     SimProcess sim;
-    Site site{kSimAdmin};
+    Site site{{"-proxyId=admin", "-proxyPassword=secret", "-cgiUrl=/cgi-bin/velkproxy"}};
     explicit SimProxy(std::vector<std::string> simArgs = {}) : sim(std::move(simArgs)) {}
     // The query's first field: the simulator as the server.
     std::string server() const { return "SERVER=" + sim.address(); }

@@ -10,9 +10,7 @@
 
 namespace {
 
-using fronttest::ProgramRun;
-using fronttest::runGet;
-using fronttest::SimProxy;
+using namespace fronttest;
 
 // The simulator's /size/N page: its header lines, then N bytes of numbered filler lines.
 std::string sizedBody(size_t bytes) {
@@ -34,43 +32,32 @@ std::string relayedHead() {
            "\n\n";
 }
 
-TEST(SimSession, MebibytePageRelaysByteForByte) {
-    SimProxy proxy;
+// A password typed into the setup form with every character that the query's own syntax uses is
+// stored as typed, and the start page that follows the form signs on with it, as does the default
+// server's start page after it; a mebibyte page relays byte for byte, and so does a POST form.
+TEST(SimSession, SetupPasswordSignsOnAndPagesAndPostFormsRelayWhole) {
+    const std::string password = "p+w&x=%41 #\xE9";
+    SimProxy proxy({"--admin-password", password});
     ASSERT_TRUE(proxy.sim.running());
+    const std::string setup =
+        "SETUP=SETUP&ID=admin&PSWD=p%2Bw%26x%3D%2541+%23%E9&DADDRESS=127.0.0.1";
+    for (const ProgramRun& start :
+         {runGet(proxy.site.dir, setup + "&DPORT=" + proxy.sim.portText(), {"REMOTE_USER=admin"}),
+          runGet(proxy.site.dir, "")}) {
+        EXPECT_EQ(start.out.rfind(relayedHead(), 0), 0u) << start.out;
+        EXPECT_TRUE(holds(start.out, "/cgi-bin/velkproxy"));
+    }
+    EXPECT_EQ(readStore(proxy.site.dir).password, password);
+
     ProgramRun run = runGet(proxy.site.dir, proxy.server() + "&URL=/size/1048576");
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(run.out == relayedHead() + sizedBody(1048576))
         << "the page differs; got " << run.out.size() << " bytes";
-}
-
-TEST(SimSession, StartPageAndPostForm) {
-    SimProxy proxy;
-    ASSERT_TRUE(proxy.sim.running());
-    (void)fronttest::runCommand(proxy.site.dir,
-                                {"-tcps=127.0.0.1", "-tcpp=" + proxy.sim.portText()});
-    ProgramRun start = runGet(proxy.site.dir, "");
-    EXPECT_EQ(start.out.rfind(relayedHead(), 0), 0u) << start.out;
-    EXPECT_NE(start.out.find("/cgi-bin/velkproxy"), std::string::npos) << start.out;
-
-    ProgramRun post = fronttest::runPost(
-        proxy.site.dir, proxy.server() + "&URL=%2Fposted&node=n.1&contact=a%26b\r\n");
+    ProgramRun post =
+        runPost(proxy.site.dir, proxy.server() + "&URL=%2Fposted&node=n.1&contact=a%26b\r\n");
     EXPECT_EQ(post.status, 0);
     EXPECT_EQ(post.out.rfind(relayedHead(), 0), 0u) << post.out;
-    EXPECT_NE(post.out.find("n.1"), std::string::npos) << post.out;
-}
-
-// A password typed into the setup form with every character that the query's own syntax uses is
-// stored as typed, and the start page that follows the form signs on with it.
-TEST(SimSession, PasswordTypedIntoTheSetupFormSignsOn) {
-    SimProxy proxy({"--admin-password", "p+w&x=%41 #\xE9"});
-    ASSERT_TRUE(proxy.sim.running());
-    ProgramRun run = runGet(proxy.site.dir,
-                            "SETUP=SETUP&ID=admin&PSWD=p%2Bw%26x%3D%2541+%23%E9&DADDRESS=127.0.0.1"
-                            "&DPORT=" +
-                                proxy.sim.portText(),
-                            {"REMOTE_USER=admin"});
-    EXPECT_EQ(run.out.rfind(relayedHead(), 0), 0u) << run.out;
-    EXPECT_EQ(fronttest::readStore(proxy.site.dir).password, "p+w&x=%41 #\xE9");
+    EXPECT_TRUE(holds(post.out, "n.1"));
 }
 
 // One mode per road: set-up failures end the request with status 255; a failure after the command
@@ -108,8 +95,8 @@ const HostileCase kHostile[] = {
 // A stalled server would hold the built program for the request's limits, so a stall runs the
 // program's own code in a child process whose limits are shortened; the time-out of each
 // operation stays far longer, so only the limits can end it.
-ProgramRun runStalled(const fronttest::TempDir& dir, const std::string& query) {
-    return fronttest::runChild("", [&] {
+ProgramRun runStalled(const TempDir& dir, const std::string& query) {
+    return runChild("", [&] {
         if (chdir(dir.path().c_str()) != 0) return 126;
         setenv("KORPROXY_REGISTRY", dir.file("registry.db").c_str(), 1);
         setenv("REQUEST_METHOD", "GET", 1);
@@ -136,8 +123,8 @@ TEST_P(HostileServer, AnswersWithOneWellFormedPage) {
                                                : runGet(proxy.site.dir, query);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
     EXPECT_EQ(run.status, c.status) << run.out;
-    fronttest::expectOneCgiAnswer(run, c.mode);
-    EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out;
+    expectOneCgiAnswer(run, c.mode);
+    EXPECT_TRUE(holds(run.out, c.says));
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, HostileServer, ::testing::ValuesIn(kHostile), [](const auto& info) {

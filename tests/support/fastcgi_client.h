@@ -25,13 +25,18 @@ struct Answer {
     std::string out, err;
 };
 
+// The address of the local socket at `path`; false when the path is too long for one.
+inline bool unixAddress(const std::string& path, sockaddr_un* address) {
+    address->sun_family = AF_UNIX;
+    return path.size() < sizeof address->sun_path &&
+           path.copy(address->sun_path, path.size()) == path.size();
+}
+
 class Connection {
   public:
     explicit Connection(const std::string& socketPath) {
         sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        if (socketPath.size() >= sizeof address.sun_path) return;
-        socketPath.copy(address.sun_path, socketPath.size());
+        if (!unixAddress(socketPath, &address)) return;
         fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
         timeval wait{kClientWaitSeconds, 0};
         (void)setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
@@ -66,7 +71,6 @@ class Connection {
         return send(kBegin, std::string(begin, sizeof begin)) && pieces(kParams, params) &&
                send(kParams, "");
     }
-    // Sends body bytes.
     bool bodyPiece(const std::string& content) { return pieces(kStdin, content); }
     bool endBody() { return send(kStdin, ""); }
     // Ends the body and reads the answer to the end of the request.
@@ -108,15 +112,12 @@ class Connection {
         }
     }
     bool send(uint8_t type, const std::string& content) {
-        const unsigned char header[8] = {1,
-                                         type,
-                                         0,
-                                         kRequestId,
-                                         static_cast<unsigned char>(content.size() >> 8),
-                                         static_cast<unsigned char>(content.size() & 0xFF),
-                                         0,
-                                         0};
-        std::string record(reinterpret_cast<const char*>(header), sizeof header);
+        std::string record(8, '\0');  // version, type, request id, length, no padding
+        record[0] = 1;
+        record[1] = static_cast<char>(type);
+        record[3] = kRequestId;
+        record[4] = static_cast<char>(content.size() >> 8);
+        record[5] = static_cast<char>(content.size() & 0xFF);
         return writeAll(record + content);
     }
     // A stream's content in records of at most 65535 bytes.

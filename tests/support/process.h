@@ -9,12 +9,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -34,25 +31,20 @@ inline constexpr int kEndMillis = 10000;
 inline constexpr char kKorproxy[] = KORPROXY_BIN_DIR "/korproxy";
 inline constexpr char kSimulator[] = KORPROXY_BIN_DIR "/velk-sim";
 
-// A program, its arguments and its whole environment (the test's own when none is given), laid
-// out for execve before a fork.
-struct ExecLine {
-    std::vector<std::string> args, env;
-    std::vector<char*> argv, envp;
-    explicit ExecLine(std::vector<std::string> a, std::vector<std::string> e = {})
-        : args(std::move(a)), env(std::move(e)) {
-        for (auto& x : args) argv.push_back(x.data());
-        for (auto& x : env) envp.push_back(x.data());
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
-    }
-    ExecLine(const ExecLine&) = delete;  // argv and envp point into this object's own texts
-    // In the child: becomes the program, or returns 127.
-    int exec() {
-        execve(argv[0], argv.data(), env.empty() ? environ : envp.data());
-        return 127;
-    }
-};
+// Pointers to `texts`, ended by a null one, as execve takes them; laid out before a fork.
+inline std::vector<char*> cStrings(std::vector<std::string>& texts) {
+    std::vector<char*> list;
+    for (std::string& text : texts) list.push_back(text.data());
+    list.push_back(nullptr);
+    return list;
+}
+
+// In a child: becomes the program argv[0] with `envp` (the test's own environment when it is
+// empty), or returns 127.
+inline int execProgram(std::vector<char*>& argv, std::vector<char*>& envp) {
+    execve(argv[0], argv.data(), envp.size() > 1 ? envp.data() : environ);
+    return 127;
+}
 
 struct ProgramRun {
     int status = -1;  // the exit status (0-255), or -1 when the process did not exit normally
@@ -130,19 +122,14 @@ inline ProgramRun runChild(const std::string& input, const std::function<int()>&
     return run;
 }
 
+// Runs the program args[0] in `dir` (the test's own when empty) to its end.
 inline ProgramRun runProgram(std::vector<std::string> args, std::vector<std::string> env = {},
                              const std::string& input = "", const std::string& dir = "") {
-    ExecLine program(std::move(args), std::move(env));
+    std::vector<char*> argv = cStrings(args), envp = cStrings(env);
     return runChild(input, [&] {
         if (!dir.empty() && chdir(dir.c_str()) != 0) return 126;
-        return program.exec();
+        return execProgram(argv, envp);
     });
-}
-
-// Runs velk-sim with `args` to its end.
-inline ProgramRun runSim(std::vector<std::string> args) {
-    args.insert(args.begin(), kSimulator);
-    return runProgram(std::move(args));
 }
 
 // One velk-sim listening on 127.0.0.1, stopped and reaped when it goes out of scope.
@@ -153,10 +140,11 @@ class SimProcess {
         logPath_ = "/tmp/velk-sim-test-" + std::to_string(getpid()) + "-" +
                    std::to_string(counter++) + ".log";
         args.insert(args.begin(), {kSimulator, "--listen", "127.0.0.1:0", "--log", logPath_});
-        ExecLine sim(std::move(args));
+        std::vector<std::string> noEnv;
+        std::vector<char*> argv = cStrings(args), envp = cStrings(noEnv);
         int out[2];
         if (pipe2(out, O_CLOEXEC) != 0) return;
-        pid_ = forkChild(-1, out[1], -1, [&] { return sim.exec(); });
+        pid_ = forkChild(-1, out[1], -1, [&] { return execProgram(argv, envp); });
         close(out[1]);
         std::string line;  // "listening on 127.0.0.1:PORT"
         (void)readAll(out[0], &line, true);
@@ -195,13 +183,10 @@ struct FastcgiServer {
 // A fresh listening socket at `path`, or -1.
 inline int listenAt(const std::string& path) {
     sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) return -1;
-    path.copy(address.sun_path, path.size());
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(fd, 8) != 0) {
+    int fd =
+        fcgitest::unixAddress(path, &address) ? socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
+    if (fd >= 0 && (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                    listen(fd, 8) != 0)) {
         close(fd);
         return -1;
     }
@@ -209,22 +194,18 @@ inline int listenAt(const std::string& path) {
 }
 
 // Starts korproxy in `dir` as a FastCGI application on the listening socket `fd` (the caller's
-// stays open): the socket as its standard input, only `env` in its environment (one worker unless
-// `env` says otherwise), standard error shared with the test, and its address space limited to
-// `addressSpace` bytes when that is not 0.
+// stays open): the socket as its standard input, only `env` in its environment, standard error
+// shared with the test, and its address space limited to `addressSpace` bytes when that is not 0.
 inline pid_t startFastcgiOn(int fd, const std::string& dir, std::vector<std::string> env,
                             rlim_t addressSpace = 0) {
-    if (std::none_of(env.begin(), env.end(),
-                     [](const std::string& e) { return e.starts_with("KORPROXY_WORKERS="); })) {
-        env.push_back("KORPROXY_WORKERS=1");
-    }
-    ExecLine program({kKorproxy}, std::move(env));
+    std::vector<std::string> args{kKorproxy};
+    std::vector<char*> argv = cStrings(args), envp = cStrings(env);
     int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
     pid_t pid = forkChild(fd, null, -1, [&] {
         const rlimit limit{addressSpace, addressSpace};
         if (chdir(dir.c_str()) != 0) return 126;
         if (addressSpace != 0 && setrlimit(RLIMIT_AS, &limit) != 0) return 126;
-        return program.exec();
+        return execProgram(argv, envp);
     });
     close(null);
     return pid;
