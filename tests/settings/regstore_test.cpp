@@ -34,7 +34,7 @@ TEST_F(RegStore, ReadingAMissingStoreCreatesNothingTheFirstWriteMakesItPrivateTo
           RegQueryValueExA(HKEY_LOCAL_MACHINE, "x", nullptr, nullptr, nullptr, &size),
           RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE"), RegDeleteValueA(HKEY_LOCAL_MACHINE, "x")})
         EXPECT_EQ(rc, ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(regBeginTransaction(RegTxMode::Read), ERROR_SUCCESS);
+    EXPECT_EQ(regBeginTransaction(RegTxMode::kRead), ERROR_SUCCESS);
     EXPECT_EQ(regCommitTransaction(), ERROR_SUCCESS);
     EXPECT_FALSE(std::filesystem::exists(folder())) << "a read must not create the folder";
 
@@ -129,7 +129,7 @@ TEST_F(RegStore, AScopeCommitsAllOrNothingEvenWhenItsProcessDies) {
     EXPECT_EQ(text("SOFTWARE\\Tx", "a"), "2");
     // An inner scope joins the outer one; rolling it back fails the outer commit.
     ASSERT_EQ(regBeginTransaction(), ERROR_SUCCESS);
-    ASSERT_EQ(regBeginTransaction(RegTxMode::Read), ERROR_SUCCESS);
+    ASSERT_EQ(regBeginTransaction(RegTxMode::kRead), ERROR_SUCCESS);
     EXPECT_EQ(setAt("SOFTWARE\\Tx", "a", "5"), ERROR_SUCCESS);
     regRollbackTransaction();
     EXPECT_EQ(regCommitTransaction(), ERROR_CANCELLED);
@@ -179,7 +179,7 @@ TEST_F(RegStore, StatementsKeptByTheHeldStoreAreNeverSharedOrLeftBehind) {
     {
         RegStoreHold held;
         sqlite3* db = nullptr;
-        ASSERT_EQ(regAcquire(RegNeed::Read, &db), ERROR_SUCCESS);
+        ASSERT_EQ(regAcquire(RegNeed::kRead, &db), ERROR_SUCCESS);
         auto a = std::make_unique<RegStmt>(db, sql);
         RegStmt b(db, sql);  // the same text while the first is in use
         EXPECT_NE(a->get(), b.get());

@@ -178,7 +178,7 @@ TEST(Platform, ComputerNameRandomBytesWipingEventLogAndAbsolutePaths) {
     osWipe(a, sizeof a);
     EXPECT_EQ(memcmp(a, "\0\0\0\0\0\0\0\0", 8), 0);
 
-    (void)osSystemLog(OsLogLevel::Warning, "event=check user=- result=connect-failed ms=1");
+    (void)osSystemLog(OsLogLevel::kWarning, "event=check user=- result=connect-failed ms=1");
     for (const char* path : {"C:\\logs\\audit.log", "c:/logs/audit.log", "\\\\host\\share\\a"})
         EXPECT_TRUE(osIsAbsolutePath(path)) << path;
     for (const char* path : {"audit.log", "C:audit.log", "\\audit.log", "/audit.log", ""})
