@@ -88,21 +88,21 @@ std::string auditLine(const AuditRecord& r) {
 }
 
 OsLogLevel auditLevelOf(const AuditRecord& r) {
-    if (r.event == AuditEvent::Refused) return OsLogLevel::Notice;
-    if (r.result.empty() || r.result == "ok" || r.result == "RC_OK") return OsLogLevel::Info;
-    return OsLogLevel::Warning;
+    if (r.event == AuditEvent::kRefused) return OsLogLevel::kNotice;
+    if (r.result.empty() || r.result == "ok" || r.result == "RC_OK") return OsLogLevel::kInfo;
+    return OsLogLevel::kWarning;
 }
 
 AuditSink auditSinkOf(const char* destination) {
-    if (destination == nullptr || destination[0] == '\0') return AuditSink::System;
+    if (destination == nullptr || destination[0] == '\0') return AuditSink::kSystem;
     if (strcmp(destination, "syslog") == 0 || strcmp(destination, "eventlog") == 0) {
-        return AuditSink::System;
+        return AuditSink::kSystem;
     }
-    if (strcmp(destination, "off") == 0) return AuditSink::Off;
+    if (strcmp(destination, "off") == 0) return AuditSink::kOff;
     for (const char* c = destination; *c != '\0'; ++c) {
-        if (static_cast<unsigned char>(*c) < ' ' || *c == '\x7f') return AuditSink::Invalid;
+        if (static_cast<unsigned char>(*c) < ' ' || *c == '\x7f') return AuditSink::kInvalid;
     }
-    return osIsAbsolutePath(destination) ? AuditSink::File : AuditSink::Invalid;
+    return osIsAbsolutePath(destination) ? AuditSink::kFile : AuditSink::kInvalid;
 }
 
 void auditBegin(AuditEvent event) {
@@ -118,15 +118,15 @@ AuditRecord& auditCurrent() {
 }
 
 void auditRefuse(const char* reason) {
-    if (current.record.event == AuditEvent::Refused) return;
-    current.record.event = AuditEvent::Refused;
+    if (current.record.event == AuditEvent::kRefused) return;
+    current.record.event = AuditEvent::kRefused;
     current.record.reason = reason;
     current.record.result.clear();  // a refused request has a reason, not a result
 }
 
 void auditResult(std::string_view word) {
     AuditRecord& r = current.record;
-    if (r.result.empty() && r.event != AuditEvent::Refused) r.result = word;
+    if (r.result.empty() && r.event != AuditEvent::kRefused) r.result = word;
 }
 
 void auditField(const char* name) {
@@ -138,24 +138,24 @@ void auditField(const char* name) {
 
 void auditEnd(const char* destination) {
     AuditRecord& r = current.record;
-    if (r.event == AuditEvent::None) return;
+    if (r.event == AuditEvent::kNone) return;
     r.ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  current.started)
                .count();
-    if (r.result.empty() && r.event != AuditEvent::Refused) r.result = "ok";
+    if (r.result.empty() && r.event != AuditEvent::kRefused) r.result = "ok";
     auditWrite(destination, r);
     r = AuditRecord{};
 }
 
 void auditWrite(const char* destination, const AuditRecord& record) {
     AuditSink sink = auditSinkOf(destination);
-    if (sink == AuditSink::Off) return;
+    if (sink == AuditSink::kOff) return;
     std::string line = auditLine(record);
-    if (sink == AuditSink::System) {
+    if (sink == AuditSink::kSystem) {
         (void)osSystemLog(auditLevelOf(record), line.c_str());
         return;
     }
-    if (sink == AuditSink::Invalid) {
+    if (sink == AuditSink::kInvalid) {
         noteProblem("audit log %s cannot be used: not syslog, eventlog, off or an absolute path",
                     destination);
         return;

@@ -15,12 +15,12 @@
 
 #include "common/platform.h"
 
-enum class AuditEvent { None, Page, Post, Refused, Setup, Logon, Console, Check };
+enum class AuditEvent { kNone, kPage, kPost, kRefused, kSetup, kLogon, kConsole, kCheck };
 
 // The fields of one line. An empty text is a field that does not apply and is left out; `user` is
 // always written ("-" when the web server signed nobody in).
 struct AuditRecord {
-    AuditEvent event = AuditEvent::None;
+    AuditEvent event = AuditEvent::kNone;
     std::string user;    // REMOTE_USER
     std::string addr;    // REMOTE_ADDR
     std::string server;  // host:port as contacted
@@ -49,7 +49,7 @@ inline constexpr size_t kAuditValueMax = 256;
 // Where the stored AuditLog value sends lines: empty is the system's log, as are "syslog" and
 // "eventlog" (on each system its own: syslog on Linux, the Application event log on Windows);
 // "off" sends them nowhere; an absolute path names a file appended to. Anything else is Invalid.
-enum class AuditSink { System, Off, File, Invalid };
+enum class AuditSink { kSystem, kOff, kFile, kInvalid };
 [[nodiscard]] AuditSink auditSinkOf(const char* destination);
 
 // The record of the request in hand. auditBegin clears it, sets the event, the user and address

@@ -64,7 +64,7 @@ void osAppendWhole(FILE* file, const char* data, size_t size);
 // Sends one line to the system's log as the program "korproxy": syslog's authpriv facility through
 // its socket (/dev/log, or the one KORPROXY_SYSLOG_SOCKET names), or the Application event log
 // with "korproxy" as the source. Returns false when the log cannot be reached; the line is lost.
-enum class OsLogLevel { Info, Notice, Warning };
+enum class OsLogLevel { kInfo, kNotice, kWarning };
 bool osSystemLog(OsLogLevel level, const char* line);
 // Whether `path` names a file from the root of a file system ("/..." here, "C:\..." or "\\..."
 // on Windows), not from the working folder.

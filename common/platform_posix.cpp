@@ -116,11 +116,11 @@ constexpr const char kSystemLogSocket[] = "/dev/log";
 
 int syslogPriority(OsLogLevel level) {
     switch (level) {
-        case OsLogLevel::Notice:
+        case OsLogLevel::kNotice:
             return LOG_AUTHPRIV | LOG_NOTICE;
-        case OsLogLevel::Warning:
+        case OsLogLevel::kWarning:
             return LOG_AUTHPRIV | LOG_WARNING;
-        case OsLogLevel::Info:
+        case OsLogLevel::kInfo:
             break;
     }
     return LOG_AUTHPRIV | LOG_INFO;

@@ -148,7 +148,7 @@ bool osSystemLog(OsLogLevel level, const char* line) {
     // The event log has no notice level: a refusal is information, as a success is.
     HANDLE source = RegisterEventSourceA(nullptr, "korproxy");
     if (source == nullptr) return false;
-    WORD type = level == OsLogLevel::Warning ? EVENTLOG_WARNING_TYPE : EVENTLOG_INFORMATION_TYPE;
+    WORD type = level == OsLogLevel::kWarning ? EVENTLOG_WARNING_TYPE : EVENTLOG_INFORMATION_TYPE;
     const char* strings[] = {line};
     BOOL reported = ReportEventA(source, type, 0, kAuditEventId, nullptr, 1, 0, strings, nullptr);
     DeregisterEventSource(source);

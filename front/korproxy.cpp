@@ -62,7 +62,7 @@ bool refusedWithoutLogin() {
 int answerMethod(const char* method) {
     bool post = strcmp(method, "POST") == 0;
     bool get = strcmp(method, "GET") == 0;
-    auditBegin(post ? AuditEvent::Post : AuditEvent::Page);
+    auditBegin(post ? AuditEvent::kPost : AuditEvent::kPage);
     if (post) return refusedWithoutLogin() ? 0 : doPostRequest("");
     if (get) return refusedWithoutLogin() ? 0 : doGetRequest("");
     auditRefuse("bad-request");
@@ -95,7 +95,7 @@ int runCommandLine(int argc, char** argv) {
     int postFlag = 0;
     ConsoleChoice choice;
     int status = 0;
-    auditBegin(AuditEvent::Console);
+    auditBegin(AuditEvent::kConsole);
     processOptions(argc, argv, request, sizeof request, &postFlag, &choice);
     if (choice.check) {
         status = runConnectionCheck(choice.checkServer, choice.webUser);
@@ -107,7 +107,7 @@ int runCommandLine(int argc, char** argv) {
             (void)doGetRequest(request);
         }
     } else if (auditCurrent().fields.empty()) {
-        auditCurrent().event = AuditEvent::None;  // nothing was changed or asked for
+        auditCurrent().event = AuditEvent::kNone;  // nothing was changed or asked for
     }
     fflush(stdout);
     auditEnd(auditDestination());

@@ -254,7 +254,7 @@ int checkSession(std::string host, const std::string& port, Credentials& credent
 }  // namespace
 
 int runConnectionCheck(const std::string& server, const std::string& webUser) {
-    auditCurrent().event = AuditEvent::Check;
+    auditCurrent().event = AuditEvent::kCheck;
     std::string address;
     int status = checkStore(server, &address);
     if (status != kCheckPassed) return status;

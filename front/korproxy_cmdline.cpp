@@ -23,23 +23,23 @@ static constexpr const char kTraceSource[] = "korproxy";
 namespace {
 
 enum class Option {
-    Uninstall,
-    Post,
-    Check,
-    ListWebUsers,
-    Remove,
-    Server,
-    Port,
-    CgiUrl,
-    Trace,
-    AuditLog,
-    Id,
-    Password,
-    Request,
-    AllowServers,
-    SharedLogon,
-    WebUser,
-    RequireLogin,
+    kUninstall,
+    kPost,
+    kCheck,
+    kListWebUsers,
+    kRemove,
+    kServer,
+    kPort,
+    kCgiUrl,
+    kTrace,
+    kAuditLog,
+    kId,
+    kPassword,
+    kRequest,
+    kAllowServers,
+    kSharedLogon,
+    kWebUser,
+    kRequireLogin,
 };
 
 struct OptionRule {
@@ -51,23 +51,23 @@ struct OptionRule {
 
 // Tried in this order; the first whose prefix begins the argument is taken.
 constexpr OptionRule kOptionRules[] = {
-    {"-uninstall", "-uninstall", Option::Uninstall, false},
-    {"-post", "-post", Option::Post, false},
-    {"-check", "-check", Option::Check, false},
-    {"-webUsers", "-webUsers", Option::ListWebUsers, false},
-    {"-remove", "-remove", Option::Remove, false},
-    {"-tcps", "-tcps", Option::Server, true},
-    {"-tcpp", "-tcpp", Option::Port, true},
-    {"-cgiUrl", "-cgiUrl", Option::CgiUrl, true},
-    {"-trace", "-trace", Option::Trace, true},
-    {"-auditLog", "-auditLog", Option::AuditLog, true},
-    {"-proxyI", "-proxyId", Option::Id, true},
-    {"-proxyP", "-proxyPassword", Option::Password, true},
-    {"-request", "-request", Option::Request, true},
-    {"-allowServers", "-allowServers", Option::AllowServers, true},
-    {"-sharedLogon", "-sharedLogon", Option::SharedLogon, true},
-    {"-webUser", "-webUser", Option::WebUser, true},
-    {"-requireLogin", "-requireLogin", Option::RequireLogin, true},
+    {"-uninstall", "-uninstall", Option::kUninstall, false},
+    {"-post", "-post", Option::kPost, false},
+    {"-check", "-check", Option::kCheck, false},
+    {"-webUsers", "-webUsers", Option::kListWebUsers, false},
+    {"-remove", "-remove", Option::kRemove, false},
+    {"-tcps", "-tcps", Option::kServer, true},
+    {"-tcpp", "-tcpp", Option::kPort, true},
+    {"-cgiUrl", "-cgiUrl", Option::kCgiUrl, true},
+    {"-trace", "-trace", Option::kTrace, true},
+    {"-auditLog", "-auditLog", Option::kAuditLog, true},
+    {"-proxyI", "-proxyId", Option::kId, true},
+    {"-proxyP", "-proxyPassword", Option::kPassword, true},
+    {"-request", "-request", Option::kRequest, true},
+    {"-allowServers", "-allowServers", Option::kAllowServers, true},
+    {"-sharedLogon", "-sharedLogon", Option::kSharedLogon, true},
+    {"-webUser", "-webUser", Option::kWebUser, true},
+    {"-requireLogin", "-requireLogin", Option::kRequireLogin, true},
 };
 
 bool isOption(const char* argument, const OptionRule& rule) {
@@ -130,7 +130,7 @@ void takeOptionText(Scan& scan, const OptionRule& rule, char* field, size_t size
 
 // The audit destination must be one the program can write to, or every later line is lost.
 void takeAuditLog(Scan& scan, const OptionRule& rule, const char* value) {
-    if (value[0] != '\0' && auditSinkOf(value) == AuditSink::Invalid) {
+    if (value[0] != '\0' && auditSinkOf(value) == AuditSink::kInvalid) {
         printf(
             "ERROR: %s takes syslog, eventlog, off or an absolute file path; nothing has been "
             "stored.\n",
@@ -174,55 +174,55 @@ void takeWebUser(Scan& scan, const char* value) {
 void applyOption(Scan& scan, const OptionRule& rule, const char* value) {
     OptionsRecord& opts = *optsP;
     switch (rule.option) {
-        case Option::Uninstall:
+        case Option::kUninstall:
             scan.uninstall = true;
             break;
-        case Option::Post:
+        case Option::kPost:
             *scan.postFlag = 1;
             break;
-        case Option::Check:
+        case Option::kCheck:
             if (scan.choice != nullptr) *scan.choice = ConsoleChoice{true, value, {}};
             break;
-        case Option::Server:
+        case Option::kServer:
             takeOptionText(scan, rule, opts.server, sizeof opts.server, value);
             break;
-        case Option::Port:
+        case Option::kPort:
             takeOptionText(scan, rule, opts.port, sizeof opts.port, value);
             break;
-        case Option::CgiUrl:
+        case Option::kCgiUrl:
             takeOptionText(scan, rule, opts.cgiUrl, sizeof opts.cgiUrl, value);
             break;
-        case Option::Trace:
+        case Option::kTrace:
             takeOptionText(scan, rule, opts.traceFile, sizeof opts.traceFile, value);
             break;
-        case Option::AuditLog:
+        case Option::kAuditLog:
             takeAuditLog(scan, rule, value);
             break;
-        case Option::Id:
+        case Option::kId:
             takeValue(scan, rule, scan.id, sizeof scan.id, value);
             break;
-        case Option::Password:
+        case Option::kPassword:
             takeValue(scan, rule, scan.password, sizeof scan.password, value);
             break;
-        case Option::Request:
+        case Option::kRequest:
             takeValue(scan, rule, scan.request, scan.requestSize, value);
             break;
-        case Option::ListWebUsers:
+        case Option::kListWebUsers:
             scan.listWebUsers = true;
             break;
-        case Option::Remove:
+        case Option::kRemove:
             scan.remove = true;
             break;
-        case Option::AllowServers:
+        case Option::kAllowServers:
             takeAllowedServers(scan, value);
             break;
-        case Option::SharedLogon:
+        case Option::kSharedLogon:
             takeYesNo(scan, rule, opts.sharedLogon, sizeof opts.sharedLogon, value);
             break;
-        case Option::WebUser:
+        case Option::kWebUser:
             takeWebUser(scan, value);
             break;
-        case Option::RequireLogin:
+        case Option::kRequireLogin:
             takeYesNo(scan, rule, opts.requireLogin, sizeof opts.requireLogin, value);
             break;
     }
@@ -231,7 +231,7 @@ void applyOption(Scan& scan, const OptionRule& rule, const char* value) {
 // The argument as the trace shows it: the password option never with its value.
 const char* tracedArgument(const char* argument) {
     for (const OptionRule& rule : kOptionRules) {
-        if (rule.option == Option::Password && isOption(argument, rule))
+        if (rule.option == Option::kPassword && isOption(argument, rule))
             return "-proxyPassword=*****";
     }
     return argument;
@@ -249,9 +249,9 @@ bool scanArgument(Scan& scan, const char* argument) {
         printf("ERROR: Invalid option entered (%s).\n", argument);
         return true;
     }
-    bool valueTaken = rule->needsValue || rule->option == Option::Check;
+    bool valueTaken = rule->needsValue || rule->option == Option::kCheck;
     applyOption(scan, *rule, valueTaken && equals != nullptr ? equals + 1 : "");
-    return rule->option != Option::Uninstall;
+    return rule->option != Option::kUninstall;
 }
 
 // Names in the audit record the stored options that this command line changes.

@@ -29,7 +29,7 @@ namespace {
 constexpr const char kProgramFolder[] = "velkproxy";
 constexpr const char kProgramFolderSuffix[] = "/velkproxy";
 
-enum class Field { None, Id, Password, CgiUrl, Server, Port, Allowed };
+enum class Field { kNone, kId, kPassword, kCgiUrl, kServer, kPort, kAllowed };
 
 struct FieldRule {
     const char* key;
@@ -40,12 +40,12 @@ struct FieldRule {
 
 // In the order they are tried; a name matches when it begins with the key.
 constexpr FieldRule kFieldRules[] = {
-    {"ID", Field::Id, kCredentialSize - 1, "id"},
-    {"PSWD", Field::Password, kCredentialSize - 1, "password"},
-    {"CGIURL", Field::CgiUrl, kOptionTextSize - 1, "cgiUrl"},
-    {"DADDRESS", Field::Server, kOptionTextSize - 1, "server"},
-    {"DPORT", Field::Port, kOptionTextSize - 1, "port"},
-    {"ALLOWED", Field::Allowed, kAllowedServersTextSize - 1, "allowedServers"},
+    {"ID", Field::kId, kCredentialSize - 1, "id"},
+    {"PSWD", Field::kPassword, kCredentialSize - 1, "password"},
+    {"CGIURL", Field::kCgiUrl, kOptionTextSize - 1, "cgiUrl"},
+    {"DADDRESS", Field::kServer, kOptionTextSize - 1, "server"},
+    {"DPORT", Field::kPort, kOptionTextSize - 1, "port"},
+    {"ALLOWED", Field::kAllowed, kAllowedServersTextSize - 1, "allowedServers"},
 };
 
 const FieldRule* ruleFor(const char* name) {
@@ -88,7 +88,7 @@ struct FormFields {
 // The length a value takes in its field, the folder suffix of a CGI URL included.
 size_t storedLength(const FormField& field) {
     size_t length = field.value.size();
-    if (field.rule->field == Field::CgiUrl &&
+    if (field.rule->field == Field::kCgiUrl &&
         field.value.find(kProgramFolder) == std::string::npos) {
         length += strlen(kProgramFolderSuffix);
     }
@@ -120,18 +120,18 @@ std::string refusalOf(const FormField& field) {
                std::to_string(rule.maxLength) +
                " characters are accepted. Nothing has been stored.";
     }
-    if (rule.field == Field::CgiUrl && !field.value.empty() && !acceptableCgiUrl(field.value)) {
+    if (rule.field == Field::kCgiUrl && !field.value.empty() && !acceptableCgiUrl(field.value)) {
         return "The CGI URL must be a path that begins with \"/\", or an address that begins with "
                "http:// or https://. Nothing has been stored.";
     }
     // The server and the port reach the trace and the server's address; a line break in them would
     // start a line of its own there.
-    if ((rule.field == Field::Server || rule.field == Field::Port) &&
+    if ((rule.field == Field::kServer || rule.field == Field::kPort) &&
         hasControlCharacter(field.value)) {
         return "The value of the field " + key +
                " holds a control character (such as a line break). Nothing has been stored.";
     }
-    if (rule.field == Field::Allowed) {
+    if (rule.field == Field::kAllowed) {
         std::string problem = allowedServersProblem(field.value.c_str());
         if (!problem.empty()) return htmlEscape(problem) + " Nothing has been stored.";
     }
@@ -163,13 +163,13 @@ bool replaceText(char* text, size_t size, const char* value, bool* changed) {
 bool applyField(SetupState& state, Field field, const char* value) {
     OptionsRecord& opts = state.opts;
     switch (field) {
-        case Field::Id:
+        case Field::kId:
             return value[0] != '\0' &&
                    replaceText(state.id, sizeof state.id, value, &state.credentialsChanged);
-        case Field::Password:
+        case Field::kPassword:
             return value[0] != '\0' && replaceText(state.password, sizeof state.password, value,
                                                    &state.credentialsChanged);
-        case Field::CgiUrl:
+        case Field::kCgiUrl:
             if (value[0] == '\0' || strcmp(opts.cgiUrl, value) == 0) return false;
             (void)copyTextFits(opts.cgiUrl, value);
             state.optionsChanged = true;
@@ -177,14 +177,14 @@ bool applyField(SetupState& state, Field field, const char* value) {
                 (void)appendTextFits(opts.cgiUrl, sizeof opts.cgiUrl, kProgramFolderSuffix);
             }
             return true;
-        case Field::Server:
+        case Field::kServer:
             return replaceText(opts.server, sizeof opts.server, value, &state.optionsChanged);
-        case Field::Port:
+        case Field::kPort:
             return replaceText(opts.port, sizeof opts.port, value, &state.optionsChanged);
-        case Field::Allowed:
+        case Field::kAllowed:
             return replaceText(opts.allowedServers, sizeof opts.allowedServers, value,
                                &state.optionsChanged);
-        case Field::None:
+        case Field::kNone:
             break;
     }
     return false;
@@ -209,7 +209,7 @@ SpecialResult storeOwnLogon(const char* webUser, const char* rawText) {
     }
     const FormFields fields(rawText);
     for (const FormField& field : fields.list) {
-        if (field.rule->field != Field::Id && field.rule->field != Field::Password) continue;
+        if (field.rule->field != Field::kId && field.rule->field != Field::kPassword) continue;
         std::string refusal = refusalOf(field);
         if (!refusal.empty()) {
             auditRefuse("bad-request");
@@ -257,7 +257,7 @@ SpecialResult doLogonRequest(const char* action, const char* rawText) {
     }
     bool set = action != nullptr && strcasecmp(action, "SET") == 0;
     bool remove = action != nullptr && strcasecmp(action, "DELETE") == 0;
-    if (set || remove) auditCurrent().event = AuditEvent::Logon;
+    if (set || remove) auditCurrent().event = AuditEvent::kLogon;
     if (set) return storeOwnLogon(webUser, rawText);
     if (remove) {
         bool removed = deleteWebUserLogon(webUser);
@@ -271,7 +271,7 @@ SpecialResult doLogonRequest(const char* action, const char* rawText) {
 
 SpecialResult doSetupRequest(const char* rawText) {
     TRACE("(%s, %i) Configuring the server via the ?config option", TRACE_AT);
-    auditCurrent().event = AuditEvent::Setup;
+    auditCurrent().event = AuditEvent::kSetup;
     SetupState state;
     if (psReadPasswordFile(state.id, state.password) != 0) {
         state.id[0] = '\0';

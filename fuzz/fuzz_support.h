@@ -14,13 +14,11 @@
 #include "common/trace.h"
 
 // Aborts with a message when a promise of the code under test does not hold.
-#define FUZZ_CHECK(condition)                                                               \
-    do {                                                                                    \
-        if (!(condition)) {                                                                 \
-            fprintf(stderr, "%s:%d: promise broken: %s\n", __FILE__, __LINE__, #condition); \
-            abort();                                                                        \
-        }                                                                                   \
-    } while (0)
+#define FUZZ_CHECK(condition) ((condition) ? (void)0 : fuzzBroken(__FILE__, __LINE__, #condition))
+[[noreturn]] inline void fuzzBroken(const char* file, int line, const char* promise) {
+    fprintf(stderr, "%s:%d: promise broken: %s\n", file, line, promise);
+    abort();
+}
 
 // Before every input: trace and standard output into /dev/null (the trace to standard error when
 // FUZZ_TRACE is set, for reading what a saved input does). The trace is opened again when

@@ -9,17 +9,10 @@
 #include "front/korproxy_prodname.h"
 #include "fuzz/fuzz_support.h"
 
-namespace {
-
-std::string scratchPath() {
-    return "/tmp/korproxy-fuzz-prodname-" + std::to_string(getpid()) + ".txt";
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
     fuzzQuietStart();
-    static const std::string path = scratchPath();
+    static const std::string path =
+        "/tmp/korproxy-fuzz-prodname-" + std::to_string(getpid()) + ".txt";
     FILE* file = fopen(path.c_str(), "wb");
     if (file == nullptr) abort();
     if (size > 0 && fwrite(data, 1, size, file) != size) abort();

@@ -39,10 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
 
     SessionDesc* session = smNewSession();
     if (session == nullptr) abort();
-    char host[] = "server.test";
-    char port[] = "1500";
-    char id[] = "admin";
-    char password[] = "secret";
+    char host[] = "server.test", port[] = "1500", id[] = "admin", password[] = "secret";
     int rc = smOpenSession(session, host, port, id, password);
     if (honest) FUZZ_CHECK(rc == kSmOk);
     if (rc == kSmOk) {

@@ -30,12 +30,16 @@ void enterScratchFolder() {
     setenv("KORPROXY_REGISTRY", (fs::path(folder) / "registry.db").c_str(), 1);
 }
 
+void checkOptionsFit(const OptionsRecord& options) {
+    for (const char* text : {options.server, options.port, options.traceFile, options.cgiUrl}) {
+        FUZZ_CHECK(strnlen(text, kOptionTextSize) < kOptionTextSize);
+    }
+}
+
 void checkStoreReadsBack() {
     OptionsRecord stored{};
     (void)psReadDefaultFile(&stored);
-    for (const char* text : {stored.server, stored.port, stored.traceFile, stored.cgiUrl}) {
-        FUZZ_CHECK(strnlen(text, kOptionTextSize) < kOptionTextSize);
-    }
+    checkOptionsFit(stored);
     char id[kCredentialSize] = {};
     char password[kCredentialSize] = {};
     if (psReadPasswordFile(id, password) == 0) {
@@ -71,9 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
     }
     (void)doSpecialRequest(head, {raw.c_str(), false});
     freeArgList(&head);
-    for (const char* field : {optsP->server, optsP->port, optsP->traceFile, optsP->cgiUrl}) {
-        FUZZ_CHECK(strnlen(field, kOptionTextSize) < kOptionTextSize);
-    }
+    checkOptionsFit(*optsP);
     checkStoreReadsBack();
     return 0;
 }

@@ -5,11 +5,7 @@
 #include "front/korproxy_template.h"
 #include "fuzz/fuzz_support.h"
 
-namespace {
-
 constexpr char kHostileValue[] = "<script>\"x'&</script>";
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
     fuzzQuietStart();

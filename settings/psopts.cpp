@@ -96,7 +96,7 @@ bool psLoginRequired(const OptionsRecord& opts) {
 int psReadDefaultFile(OptionsRecord* opts) {
     // The options come from one state of the store: never the server of one write with the
     // port of another.
-    RegTransaction snapshot(RegTxMode::Read);
+    RegTransaction snapshot(RegTxMode::kRead);
     HKEY key = nullptr;
     LONG rc = ERROR_SUCCESS;
     if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, kDefaultsKeyPath, &key, &rc)) {

@@ -34,7 +34,7 @@ std::string ownerOf(const std::string& name, bool withUnfinished) {
 // names.
 bool subKeyNames(std::vector<std::string>* names, bool traceMissing, bool withUnfinished = false) {
     names->clear();
-    RegTransaction snapshot(RegTxMode::Read);
+    RegTransaction snapshot(RegTxMode::kRead);
     HKEY key = nullptr;
     LONG rc = ERROR_SUCCESS;
     if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, kWebUsersKeyPath, &key, &rc)) {

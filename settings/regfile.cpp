@@ -209,7 +209,7 @@ LONG findOrMakeFile(RegNeed need) {
         noteStore("opened", strerror(errno));
         return ERROR_ACCESS_DENIED;
     }
-    return need == RegNeed::Read ? ERROR_FILE_NOT_FOUND : makeFile(store.path);
+    return need == RegNeed::kRead ? ERROR_FILE_NOT_FOUND : makeFile(store.path);
 }
 
 // Opens the connection to the checked file, laid out when `need` is a change.
@@ -224,7 +224,7 @@ LONG openChecked(RegNeed need, sqlite3** opened) {
     }
     LONG code = checkOpenedStore(db, &store.laidOut);
     if (code == ERROR_SUCCESS && !store.laidOut) {
-        if (need == RegNeed::Read) {
+        if (need == RegNeed::kRead) {
             code = ERROR_FILE_NOT_FOUND;
         } else {
             code = layOut(db);
@@ -258,7 +258,7 @@ LONG acquireShare(RegNeed need, sqlite3** db) {
     if (store.db == nullptr) {
         LONG rc = openStore(need);
         if (rc != ERROR_SUCCESS) return rc;
-    } else if (need == RegNeed::Change && !store.laidOut) {
+    } else if (need == RegNeed::kChange && !store.laidOut) {
         LONG rc = layOut(store.db);
         if (rc != ERROR_SUCCESS) return rc;
         store.laidOut = true;
@@ -316,7 +316,7 @@ int regStoreShares() {
 
 bool regHoldStore() {
     sqlite3* db = nullptr;
-    return regAcquire(RegNeed::Read, &db) == ERROR_SUCCESS;
+    return regAcquire(RegNeed::kRead, &db) == ERROR_SUCCESS;
 }
 
 void regReleaseStore() {

@@ -21,7 +21,7 @@ inline constexpr int64_t kRegRootIdMax = 4;
 
 // What an operation needs of the store: reading finds a missing store empty and creates nothing;
 // changing creates the file and its layout first.
-enum class RegNeed { Read, Change };
+enum class RegNeed { kRead, kChange };
 
 // Takes a share of the connection, opening the store when nobody holds it. Returns 0 with *db
 // set, 2 (a read of a store that does not exist or is still empty), or a code, traced.

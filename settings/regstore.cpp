@@ -120,7 +120,7 @@ LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, REGSAM access, HKEY* res
         return newHandle(key->id, access, false, result);  // a root exists with or without a store
     }
     sqlite3* db = nullptr;
-    rc = regAcquire(RegNeed::Read, &db);
+    rc = regAcquire(RegNeed::kRead, &db);
     if (rc != ERROR_SUCCESS) return rc;
     int64_t id = 0;
     rc = walk(db, key->id, path, &id);
@@ -137,11 +137,11 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, const char* keyClass, 
     LONG rc = checkPath(path);
     if (rc != ERROR_SUCCESS) return rc;
     sqlite3* db = nullptr;
-    rc = regAcquire(RegNeed::Change, &db);  // the share the new handle keeps
+    rc = regAcquire(RegNeed::kChange, &db);  // the share the new handle keeps
     if (rc != ERROR_SUCCESS) return rc;
     int64_t id = 0;
     bool created = false;
-    rc = regChange("RegCreateKeyExA", subKey, true, RegNeed::Change, [&](sqlite3* db) {
+    rc = regChange("RegCreateKeyExA", subKey, true, RegNeed::kChange, [&](sqlite3* db) {
         LONG step = keyAlive(db, key->id);
         id = key->id;
         if (step != ERROR_SUCCESS) return step;
@@ -203,7 +203,7 @@ LONG RegSetValueExA(HKEY key, const char* name, DWORD, DWORD type, const BYTE* d
     if ((key->access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
     if (size > kRegValueDataMax || (data == nullptr && size > 0)) return ERROR_INVALID_PARAMETER;
     if (nameOf(name).size() > kRegValueNameMax) return ERROR_INVALID_PARAMETER;
-    return regChange("RegSetValueExA", name, true, RegNeed::Change, [&](sqlite3* db) {
+    return regChange("RegSetValueExA", name, true, RegNeed::kChange, [&](sqlite3* db) {
         LONG alive = keyAlive(db, key->id);
         if (alive != ERROR_SUCCESS) return alive;
         // The name keeps the spelling it was first written with, as the registry's does.
@@ -255,7 +255,7 @@ LONG RegDeleteKeyA(HKEY key, const char* subKey) {
     std::string_view path = nameOf(subKey);
     LONG rc = checkPath(path);
     if (rc != ERROR_SUCCESS) return rc;
-    return regChange("RegDeleteKeyA", subKey, false, RegNeed::Read, [&](sqlite3* db) {
+    return regChange("RegDeleteKeyA", subKey, false, RegNeed::kRead, [&](sqlite3* db) {
         int64_t id = 0;
         LONG found = walk(db, key->id, path, &id);
         if (found != ERROR_SUCCESS) return found;
@@ -281,7 +281,7 @@ LONG RegDeleteKeyA(HKEY key, const char* subKey) {
 LONG RegDeleteValueA(HKEY key, const char* name) {
     if (key == nullptr) return ERROR_INVALID_HANDLE;
     if ((key->access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
-    return regChange("RegDeleteValueA", name, false, RegNeed::Read, [&](sqlite3* db) {
+    return regChange("RegDeleteValueA", name, false, RegNeed::kRead, [&](sqlite3* db) {
         LONG alive = keyAlive(db, key->id);
         if (alive != ERROR_SUCCESS) return alive;
         RegStmt stmt(db, "DELETE FROM regvalue WHERE key = ?1 AND name = ?2");

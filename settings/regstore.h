@@ -129,16 +129,16 @@ LONG RegCloseKey(HKEY key);
 
 // A transaction scope: every change made between regBeginTransaction and regCommitTransaction is
 // stored together or not at all, and readers in other processes see either none or all of it.
-// RegTxMode::Read instead reads one consistent state of the store and changes nothing.
+// RegTxMode::kRead instead reads one consistent state of the store and changes nothing.
 //
 // Scopes nest: an inner scope joins the outer one, and rolling an inner one back makes the outer
 // commit fail. A failed key creation or value write inside a write scope is remembered, and the
 // commit then rolls everything back and returns that failure's code, so "delete the old, write the
 // new" either replaces the old entirely or leaves it as it was.
-enum class RegTxMode { Write, Read };
+enum class RegTxMode { kWrite, kRead };
 // Returns 0 when the scope is open (the store is created for a write scope), or a code with no
 // scope open.
-[[nodiscard]] LONG regBeginTransaction(RegTxMode mode = RegTxMode::Write);
+[[nodiscard]] LONG regBeginTransaction(RegTxMode mode = RegTxMode::kWrite);
 // Ends the innermost scope. Returns 0 when the changes are stored (an inner scope: when nothing has
 // failed so far), or the code of the failure, the changes rolled back.
 [[nodiscard]] LONG regCommitTransaction();
@@ -148,7 +148,7 @@ void regRollbackTransaction();
 // The scope as an object: begins on construction, rolls back on destruction unless committed.
 class RegTransaction {
   public:
-    explicit RegTransaction(RegTxMode mode = RegTxMode::Write) : rc_(regBeginTransaction(mode)) {}
+    explicit RegTransaction(RegTxMode mode = RegTxMode::kWrite) : rc_(regBeginTransaction(mode)) {}
     ~RegTransaction() {
         if (rc_ == ERROR_SUCCESS && !ended_) regRollbackTransaction();
     }

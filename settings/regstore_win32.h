@@ -25,11 +25,11 @@ inline constexpr DWORD kRegValueDataMax = 1024 * 1024;
     return "the registry (HKEY_LOCAL_MACHINE)";
 }
 
-enum class RegTxMode { Write, Read };
+enum class RegTxMode { kWrite, kRead };
 
 class RegTransaction {
   public:
-    explicit RegTransaction(RegTxMode = RegTxMode::Write) {}
+    explicit RegTransaction(RegTxMode = RegTxMode::kWrite) {}
     RegTransaction(const RegTransaction&) = delete;
     RegTransaction& operator=(const RegTransaction&) = delete;
     [[nodiscard]] LONG begun() const { return ERROR_SUCCESS; }

@@ -8,7 +8,7 @@ namespace {
 struct Scope {
     int depth = 0;
     bool open = false;  // a database transaction is running (a read scope on no store has none)
-    RegTxMode mode = RegTxMode::Write;
+    RegTxMode mode = RegTxMode::kWrite;
     LONG failure = ERROR_SUCCESS;  // first failed change inside the scope
     bool broken = false;           // the database ended the transaction after an error
     sqlite3* db = nullptr;         // the connection the open transaction runs on
@@ -34,7 +34,7 @@ void closeScope() {
 
 LONG regRead(RegBody body) {
     sqlite3* db = nullptr;
-    LONG rc = regAcquire(RegNeed::Read, &db);
+    LONG rc = regAcquire(RegNeed::kRead, &db);
     if (rc != ERROR_SUCCESS) return rc;
     rc = body(db);
     regRelease();
@@ -77,18 +77,18 @@ LONG regChange(const char* function, const char* name, bool counts, RegNeed need
 
 LONG regBeginTransaction(RegTxMode mode) {
     if (scope.depth > 0) {
-        if (mode == RegTxMode::Write && scope.mode == RegTxMode::Read) return ERROR_ACCESS_DENIED;
+        if (mode == RegTxMode::kWrite && scope.mode == RegTxMode::kRead) return ERROR_ACCESS_DENIED;
         ++scope.depth;
         return ERROR_SUCCESS;
     }
     sqlite3* db = nullptr;
-    LONG rc = regAcquire(mode == RegTxMode::Write ? RegNeed::Change : RegNeed::Read, &db);
-    if (rc == ERROR_FILE_NOT_FOUND && mode == RegTxMode::Read) {
+    LONG rc = regAcquire(mode == RegTxMode::kWrite ? RegNeed::kChange : RegNeed::kRead, &db);
+    if (rc == ERROR_FILE_NOT_FOUND && mode == RegTxMode::kRead) {
         scope = Scope{1, false, mode, ERROR_SUCCESS, false, nullptr};  // each read finds 2
         return ERROR_SUCCESS;
     }
     if (rc != ERROR_SUCCESS) return rc;
-    rc = regExec(db, mode == RegTxMode::Write ? "BEGIN IMMEDIATE" : "BEGIN DEFERRED");
+    rc = regExec(db, mode == RegTxMode::kWrite ? "BEGIN IMMEDIATE" : "BEGIN DEFERRED");
     if (rc != ERROR_SUCCESS) {
         regRelease();
         return rc;

@@ -23,7 +23,7 @@ int writeWholeKey(HKEY root, const char* path, RegKeyVisit fill, void* context, 
 int readWholeKey(HKEY root, const char* path, RegKeyVisit read, void* context, bool* opened,
                  LONG* rc) {
     // One state of the store, never either side of another process's replacement.
-    RegTransaction snapshot(RegTxMode::Read);
+    RegTransaction snapshot(RegTxMode::kRead);
     HKEY key = nullptr;
     *opened = RegOpenPathEx(root, path, &key, rc) != 0;
     if (!*opened) return 0;

@@ -38,22 +38,18 @@ test('messages of the command line', T, () => {
   assert.match(usage, / {3}\tSERVER=<[a-z]+:\/\/[^>]+:1500>&URL=<url> where <> denotes input\n\tinformation\n/);
 });
 
-test('stored defaults and credentials are what the setup form shows', T, () => {
+test('stored defaults and credentials are what the setup form shows, and -uninstall removes them all', T, () => {
   const reg = freshStore();
   const r = run(reg, '-tcps=127.0.0.1', `-tcpp=${env.simPort}`, `-cgiUrl=${folder}`, '-trace=',
-    `-proxyId=${env.adminId}`, `-proxyPassword=${env.adminPassword}`);
+    '-allowServers=h', `-proxyId=${env.adminId}`, `-proxyPassword=${env.adminPassword}`);
   assert.equal(r.out, 'Default options have been updated.\nPassword file has been updated\n');
-  assert.deepEqual(storedForm(reg), { SETUP: 'SETUP', ID: env.adminId, PSWD: '', CGIURL: folder,
-    DADDRESS: '127.0.0.1', DPORT: env.simPort, ALLOWED: '' });
-});
-
-test('-uninstall removes every stored setting', T, () => {
-  const reg = freshStore();
-  run(reg, '-tcps=h', '-tcpp=1', '-cgiUrl=/x', '-proxyId=a', '-proxyPassword=b', '-allowServers=h');
+  const form = { SETUP: 'SETUP', ID: env.adminId, PSWD: '', CGIURL: folder, DADDRESS: '127.0.0.1',
+    DPORT: env.simPort, ALLOWED: 'h' };
+  assert.deepEqual(storedForm(reg), form);
   run(reg, '-webUser=w', '-proxyId=a', '-proxyPassword=b');
   assert.equal(run(reg, '-uninstall', '-tcps=ignored').out, '');
-  assert.deepEqual(storedForm(reg), { SETUP: 'SETUP', ID: '', PSWD: '', CGIURL: '', DADDRESS: '', DPORT: '',
-    ALLOWED: '' });
+  const empty = Object.fromEntries(Object.keys(form).map((k) => [k, k === 'SETUP' ? 'SETUP' : '']));
+  assert.deepEqual(storedForm(reg), empty);
   assert.equal(run(reg, '-webUsers').out, '');
 });
 

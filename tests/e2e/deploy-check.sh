@@ -1,18 +1,14 @@
 #!/usr/bin/env bash
-# Checks a deployment configuration of deploy/ with its real web server on 127.0.0.1: the program
-# runs for the folder URL with and without the trailing slash and as .../korproxy, with the query
-# kept, in its own folder, with KORPROXY_REGISTRY set; every request asks for the login, and the
-# program's REMOTE_USER is the login the web server checked, never the name of a forged
-# Authorization header; no other URL under the folder reaches the program (404).
-#
+# Checks a deployment configuration of deploy/ with its real web server on 127.0.0.1: the folder URL
+# forms reach the program with the query, its own folder and KORPROXY_REGISTRY; the login rule
+# holds (KORPROXY_LOGIN=every: every request; settings: the setup form, storing settings and
+# FORCETRACE alone); REMOTE_USER is the checked login, never a forged header's; nothing else under
+# the folder reaches the program (404). Without CGI_DIR a stand-in that echoes its environment
+# answers; with the installed folder, beside 8 requests held by silent servers an ordinary one gets
+# its whole page within 2 seconds (velk-sim from the installation's bin folder, or KORPROXY_SIM).
 #   [KORPROXY_LOGIN=settings] tests/e2e/deploy-check.sh KIND [CGI_DIR]
-# KIND: lighttpd, apache or nginx (a CGI program), lighttpd-fastcgi, apache-fcgid or nginx-fastcgi
-# (a FastCGI application). Without CGI_DIR a stand-in that echoes its environment answers, so the
-# web server's side is checked on its own. With the installed folder the real program answers, and
-# beside 8 requests held by servers that accept and say nothing an ordinary one must get its whole
-# page within 2 seconds (velk-sim from the installation's bin folder, or KORPROXY_SIM).
-# KORPROXY_LOGIN=settings checks the alternative rule: the login only for the setup form, storing
-# settings and FORCETRACE. Exit 77 when the web server is not installed.
+# KIND: lighttpd, apache, nginx (CGI), lighttpd-fastcgi, apache-fcgid, nginx-fastcgi (FastCGI).
+# Exit 77 when the web server is not installed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)

@@ -1,11 +1,9 @@
 // Shared helpers of the end-to-end tests: the set-up that run.sh passed in, bounded HTTP requests
-// through the web server, direct runs of the installed program, and a small HTML reader for the
-// simulator's pages and the proxy's own.
+// through the web server, direct runs of the installed program, and the setup form's field values.
 import { spawnSync } from 'node:child_process';
-import { readFileSync, existsSync } from 'node:fs';
 
 // Each field from the variable E2E_ plus its name in capitals with underscores (cgiDir: E2E_CGI_DIR).
-const fields = ['base', 'cgiDir', 'registry', 'sim', 'simLog', 'simPort', 'noProxyPort',
+const fields = ['base', 'cgiDir', 'registry', 'simPort', 'noProxyPort',
   'otherPasswordPort', 'refusedPort', 'adminId', 'adminPassword', 'ownId', 'ownPassword',
   'setupUser', 'setupPassword', 'shots', 'work'];
 export const env = Object.fromEntries(fields.map((f) => {
@@ -35,11 +33,11 @@ export async function http(path, { method = 'GET', body, login = false, headers 
 export const query = (pairs) => new URLSearchParams(pairs).toString();
 
 // Runs the installed program from its folder, as the web server does, with a bounded time.
-export function runProgram(args, { registry = env.registry, cgi, input } = {}) {
+export function runProgram(args, { registry = env.registry, cgi } = {}) {
   const e = { PATH: process.env.PATH, KORPROXY_REGISTRY: registry };
   if (cgi) Object.assign(e, cgi);
   const r = spawnSync('./korproxy', args, {
-    cwd: env.cgiDir, env: e, input: input ?? '', timeout: 60000, encoding: 'latin1',
+    cwd: env.cgiDir, env: e, input: '', timeout: 60000, encoding: 'latin1',
   });
   if (r.error) throw r.error;
   return { status: r.status, out: r.stdout, err: r.stderr };
@@ -55,87 +53,13 @@ export function storedForm(registry = env.registry) {
   return fieldValues(r.out);
 }
 
+// The INPUT fields' names and values of a page (the stored values are plain: no entities to read).
 export function fieldValues(html) {
+  const value = (tag, name) => tag.match(new RegExp(`\\b${name}\\s*=\\s*(?:"([^"]*)"|([^\\s>]+))`, 'i'));
   const out = {};
-  for (const m of html.matchAll(/<INPUT\b[^>]*>/gi)) {
-    const name = attr(m[0], 'name');
-    if (name) out[name] = attr(m[0], 'value') ?? '';
+  for (const [tag] of html.matchAll(/<INPUT\b[^>]*>/gi)) {
+    const [name, v] = [value(tag, 'name'), value(tag, 'value')];
+    if (name) out[name[1] ?? name[2]] = v ? v[1] ?? v[2] : '';
   }
   return out;
 }
-
-export function attr(tag, name) {
-  const re = new RegExp(`\\b${name}\\s*=\\s*(?:"([^"]*)"|'([^']*)'|([^\\s>]+))`, 'i');
-  const m = tag.match(re);
-  return m ? decodeEntities(m[1] ?? m[2] ?? m[3]) : undefined;
-}
-
-export function decodeEntities(s) {
-  return s.replace(/&(amp|lt|gt|quot|#39|#x27|apos);/g, (_, e) =>
-    ({ amp: '&', lt: '<', gt: '>', quot: '"', '#39': "'", '#x27': "'", apos: "'" })[e]);
-}
-
-export function links(html) {
-  return [...html.matchAll(/<a\b[^>]*>/gi)].map((m) => attr(m[0], 'href')).filter(Boolean);
-}
-
-// Forms with their method, action and fields in document order.
-export function forms(html) {
-  return [...html.matchAll(/<form\b([^>]*)>([\s\S]*?)<\/form>/gi)].map((m) => ({
-    method: (attr(`<f ${m[1]}>`, 'method') ?? 'GET').toUpperCase(),
-    action: attr(`<f ${m[1]}>`, 'action') ?? '',
-    fields: [...m[2].matchAll(/<(input|textarea|select)\b[^>]*>/gi)]
-      .map((f) => ({ tag: f[0], type: (attr(f[0], 'type') ?? 'text').toLowerCase(),
-        name: attr(f[0], 'name'), value: attr(f[0], 'value') ?? '' }))
-      .filter((f) => f.name),
-  }));
-}
-
-// A link or form action of a relayed page, made into a path on the web server.
-export function localPath(href) {
-  const u = new URL(href, env.base + folder + '/');
-  return u.pathname + u.search;
-}
-
-// The server's form of a URL value, as the proxy must send it: an independent rendering of the
-// conversion rules (percent-encode all but letters, digits and "_"; slashes inside an object name
-// become %2F; a group, class, operation or task token ends the object name).
-export function serverForm(value) {
-  if (!value.includes('object')) return value;
-  const escape = (t) => [...Buffer.from(t, 'latin1')].map((b) => {
-    const c = String.fromCharCode(b);
-    return /[A-Za-z0-9_]/.test(c) ? c : '%' + b.toString(16).toUpperCase().padStart(2, '0');
-  }).join('');
-  let out = '';
-  let inObject = false; // within an object name, whose first token follows the object token
-  let afterObject = false;
-  for (const t of value.slice(1).split('/')) {
-    if (['group', 'class', 'operation', 'task'].some((k) => t.startsWith(k))) inObject = false;
-    out += (inObject && !afterObject ? '%2F' : '/') + escape(t);
-    afterObject = false;
-    if (t.startsWith('object')) inObject = afterObject = true;
-  }
-  return out;
-}
-
-// The page the simulator serves for one command, before the proxy touches it.
-export function simPage(command) {
-  const r = spawnSync(env.sim, ['--admin-id', env.adminId, '--admin-password', env.adminPassword,
-    '--listen', simAddress(), '--print-page', command], { timeout: 30000 });
-  if (r.error || r.status !== 0) {
-    throw new Error(`velk-sim --print-page failed (status ${r.status}): ${r.stderr}`);
-  }
-  return r.stdout;
-}
-
-// What the browser must receive for a relayed page: one empty line, then the page with the
-// server's own header lines blanked up to their line feeds.
-export function relayed(page) {
-  const s = Buffer.from(page).toString('latin1');
-  const end = s.includes('\0') ? s.indexOf('\0') : s.length;
-  const head = s.slice(0, end).replace(/(Content-type|HTTP\/1\.0 200|Server: VELK_HTTP)[^\n]*/g,
-    (line) => ' '.repeat(line.length));
-  return Buffer.from('\n' + head + s.slice(end), 'latin1');
-}
-
-export const simLog = () => (existsSync(env.simLog) ? readFileSync(env.simLog, 'latin1') : '');

@@ -53,14 +53,15 @@ trap 'exit 130' INT TERM
 # The site's simulator knows a second administrator: the one a web user stores as their own logon.
 export E2E_ADMIN_ID=E2EADMIN E2E_ADMIN_PASSWORD=E2EPASS1 E2E_OWN_ID=E2EOWN E2E_OWN_PASSWORD=E2EOWNPW
 export E2E_SETUP_USER=setup E2E_SETUP_PASSWORD=e2e-login E2E_WORK=$work E2E_CGI_DIR=$STACK_CGI_DIR
-export E2E_REGISTRY=$work/registry.db E2E_SIM=$build/bin/velk-sim E2E_SIM_LOG=$work/velk-sim.log
+export E2E_REGISTRY=$work/registry.db
+sim=$build/bin/velk-sim
 admin=(--admin-id "$E2E_ADMIN_ID" --admin-password)
-stack_start_sim "$E2E_SIM" "$E2E_SIM_LOG" "${admin[@]}" "$E2E_ADMIN_PASSWORD" \
+stack_start_sim "$sim" "$work/velk-sim.log" "${admin[@]}" "$E2E_ADMIN_PASSWORD" \
   --admin "$E2E_OWN_ID:$E2E_OWN_PASSWORD"
 export E2E_SIM_PORT=$STACK_SIM_PORT
-stack_start_sim "$E2E_SIM" "$work/velk-sim-noproxy.log" "${admin[@]}" "$E2E_ADMIN_PASSWORD" --no-proxy
+stack_start_sim "$sim" "$work/velk-sim-noproxy.log" "${admin[@]}" "$E2E_ADMIN_PASSWORD" --no-proxy
 export E2E_NO_PROXY_PORT=$STACK_SIM_PORT
-stack_start_sim "$E2E_SIM" "$work/velk-sim-otherpw.log" "${admin[@]}" OTHERPW9
+stack_start_sim "$sim" "$work/velk-sim-otherpw.log" "${admin[@]}" OTHERPW9
 export E2E_OTHER_PASSWORD_PORT=$STACK_SIM_PORT E2E_REFUSED_PORT=$(stack_free_port)
 printf '%s:%s\n' "$E2E_SETUP_USER" "$E2E_SETUP_PASSWORD" >"$work/setup.users"
 

@@ -32,7 +32,6 @@ struct PairedConnection {
         if (peer >= 0) close(peer);
     }
     size_t wrote = 0, read = 0;  // how far the scripts' patterned bytes were sent and received
-    size_t pending() const { return static_cast<size_t>(conn.fill - conn.buffer); }
     // Everything the peer can read right now.
     std::string drainPeer() {
         std::string got;
@@ -94,16 +93,14 @@ TEST(TcpAddress, ParsesDottedFormsAndLowerCasesOnlyNames) {
         EXPECT_STREQ(c.text, c.after);
         EXPECT_EQ(*c.ip ? dotted(ip) : std::string(), c.ip);
     }
-}
-
-TEST(TcpAddress, ReadsPortTextsAsAtoiDoes) {
+    // Port texts read as atoi reads them.
     const std::pair<const char*, uint16_t> cases[] = {
         {"1500", 1500}, {"1500abc", 1500}, {"", 0},       {"abc", 0},
         {"65537", 1},   {"  +80", 80},     {"-1", 65535}, {"99999999999", 59391}};
     for (auto [text, port] : cases) EXPECT_EQ(tcpPortFromText(text), port) << text;
 }
 
-TEST(TcpErrors, WordsEveryNumberAndFitsTheLongestSentence) {
+TEST(TcpErrors, WordsEveryNumberAndDescribesAFault) {
     char text[kTcpErrorTextSize];
     EXPECT_EQ(tcpErrorText(10061, text, sizeof text), 0);
     EXPECT_STREQ(text, "The attempt to connect was forcefully rejected.");
@@ -111,9 +108,7 @@ TEST(TcpErrors, WordsEveryNumberAndFitsTheLongestSentence) {
     EXPECT_STREQ(text, "Unknown TCP/IP error. Unrecognized return code: 10054");
     tcpErrorText(10035, text, sizeof text);
     EXPECT_EQ(strlen(text), 87u) << "the longest sentence must fit whole";
-}
-
-TEST(TcpErrors, DescribesAFaultInOneTraceLine) {
+    // A fault is described in one trace line.
     const std::string head = "(tcpcomm, N)VELK Exception Information: Code = ";
     const std::tuple<uint32_t, uint64_t, std::string> cases[] = {
         {0xC0000005u, 1, "c0000005, Address = 7ffe1234Attempt to write data at address 10~"},
@@ -152,8 +147,7 @@ std::string runStep(PairedConnection& p, const std::string& step) {
     std::vector<unsigned char> got(static_cast<size_t>(std::max(n, 1)));
     switch (step[0]) {
         case 'p':
-            return send(p.peer, bytes, b.size(), 0) == static_cast<ssize_t>(b.size()) ? ""
-                                                                                      : "short";
+            return send(p.peer, bytes, b.size(), 0) == ssize_t(b.size()) ? "" : "short";
         case 'x':
             return close(std::exchange(p.peer, -1)) == 0 ? "" : "failed";
         case 'g':
@@ -173,7 +167,7 @@ std::string runStep(PairedConnection& p, const std::string& step) {
             tcpClose(&p.conn);
             return "";
         case 'q':
-            return std::to_string(p.pending());
+            return std::to_string(p.conn.fill - p.conn.buffer);
     }
     int took = tcpReceive(&p.conn, got.data(), n);
     return took < 0 ? "-1" : std::string(got.begin(), got.begin() + took);
@@ -261,23 +255,17 @@ TEST(TcpOpen, FailuresLeaveTheirSentence) {
     }
     usleep(100 * 1000);
     const std::string closedPort = Listener().port;
-    struct {
-        const char* host;
-        std::string port;
-        std::string message;
-    } cases[] = {
-        {"127.0.0.1", closedPort, "Connection to 127.0.0.1 port " + closedPort + " was refused.\n"},
-        {"127.0.0.1", full.port, "127.0.0.1 did not responsed in a resonable time.\n"},
-    };
+    const std::pair<std::string, std::string> cases[] = {
+        {closedPort, "Connection to 127.0.0.1 port " + closedPort + " was refused.\n"},
+        {full.port, "127.0.0.1 did not responsed in a resonable time.\n"}};
     tcpSetTimeouts({300, 300});
-    for (auto& c : cases) {
+    for (const auto& [port, message] : cases) {
         Transport transport;
-        std::string host = c.host;
-        char error[256] = "";
+        char host[] = "127.0.0.1", error[256] = "";
         auto started = std::chrono::steady_clock::now();
-        EXPECT_EQ(tcpOpen(host.data(), c.port.c_str(), &transport, error, sizeof error), -1);
+        EXPECT_EQ(tcpOpen(host, port.c_str(), &transport, error, sizeof error), -1);
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
-        EXPECT_EQ(error, c.message);
+        EXPECT_EQ(error, message);
         EXPECT_EQ(transport.conn, nullptr);
     }
     tcpSetTimeouts({});
@@ -315,17 +303,15 @@ TEST(TcpDeadline, TricklingServerIsCutOffAtTheRequestsLimits) {
         if (c.clockRunning) deadlineStart();
         if (c.setupDone) deadlineSetupDone();
         Transport transport;
-        char host[] = "127.0.0.1";
-        char error[256] = "";
+        char host[] = "127.0.0.1", error[256] = "";
         ASSERT_EQ(tcpOpen(host, server.port.c_str(), &transport, error, sizeof error), 0) << error;
         auto* conn = static_cast<TcpConnection*>(transport.conn);
         unsigned char buf[1];
         while (tcpReceive(conn, buf, 1) == 1 &&
                std::chrono::steady_clock::now() - started < std::chrono::seconds(5)) {
         }
-        auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - started)
-                        .count();
+        const auto took =
+            (std::chrono::steady_clock::now() - started) / std::chrono::milliseconds(1);
         EXPECT_EQ(conn->lastError, kWsaEtimedout) << c.what;
         EXPECT_GE(took, c.endsAfterMillis - 20) << c.what;
         EXPECT_LT(took, c.endsAfterMillis + 400) << c.what;

@@ -4,40 +4,33 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 namespace {
 
-constexpr uint32_t kUntouched = 0xDEADBEEF;
-
-struct Case {
-    const char* line;
-    int32_t code;
-    uint32_t amount;  // kUntouched: the amount must not be written
-};
-
-const Case kCases[] = {
-    {"RC_OK \t+812 bytes", 0, 812},
-    {"RC_OK", 0, kUntouched},
-    {"RC_OK ", 0, 0},
-    {"RC_OK abc", 0, 0},
-    {"RC_OK 4294967295", 0, 4294967295u},
-    {"RC_OK 99999999999", 0, UINT32_MAX},
-    {"RC_OK -1", 0, UINT32_MAX},
-    {"RC_INUSEXYZ", -30, kUntouched},  // matching is by prefix
-    {"", kRcUnrecognized, kUntouched},
-    {"rc_ok 812", kRcUnrecognized, 812},
-    {"RC_NO", kRcUnrecognized, kUntouched},  // shorter than every name it begins
-    {"not used", kRcUnrecognized, 0},        // the placeholder rows never match
-    {"RC_ 7", kRcUnrecognized, 7},
-};
+constexpr uint32_t kUntouched = 0xDEADBEEF;  // as an amount: it must not be written
 
 TEST(SmParseRc, ReadsCodeAndAmount) {
-    for (const Case& c : kCases) {
-        SCOPED_TRACE(c.line);
-        std::string line = c.line;
+    const std::tuple<const char*, int32_t, uint32_t> cases[] = {
+        {"RC_OK \t+812 bytes", 0, 812},
+        {"RC_OK", 0, kUntouched},
+        {"RC_OK ", 0, 0},
+        {"RC_OK abc", 0, 0},
+        {"RC_OK 4294967295", 0, 4294967295u},
+        {"RC_OK 99999999999", 0, UINT32_MAX},
+        {"RC_OK -1", 0, UINT32_MAX},
+        {"RC_INUSEXYZ", -30, kUntouched},  // matching is by prefix
+        {"", kRcUnrecognized, kUntouched},
+        {"rc_ok 812", kRcUnrecognized, 812},
+        {"RC_NO", kRcUnrecognized, kUntouched},  // shorter than every name it begins
+        {"not used", kRcUnrecognized, 0},        // the placeholder rows never match
+        {"RC_ 7", kRcUnrecognized, 7},
+    };
+    for (const auto& [text, code, expected] : cases) {
+        std::string line = text;
         uint32_t amount = kUntouched;
-        EXPECT_EQ(smParseRc(line.data(), &amount), c.code);
-        EXPECT_EQ(amount, c.amount);
+        EXPECT_EQ(smParseRc(line.data(), &amount), code) << text;
+        EXPECT_EQ(amount, expected) << text;
     }
 }
 

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <numeric>
+#include <tuple>
 #include <vector>
 
 #include "common/limits.h"
@@ -45,44 +47,38 @@ TEST(Command, RefusedUnlessReadyAndSecure) {
 }
 
 TEST(Response, ReadsToTheZeroByteAndDropsEndTheSessionOnlyOnceBytesCame) {
-    Ready whole;
-    whole.t.queue(std::string("RC_ERROR", 9) + "page");
-    uint32_t amount = 77;
-    EXPECT_EQ(smRecvResponse(whole.s, &amount), -22);
-    EXPECT_EQ(amount, 77u);
-    EXPECT_EQ(whole.t.incoming.front(), "page") << "nothing past the zero byte is read";
-
-    Ready first;
-    EXPECT_EQ(smRecvResponse(first.s, &amount), -1);
-    EXPECT_EQ(first.s->state, kSmReady);
-    EXPECT_EQ(first.s->termReason, kSmNotEnded);
-
-    Ready later;
-    later.t.queue("RC_O");
-    EXPECT_EQ(smRecvResponse(later.s, &amount), -1);
-    EXPECT_EQ(later.s->state, kSmIdle);
-    EXPECT_EQ(later.s->termReason, kSmEndConnection);
+    const std::tuple<std::string, int, SmEndReason, std::string> cases[] = {
+        {std::string("RC_ERROR\0page", 13), -22, kSmNotEnded, "page"},  // nothing past the zero
+        {"", -1, kSmNotEnded, ""},
+        {"RC_O", -1, kSmEndConnection, ""}};
+    for (const auto& [queued, rc, reason, left] : cases) {
+        Ready r;
+        r.t.queue(queued);
+        uint32_t amount = 77;
+        EXPECT_EQ(smRecvResponse(r.s, &amount), rc) << queued;
+        EXPECT_EQ(amount, 77u);
+        EXPECT_EQ(r.s->termReason, reason);
+        EXPECT_EQ(r.s->state, reason == kSmNotEnded ? kSmReady : kSmIdle);
+        EXPECT_EQ(std::accumulate(r.t.incoming.begin(), r.t.incoming.end(), std::string()), left);
+    }
 }
 
-// The trace shows the kept line on one line of its own, whatever control characters it holds.
+// The trace shows the kept line on one line of its own, whatever control characters it holds; a
+// line one byte longer than the bound ends the session and reading stops there.
 TEST(Response, OverlongLineIsCutThenBounded) {
     const std::string kept = "RC_OK 5\n(x, 1)" + std::string(241, ' ');  // 255 characters
-    {
+    for (size_t past : {0, 1}) {
         TraceCapture trace;
         Ready r;
-        r.t.queue(kept + std::string(kResponseLineDropMax, '9') + '\0');
+        r.t.queue(kept + std::string(kResponseLineDropMax + past, '9') + '\0');
         uint32_t amount = 0;
-        EXPECT_EQ(smRecvResponse(r.s, &amount), 0);
-        EXPECT_EQ(amount, 5u) << "the dropped digits are not part of the number";
-        EXPECT_TRUE(trace.has("server response is (RC_OK 5\\x0A(x, N)" + kept.substr(14) + ")\n"))
-            << trace.text();
+        EXPECT_EQ(smRecvResponse(r.s, &amount), past ? -1 : 0);
+        EXPECT_EQ(r.s->termReason, past ? kSmEndProtocol : kSmNotEnded);
+        EXPECT_EQ(r.t.incoming.front(), std::string(past, '\0')) << "reading stops at the bound";
+        EXPECT_EQ(amount, past ? 0u : 5u) << "the dropped digits are not part of the number";
+        EXPECT_EQ(trace.has("server response is (RC_OK 5\\x0A(x, N)" + kept.substr(14) + ")\n"),
+                  !past);
     }
-    Ready r;
-    r.t.queue(kept + std::string(kResponseLineDropMax + 1, '9') + '\0');
-    uint32_t amount = 0;
-    EXPECT_EQ(smRecvResponse(r.s, &amount), -1);
-    EXPECT_EQ(r.s->termReason, kSmEndProtocol);
-    EXPECT_EQ(r.t.incoming.front(), std::string(1, '\0')) << "reading stops at the bound";
 }
 
 size_t residentPages(void* block, size_t size) {
@@ -152,9 +148,7 @@ TEST(Open, FailedConnectReturnsTwoWithTheSentence) {
     TraceCapture trace;
     Scripted w;
     SessionDesc* s = w.s;
-    char host[] = "NoSuchHost.invalid";
-    char id[] = "admin";
-    char pw[] = "secret";
+    char host[] = "NoSuchHost.invalid", id[] = "admin", pw[] = "secret";
     EXPECT_EQ(smOpenSession(s, host, "1500", id, pw), kSmSessionFailure);
     EXPECT_STREQ(s->lastError, "Unable to resolve hostname nosuchhost.invalid");
     EXPECT_TRUE(trace.has("(smsess, N)Tcp Session Error -> Unable to resolve hostname"));

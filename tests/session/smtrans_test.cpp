@@ -9,10 +9,6 @@
 
 namespace {
 
-std::string received(const unsigned char* verb, size_t length) {
-    return verb == nullptr ? "(none)" : std::string(reinterpret_cast<const char*>(verb), length);
-}
-
 // A verb is gathered from pieces (its header split too), lands with its header at offset 0, grows
 // the staging buffer by the rule, and nothing past it is read.
 TEST(Verb, GathersPiecesAndGrowsTheBufferByTheRuleUpToTheLimit) {
@@ -36,7 +32,8 @@ TEST(Verb, GathersPiecesAndGrowsTheBufferByTheRuleUpToTheLimit) {
         }
         w.t.queue("next");
         const unsigned char* got = smRecvVerb(w.s);
-        EXPECT_EQ(received(got, verb.size()), verb);
+        ASSERT_NE(got, nullptr);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(got), verb.size()), verb);
         EXPECT_EQ(smVerbLength(got), verb.size());
         EXPECT_EQ(w.s->verbBufSize, size);
         EXPECT_EQ(w.s->termReason, kSmNotEnded);
@@ -86,25 +83,22 @@ TEST(Verb, RefusalsEndTheSessionWithTheirReason) {
 }
 
 TEST(Verb, SendTracesAndFlushesOnlyOnALiveSession) {
-    {
+    unsigned char verb[4] = {0, 4, 0x1D, 0};
+    for (bool sendFails : {false, true}) {
         TraceCapture trace;
         Scripted w;
-        unsigned char verb[4] = {0, 4, 0x1D, 0};
-        EXPECT_EQ(smSendVerb(w.s, verb), 0);
+        w.t.failSendAt = sendFails ? 0 : -1;
+        EXPECT_EQ(smSendVerb(w.s, verb), sendFails ? -1 : 0);
         EXPECT_EQ(w.t.flushes, 1);
         EXPECT_EQ(trace.text(), "(smtrans, N) Send Verb: Length=4, Code=001D\n");
-        smTerminate(w.s, kSmEndProtocol);
+        // A failed send marks the session but does not close it.
+        if (!sendFails) smTerminate(w.s, kSmEndProtocol);
+        EXPECT_EQ(w.s->termReason, sendFails ? kSmEndConnection : kSmEndProtocol);
+        EXPECT_EQ(w.t.closes, sendFails ? 0 : 1);
         EXPECT_EQ(smSendVerb(w.s, verb), -1);
-        EXPECT_EQ(w.t.sends, 1) << "an ended session sends nothing";
+        EXPECT_EQ(smRecvVerb(w.s), nullptr);
+        EXPECT_EQ(w.t.sends + w.t.receives, 1) << "an ended session sends and reads nothing";
     }
-    Scripted w;
-    w.t.failSendAt = 0;
-    unsigned char verb[4] = {0, 4, 0x1D, 0};
-    EXPECT_EQ(smSendVerb(w.s, verb), -1);
-    EXPECT_EQ(w.s->termReason, kSmEndConnection);
-    EXPECT_EQ(w.t.closes, 0) << "a failed send marks the session but does not close it";
-    EXPECT_EQ(smRecvVerb(w.s), nullptr);
-    EXPECT_EQ(w.t.receives, 0) << "an ended session reads nothing";
 }
 
 }  // namespace

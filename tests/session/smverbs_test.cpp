@@ -81,7 +81,7 @@ TEST(ProxySession, StatusMapsOntoResultCodesAndFailuresReturnTwo) {
         EXPECT_EQ(w.s->termReason, c.reason);
         EXPECT_EQ(w.t.sent, c.failSendAt == 0 ? "" : request);
         if (c.reason == kSmNotEnded) {
-            EXPECT_EQ(w.s->state, c.status == 0 ? kSmProxyStarted : kSmIdentifying);
+            EXPECT_EQ(w.s->state, c.status ? kSmIdentifying : kSmProxyStarted);
         }
         EXPECT_EQ(trace.has("(smverbs, N) Protocol error, no response sent.\n"), c.status < 0);
         EXPECT_FALSE(trace.has("Send Verb"));

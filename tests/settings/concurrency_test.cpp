@@ -23,10 +23,9 @@ constexpr int kChildSeconds = 240;  // a child still running after this is ended
 constexpr int kBusyRounds = 4;      // tries of an operation that waited out the busy time-out
 constexpr const char kPath[] = "SOFTWARE\\Shared";
 
-// Runs `attempt` (true: done) again when it failed only after waiting out the store's busy
-// time-out: on a loaded machine another process may hold the store that long, which is contention,
-// not a fault. A failure that comes sooner (a deadlock the database reports at once, a refused
-// write) counts at once.
+// Runs `attempt` (true: done) again when it failed only after the store's busy time-out: on a
+// loaded machine another process may hold the store that long. A failure that comes sooner (a
+// deadlock reported at once, a refused write) counts at once.
 template <typename Attempt>
 bool patiently(Attempt attempt) {
     for (int round = 0; round < kBusyRounds; ++round) {
@@ -41,24 +40,29 @@ bool patiently(Attempt attempt) {
 
 // Slot `writer`'s value in `round`: writer and round all through, so a torn one is seen.
 std::string slotText(int writer, int round) {
-    const std::string head = std::to_string(writer) + ":" + std::to_string(round) + ";";
-    std::string text;
+    std::string head = std::to_string(writer) + ":" + std::to_string(round) + ";", text;
     while (text.size() < kValueBytes) text += head;
     return text.substr(0, kValueBytes);
 }
 
+std::string slotName(int writer) {
+    return "Slot" + std::to_string(writer);
+}
+
 bool writeSlot(int writer, int round) {
-    const std::string name = "Slot" + std::to_string(writer);
-    return patiently(
-        [&] { return storeValue(kPath, name.c_str(), REG_BINARY, slotText(writer, round)) == 0; });
+    return patiently([&] {
+        return storeValue(kPath, slotName(writer).c_str(), REG_BINARY, slotText(writer, round)) ==
+               0;
+    });
 }
 
 // Reads slot `writer`; returns its round, or -1 when it failed or is torn.
 int readSlot(int writer) {
-    const std::string name = "Slot" + std::to_string(writer);
     std::string value;
-    if (!patiently([&] { return (value = storedValue(kPath, name.c_str()))[0] != '<'; })) return -1;
     int who = -1, round = -1;
+    if (!patiently(
+            [&] { return (value = storedValue(kPath, slotName(writer).c_str()))[0] != '<'; }))
+        return -1;
     if (sscanf(value.c_str(), "%d:%d;", &who, &round) != 2 || who != writer) return -1;
     return slotText(who, round) == value ? round : -1;
 }
@@ -102,26 +106,21 @@ std::vector<int> runChildren(const std::function<int(int)>& body) {
     std::vector<int> codes(kChildren, -1);
     int gate[2];
     if (regStoreShares() != 0 || pipe(gate) != 0) return codes;  // no connection crosses a fork
-    std::vector<pid_t> children;
+    pid_t children[kChildren];
     for (int i = 0; i < kChildren; ++i) {
-        pid_t pid = fork();
-        if (pid == 0) {
-            alarm(kChildSeconds);
-            close(gate[1]);
-            char byte;
-            (void)!read(gate[0], &byte, 1);  // returns once the parent closes its end
-            _exit(body(i));
-        }
-        children.push_back(pid);
+        if ((children[i] = fork()) != 0) continue;
+        alarm(kChildSeconds);
+        close(gate[1]);
+        char byte;
+        (void)!read(gate[0], &byte, 1);  // returns once the parent closes its end
+        _exit(body(i));
     }
     close(gate[0]);
     close(gate[1]);
     for (int i = 0; i < kChildren; ++i) {
         int status = 0;
-        if (children[i] > 0 && waitpid(children[i], &status, 0) == children[i] &&
-            WIFEXITED(status)) {
-            codes[i] = WEXITSTATUS(status);
-        }
+        bool ended = children[i] > 0 && waitpid(children[i], &status, 0) == children[i];
+        if (ended && WIFEXITED(status)) codes[i] = WEXITSTATUS(status);
     }
     return codes;
 }
@@ -132,13 +131,11 @@ TEST_F(SharedStore, WritersAndReadersInSeveralProcessesNeverSeeAFailureOrATornVa
     for (int writer = 0; writer < kWriters; ++writer) ASSERT_TRUE(writeSlot(writer, 0));
     ASSERT_TRUE(replaceCredentials(0, 0));
     std::vector<int> codes = runChildren(runChild);
-    for (int i = 0; i < kChildren; ++i) {
+    for (int i = 0; i < kChildren; ++i)
         EXPECT_EQ(codes[i], 0) << "child " << i << ": -1 hung or crashed, 10/11 failed write, 20 "
                                << "failed or torn read, 21 older value, 22 mismatched pair";
-    }
-    for (int writer = 0; writer < kWriters; ++writer) {
+    for (int writer = 0; writer < kWriters; ++writer)
         EXPECT_EQ(readSlot(writer), kRounds) << "no write is lost";
-    }
     EXPECT_TRUE(credentialsConsistent());
 }
 
@@ -148,14 +145,8 @@ TEST_F(SharedStore, ProcessesCreatingTheStoreAtOnceAllSucceed) {
         OptionsRecord opts{}, back{};
         snprintf(opts.server, sizeof opts.server, "server%d", i);
         if (!patiently([&] { return psWriteDefaultFile(&opts) == 0; })) return 30;
-        return patiently([&] {
-            return psReadDefaultFile(&back) == 0 && strncmp(back.server, "server", 6) == 0;
-        })
-                   ? 0
-                   : 31;
+        bool read = patiently([&] { return psReadDefaultFile(&back) == 0; });
+        return read && strncmp(back.server, "server", 6) == 0 ? 0 : 31;
     });
     for (int code : codes) EXPECT_EQ(code, 0) << "-1 hung or crashed, 30 failed write, 31 read";
-    if (HasFailure()) {
-        for (const auto& line : traceShapes()) ADD_FAILURE() << line;
-    }
 }

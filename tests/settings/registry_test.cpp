@@ -17,7 +17,6 @@ std::string scratch(const char* below) {
 
 }  // namespace
 
-// Roots open without a store; only this machine's two roots are offered.
 TEST_F(RegistryContract, ConnectRegistryAllowsTwoRootsOfThisMachine) {
     HKEY key = nullptr;
     LONG rc = -1;
@@ -70,7 +69,6 @@ TEST_F(RegistryContract, PathsOpenCreateAndDeleteLevelByLevel) {
     EXPECT_EQ(storedValue(scratch("A\\B\\C").c_str(), "v"), "<2>");
 }
 
-// setRegValue works out the size from the type; getRegValue reads up to its buffer.
 TEST_F(RegistryContract, ValuesAreSizedByTheirTypeAndReadUpToTheBuffer) {
     std::string binary(kRegValueBufferSize + 1, '\0');
     binary[1] = 'a';

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <sstream>
@@ -16,26 +15,19 @@
 #include "../session/trace_capture.h"
 #include "settings/registry.h"
 
-// The key every test of the registry contract works below.
 inline constexpr const char kScratchKey[] = "SOFTWARE\\korproxy-test";
 
-// "<code>": how helpers show a value that could not be read.
-inline std::string codeText(long rc) {
-    char text[24];
-    snprintf(text, sizeof text, "<%ld>", rc);
-    return text;
-}
-
-// The bytes of value `name` of `path` below HKEY_LOCAL_MACHINE, or "<code>".
+// The bytes of value `name` of `path` below HKEY_LOCAL_MACHINE, or "<code>" when unreadable.
 inline std::string storedValue(const char* path, const char* name, DWORD* type = nullptr) {
     HKEY key = nullptr;
     LONG rc = 0;
-    if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, path, &key, &rc)) return codeText(rc);
     BYTE buffer[1024];
     DWORD size = sizeof buffer;
-    rc = RegQueryValueExA(key, name, nullptr, type, buffer, &size);
-    (void)RegCloseKey(key);
-    return rc == ERROR_SUCCESS ? std::string(reinterpret_cast<char*>(buffer), size) : codeText(rc);
+    if (RegOpenPathEx(HKEY_LOCAL_MACHINE, path, &key, &rc)) {
+        rc = RegQueryValueExA(key, name, nullptr, type, buffer, &size);
+        (void)RegCloseKey(key);
+    }
+    return rc ? '<' + std::to_string(rc) + '>' : std::string(reinterpret_cast<char*>(buffer), size);
 }
 
 // Stores value `name` of `path` below HKEY_LOCAL_MACHINE through the platform functions, creating
@@ -54,9 +46,7 @@ inline LONG storeValue(const char* path, const char* name, DWORD type, const std
 inline bool keyExists(const char* path) {
     HKEY key = nullptr;
     LONG rc = 0;
-    if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, path, &key, &rc)) return false;
-    (void)RegCloseKey(key);
-    return true;
+    return RegOpenPathEx(HKEY_LOCAL_MACHINE, path, &key, &rc) && RegCloseKey(key) == 0;
 }
 
 #ifdef _WIN32
@@ -114,14 +104,11 @@ class StoreTest : public ::testing::Test {
         return lines;
     }
     int traceCount(const std::string& text) {
-        auto lines = traceShapes();
-        return std::count_if(lines.begin(), lines.end(),
-                             [&](const std::string& line) { return line.find(text) != line.npos; });
+        int n = 0;
+        for (const auto& line : traceShapes()) n += line.find(text) != line.npos;
+        return n;
     }
-    void clearTrace() {
-        trace_.reset();
-        trace_.emplace();
-    }
+    void clearTrace() { trace_.emplace(); }
 
     std::string fileBytes(const std::string& path) const {
         std::ostringstream bytes;
@@ -133,19 +120,19 @@ class StoreTest : public ::testing::Test {
         std::ofstream(path, std::ios::binary) << bytes;
     }
 
-    // Runs SQL straight on the store file, behind the functions' backs; results joined by '|'.
+    // Runs SQL straight on the store file, behind the functions' backs; gives the first column of
+    // the rows it returns.
     std::string rawQuery(const std::string& sql) const {
         sqlite3* db = nullptr;
         std::string out;
-        auto collect = [](void* acc, int n, char** values, char**) {
-            for (int i = 0; i < n; ++i)
-                static_cast<std::string*>(acc)->append(values[i] ? values[i] : "NULL").append("|");
+        auto collect = [](void* out, int, char** values, char**) {
+            static_cast<std::string*>(out)->append(values[0] ? values[0] : "NULL");
             return 0;
         };
         if (sqlite3_open_v2(storePath().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK)
             sqlite3_exec(db, sql.c_str(), collect, &out, nullptr);
         sqlite3_close(db);
-        return out.empty() ? out : out.substr(0, out.size() - 1);
+        return out;
     }
 
   private:

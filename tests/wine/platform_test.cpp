@@ -1,6 +1,5 @@
 // The Windows program's platform layers on the real registry, Windows Sockets and system calls,
-// beside the registry contract both stores keep (tests/settings/registry_test.cpp). The settings,
-// credentials and a refused connect are checked through the whole program (program.sh).
+// beside the registry contract both stores keep (tests/settings/registry_test.cpp).
 #include <gtest/gtest.h>
 #include <winsock2.h>
 // after winsock2.h, which declares what it builds on
@@ -31,28 +30,29 @@ class Registry : public StoreTest {
     // Gives the scratch key (not its sub-keys) the access list `sddl`.
     static void setScratchAccess(const char* sddl) {
         HKEY key = nullptr;
+        PSECURITY_DESCRIPTOR sd = nullptr;
         if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, WRITE_DAC, &key) != ERROR_SUCCESS)
             return;
-        PSECURITY_DESCRIPTOR sd = nullptr;
         if (ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd,
                                                                  nullptr)) {
             EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
-            LocalFree(sd);
         }
+        LocalFree(sd);
         RegCloseKey(key);
     }
 };
 
+constexpr const char kOwn[] = "SOFTWARE\\korproxy-test\\own";
+
 TEST_F(Registry, LevelsThatOnlyAllowReadingAreWalkedThrough) {
+    ASSERT_EQ(storeValue(kOwn, "v", REG_SZ, std::string("1", 2)), ERROR_SUCCESS);
+    setScratchAccess("D:P(A;;KR;;;WD)");  // as HKEY_LOCAL_MACHINE\SOFTWARE is to a web server
     HKEY key = nullptr;
     LONG rc = 0;
-    ASSERT_EQ(RegCreatePathEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\korproxy-test\\own", &key, &rc), 1);
-    RegCloseKey(key);
-    setScratchAccess("D:P(A;;KR;;;WD)");  // as HKEY_LOCAL_MACHINE\SOFTWARE is to a web server
-    ASSERT_EQ(RegOpenPathEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\korproxy-test\\own", &key, &rc), 1);
+    ASSERT_EQ(RegOpenPathEx(HKEY_LOCAL_MACHINE, kOwn, &key, &rc), 1);
     EXPECT_EQ(setRegValue(key, "v", "x", REG_SZ, 0, &rc), 1) << "the last level allows changes";
     RegCloseKey(key);
-    ASSERT_EQ(RegCreatePathEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\korproxy-test\\own\\new", &key, &rc),
+    ASSERT_EQ(RegCreatePathEx(HKEY_LOCAL_MACHINE, (kOwn + std::string("\\new")).c_str(), &key, &rc),
               1);
     RegCloseKey(key);
 }
@@ -60,18 +60,13 @@ TEST_F(Registry, LevelsThatOnlyAllowReadingAreWalkedThrough) {
 constexpr const char kPair[] = "SOFTWARE\\korproxy-test\\Pair";
 const std::string kAside = std::string("Pair") + kRegWholeOldSuffix;
 
-// The names of the scratch key's sub-keys.
 std::vector<std::string> scratchKeys() {
     std::vector<std::string> names;
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return names;
+    LONG rc = 0;
     char name[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD size = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != 0) break;
-        names.push_back(name);
-    }
+    if (!RegOpenPathEx(HKEY_LOCAL_MACHINE, kScratchKey, &key, &rc)) return names;
+    while (enumRegSubKey(key, names.size(), name, sizeof name, &rc)) names.push_back(name);
     RegCloseKey(key);
     return names;
 }
@@ -110,8 +105,8 @@ TEST_F(Registry, AFailedPairWriteKeepsTheOldPair) {
         }
         regSetWholeFaultHook(nullptr);
         EXPECT_EQ(readBack(), dropOld ? "NEWADMIN/newsecret" : "OLDADMIN/oldsecret");
-        const std::vector<std::string> beside = {"Pair", dropOld ? kAside : "Pair"};
-        EXPECT_EQ(scratchKeys(), dropOld ? beside : std::vector<std::string>{"Pair"});
+        const std::vector<std::string> keys = {"Pair", kAside};
+        EXPECT_EQ(scratchKeys(), std::vector(keys.begin(), keys.begin() + 1 + dropOld));
     }
     EXPECT_EQ(psWritePairAt(kPair, "ADMIN", "secret"), 0);
     EXPECT_EQ(readBack(), "ADMIN/secret");
@@ -125,24 +120,19 @@ TEST_F(Registry, LeftoversOfABrokenWriteAreReadOrCleared) {
     for (bool deleteAfter : {false, true}) {
         SCOPED_TRACE(deleteAfter ? "delete" : "write");
         ASSERT_EQ(psWritePairAt(kPair, "OLDADMIN", "oldsecret"), 0);
-        HKEY scratch = nullptr, half = nullptr;
-        LONG rc = 0;
+        HKEY scratch = nullptr;
         ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, KEY_ALL_ACCESS, &scratch), 0);
         std::wstring aside(kAside.begin(), kAside.end());
-        ASSERT_EQ(RegRenameKey(scratch, L"Pair", aside.c_str()), ERROR_SUCCESS);
+        EXPECT_EQ(RegRenameKey(scratch, L"Pair", aside.c_str()), ERROR_SUCCESS);
         RegCloseKey(scratch);
-        ASSERT_EQ(RegCreatePathEx(HKEY_LOCAL_MACHINE, fresh.c_str(), &half, &rc), 1);
-        EXPECT_EQ(setRegValue(half, "Id", "HALF", REG_SZ, 0, &rc), 1);
-        RegCloseKey(half);
+        ASSERT_EQ(storeValue(fresh.c_str(), "Id", REG_SZ, std::string("HALF", 5)), ERROR_SUCCESS);
         EXPECT_EQ(readBack(), "OLDADMIN/oldsecret");
-        if (deleteAfter) {
-            EXPECT_EQ(psDeletePairAt(kPair), 1);
-            EXPECT_EQ(readBack(), "rc 1");
-        } else {
+        if (!deleteAfter) {
             EXPECT_EQ(psWritePairAt(kPair, "NEWADMIN", "newsecret"), 0);
             EXPECT_EQ(readBack(), "NEWADMIN/newsecret");
-            EXPECT_EQ(psDeletePairAt(kPair), 1);
         }
+        EXPECT_EQ(psDeletePairAt(kPair), 1);
+        EXPECT_EQ(readBack(), "rc 1");
         EXPECT_TRUE(scratchKeys().empty());
     }
 }
@@ -161,73 +151,58 @@ TEST_F(Registry, ReadersBesideAWriterSeeWholePairs) {
             (whole ? reads : bad)++;
         }
     });
-    for (int i = 1; i <= 60; ++i) {
+    int failed = 0;  // the first write that failed; the reader is joined either way
+    for (int i = 1; i <= 60 && !failed; ++i) {
         std::string id = "user" + std::to_string(i);
-        ASSERT_EQ(psWritePairAt(kPair, id.c_str(), ("pw-" + id).c_str()), 0);
+        if (psWritePairAt(kPair, id.c_str(), ("pw-" + id).c_str()) != 0) failed = i;
     }
     done = true;
     reader.join();
+    EXPECT_EQ(failed, 0);
     EXPECT_EQ(bad, 0);
     EXPECT_GT(reads, 0);
 }
 
-TEST(Platform, ComputerNameRandomBytesAndWiping) {
+// The audit line reaches the event log (under wine the call is made and may report failure; the
+// program goes on either way), and only an absolute Windows path names an audit file.
+TEST(Platform, ComputerNameRandomBytesWipingEventLogAndAbsolutePaths) {
     char name[256];
     ASSERT_TRUE(osComputerName(name, sizeof name));
     EXPECT_GT(strlen(name), 0u);
-    std::string upper = name;
-    for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    EXPECT_EQ(upper, name) << "Windows gives its computer name in upper case";
-
+    for (const char* c = name; *c; ++c)
+        EXPECT_FALSE(islower(static_cast<unsigned char>(*c))) << "upper case on Windows";
     unsigned char a[8] = {}, b[8] = {};
     ASSERT_EQ(osRandomBytes(a, sizeof a), 0);
     ASSERT_EQ(osRandomBytes(b, sizeof b), 0);
     EXPECT_NE(memcmp(a, b, sizeof a), 0);
     osWipe(a, sizeof a);
     EXPECT_EQ(memcmp(a, "\0\0\0\0\0\0\0\0", 8), 0);
-}
 
-// The audit line reaches the event log (under wine the call is made and may report failure; the
-// program goes on either way), and only an absolute Windows path names an audit file.
-TEST(Platform, EventLogAndAbsolutePaths) {
-    (void)osSystemLog(OsLogLevel::Warning, "event=check user=- result=connect-failed ms=1");
-    for (const char* path : {"C:\\logs\\audit.log", "c:/logs/audit.log", "\\\\host\\share\\a"}) {
+    (void)osSystemLog(OsLogLevel::kWarning, "event=check user=- result=connect-failed ms=1");
+    for (const char* path : {"C:\\logs\\audit.log", "c:/logs/audit.log", "\\\\host\\share\\a"})
         EXPECT_TRUE(osIsAbsolutePath(path)) << path;
-    }
-    for (const char* path : {"audit.log", "C:audit.log", "\\audit.log", "/audit.log", ""}) {
+    for (const char* path : {"audit.log", "C:audit.log", "\\audit.log", "/audit.log", ""})
         EXPECT_FALSE(osIsAbsolutePath(path)) << path;
-    }
 }
-
-// A listening socket on 127.0.0.1 with a port chosen by the system.
-struct Listener {
-    SOCKET s = INVALID_SOCKET;
-    std::string port;
-    Listener() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        s = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        EXPECT_EQ(listen(s, 4), 0);
-        int len = sizeof a;
-        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-        port = std::to_string(ntohs(a.sin_port));
-    }
-    ~Listener() { closesocket(s); }
-};
 
 TEST(Transport, ExchangesBytesAndTimesOutInMilliseconds) {
-    Listener server;
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    SOCKET server = socket(AF_INET, SOCK_STREAM, 0);  // on 127.0.0.1, on a port the system picks
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int len = sizeof a;
+    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&a), len), 0);
+    ASSERT_EQ(listen(server, 4), 0);
+    ASSERT_EQ(getsockname(server, reinterpret_cast<sockaddr*>(&a), &len), 0);
     tcpSetTimeouts({2000, 400});
     Transport transport;
-    char host[] = "127.0.0.1";
-    char error[256] = "";
-    ASSERT_EQ(tcpOpen(host, server.port.c_str(), &transport, error, sizeof error), 0) << error;
+    char host[] = "127.0.0.1", error[256] = "";
+    const std::string port = std::to_string(ntohs(a.sin_port));
+    ASSERT_EQ(tcpOpen(host, port.c_str(), &transport, error, sizeof error), 0) << error;
     auto* conn = static_cast<TcpConnection*>(transport.conn);
-    SOCKET peer = accept(server.s, nullptr, nullptr);
+    SOCKET peer = accept(server, nullptr, nullptr);
     ASSERT_NE(peer, INVALID_SOCKET);
     const unsigned char ping[] = "ping";
     ASSERT_EQ(tcpSend(conn, ping, 4), 0);
@@ -246,6 +221,7 @@ TEST(Transport, ExchangesBytesAndTimesOutInMilliseconds) {
     EXPECT_LT(waited, std::chrono::seconds(5));
     EXPECT_EQ(conn->lastError, static_cast<uint32_t>(kWsaEtimedout));
     closesocket(peer);
+    closesocket(server);
     tcpRelease(conn);
     tcpSetTimeouts({});
 }
