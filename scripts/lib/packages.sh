@@ -11,7 +11,7 @@ KORPROXY_PKGS_demo="@build lighttpd"
 # Node.js with npm and chromium for the browser tests).
 KORPROXY_PKGS_test="@build libgtest-dev libgmock-dev libbenchmark-dev libssl-dev clang-format
   lighttpd curl chromium nodejs npm
-  libfcgi-bin nginx fcgiwrap spawn-fcgi apache2 apache2-utils libapache2-mod-fcgid
+  nginx fcgiwrap spawn-fcgi apache2 apache2-utils libapache2-mod-fcgid
   g++-mingw-w64-x86-64-posix wine wine64 googletest"
 KORPROXY_PKGS_load="@build libgtest-dev libgmock-dev lighttpd wrk curl"
 KORPROXY_PKGS_perf="@load libbenchmark-dev libssl-dev linux-perf"
