@@ -1,7 +1,6 @@
 // see audit.h
 #include "common/audit.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -142,7 +141,7 @@ void auditEnd(const char* destination) {
     r.ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  current.started)
                .count();
-    if (r.result.empty() && r.event != AuditEvent::kRefused) r.result = "ok";
+    auditResult("ok");
     auditWrite(destination, r);
     r = AuditRecord{};
 }
@@ -165,8 +164,7 @@ void auditWrite(const char* destination, const AuditRecord& record) {
     const char* refusal = nullptr;
     FILE* file = osOpenPrivateAppend(destination, &refusal);
     if (file == nullptr) {
-        noteProblem("audit log %s cannot be opened: %s", destination,
-                    refusal != nullptr ? refusal : strerror(errno));
+        noteProblem("audit log %s cannot be opened: %s", destination, refusal);
         return;
     }
     line += '\n';

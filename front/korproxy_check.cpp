@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <vector>
 
 #include "common/audit.h"
 #include "common/deadline.h"
 #include "common/limits.h"
 #include "front/korproxy_access.h"
 #include "front/korproxy_errpage.h"
+#include "front/korproxy_relay.h"
 #include "front/korproxy_request.h"
 #include "front/korproxy_request_parts.h"
 #include "front/korproxy_state.h"
@@ -203,7 +203,10 @@ void reportOpenSteps(const SessionDesc& session, const std::string& port) {
 int checkStartPage(SessionDesc* session) {
     const char* step = "start page received";
     std::string command = buildGetCommand("/", storedCgiUrl());
-    (void)smSendCommand(session, command.c_str(), static_cast<int32_t>(command.size()));
+    if (smSendCommand(session, command.c_str(), static_cast<int32_t>(command.size())) ==
+        kSmOutOfMemory) {
+        return failed(kCheckPage, step, "out of memory. Try again.", "out-of-memory");
+    }
     uint32_t amount = 0;
     int rc = smRecvResponse(session, &amount);
     if (rc != 0) {
@@ -216,13 +219,16 @@ int checkStartPage(SessionDesc* session) {
                       std::string("the server answered ") + name + " instead of the start page.",
                       name);
     }
-    if (amount > kMaxPageBytes) {
+    PageBlock page = newPageBlock(amount);
+    if (!page) {
         return failed(kCheckPage, step,
-                      "the server announced " + std::to_string(amount) + " bytes, too many.",
+                      amount > kMaxPageBytes
+                          ? "the server announced " + std::to_string(amount) + " bytes, too many."
+                          : std::string("out of memory. Try again."),
                       "out-of-memory");
     }
-    std::vector<unsigned char> page(size_t{amount} + 1);
-    int count = smRecvData(session, page.data(), static_cast<int32_t>(amount));
+    int count = smRecvData(session, reinterpret_cast<unsigned char*>(page.get()),
+                           static_cast<int32_t>(amount));
     if (amount > 0 && count != static_cast<int>(amount)) {
         return failed(kCheckPage, step, "the start page was cut off.", "page-aborted");
     }

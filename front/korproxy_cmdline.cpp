@@ -103,14 +103,17 @@ struct Scan {
     }
 };
 
+// Says why the command line stores nothing, and marks it refused.
+void refuse(Scan& scan, const std::string& message) {
+    printf("ERROR: %s\n", message.c_str());
+    scan.refused = true;
+}
+
 // Copies `value` into its field, or refuses it with a message naming the option.
 void takeValue(Scan& scan, const OptionRule& rule, char* field, size_t size, const char* value) {
     if (copyTextFits(field, size, value)) return;
-    printf(
-        "ERROR: The value given with %s is longer than %zu characters; nothing has been "
-        "stored.\n",
-        rule.name, size - 1);
-    scan.refused = true;
+    refuse(scan, std::string("The value given with ") + rule.name + " is longer than " +
+                     std::to_string(size - 1) + " characters; nothing has been stored.");
 }
 
 // A stored option text: the server, the port, the CGI URL and the trace file name reach the trace,
@@ -123,28 +126,19 @@ void takeOptionText(Scan& scan, const OptionRule& rule, char* field, size_t size
         takeValue(scan, rule, field, size, value);
         return;
     }
-    printf("ERROR: The value given with %s holds a control character; nothing has been stored.\n",
-           rule.name);
-    scan.refused = true;
+    refuse(scan, std::string("The value given with ") + rule.name +
+                     " holds a control character; nothing has been stored.");
 }
 
 // The audit destination must be one the program can write to, or every later line is lost.
 void takeAuditLog(Scan& scan, const OptionRule& rule, const char* value) {
     if (value[0] != '\0' && auditSinkOf(value) == AuditSink::kInvalid) {
-        printf(
-            "ERROR: %s takes syslog, eventlog, off or an absolute file path; nothing has been "
-            "stored.\n",
-            rule.name);
-        scan.refused = true;
-        return;
+        return refuse(scan, std::string(rule.name) +
+                                " takes syslog, eventlog, off or an absolute file path; nothing "
+                                "has been stored.");
     }
     takeValue(scan, rule, optsP->auditLog, sizeof optsP->auditLog, value);
     scan.optionsChanged = true;
-}
-
-void refuse(Scan& scan, const std::string& message) {
-    printf("ERROR: %s\n", message.c_str());
-    scan.refused = true;
 }
 
 // The stored text of a yes|no option ("1" or "0") into `field`; any other value is refused.

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <string>
 
 #include "common/audit.h"
@@ -21,21 +20,6 @@
 static constexpr const char kTraceSource[] = "korproxy";
 
 namespace {
-
-// The page block: `size` zero bytes, or none (get() is null) when there is no memory for them. A
-// large block is mapped by the C library and its pages become resident only as the page's bytes
-// reach them: a server that announces a large page and sends little costs little memory.
-class PageBlock {
-  public:
-    explicit PageBlock(size_t size) : data_(static_cast<char*>(calloc(size, 1))) {}
-    ~PageBlock() { free(data_); }
-    PageBlock(const PageBlock&) = delete;
-    PageBlock& operator=(const PageBlock&) = delete;
-    char* get() const { return data_; }
-
-  private:
-    char* data_;
-};
 
 void traceMarker(size_t which) {
     switch (which) {
@@ -172,6 +156,11 @@ void blankLine(char* page, const LineMarks& line, size_t counts[kMarkerCount]) {
 
 }  // namespace
 
+PageBlock newPageBlock(uint32_t amount) {
+    if (amount > kMaxPageBytes) return nullptr;
+    return PageBlock(static_cast<char*>(calloc(size_t{amount} + 1, 1)));
+}
+
 // The rule reads: find the first marker anywhere, else the second, else the third; blank from it to
 // the line's end; begin again. Blanking writes only spaces up to a line feed, so it never forms a
 // marker, and every marker lies within one line: the rule comes down to each line on its own, with
@@ -225,18 +214,16 @@ int relayPage(SessionDesc* session, const char* command) {
         return 0;
     }
 
-    // The block is zero-filled, so the page is always a terminated text; a page beyond the bound is
-    // refused as if the memory were not there.
-    std::optional<PageBlock> block;
-    if (amount <= kMaxPageBytes) block.emplace(size_t{amount} + 1);
-    if (!block || block->get() == nullptr) {
+    // A page beyond the bound is refused as if the memory were not there.
+    PageBlock block = newPageBlock(amount);
+    if (!block) {
         TRACE("(%s, %i) Memory allocation failed! Amt = %lld\n", TRACE_AT,
               static_cast<long long>(amount));
         auditResult("out-of-memory");
         printErrorPage("Unable to allocate a memory!", 0);
         return 0;
     }
-    int count = smRecvData(session, reinterpret_cast<unsigned char*>(block->get()),
+    int count = smRecvData(session, reinterpret_cast<unsigned char*>(block.get()),
                            static_cast<int32_t>(amount));
     if (count <= 0) {
         TRACE("(%s, %i)TCP/IP read error! amt = %i\n", TRACE_AT, count);
@@ -250,12 +237,12 @@ int relayPage(SessionDesc* session, const char* command) {
     TRACE("(%s, %i) Sending proxy meta tags.\n", TRACE_AT);
     fputs("Content-type: text/html\n", stdout);
     fprintf(stdout, "Proxy: KORPROXY/%s\n\n\n", escapeControls(productVersion).c_str());
-    (void)removeServerHeaders(block->get(), static_cast<size_t>(count));
-    TRACE("(%s, %i)recieved %i cleaned: %s\n", TRACE_AT, count, block->get());
+    (void)removeServerHeaders(block.get(), static_cast<size_t>(count));
+    TRACE("(%s, %i)recieved %i cleaned: %s\n", TRACE_AT, count, block.get());
     TRACE("(%s, %i)<-----------END--------------->\n", TRACE_AT);
 
     errno = 0;
-    size_t written = fwrite(block->get(), 1, static_cast<size_t>(count), stdout);
+    size_t written = fwrite(block.get(), 1, static_cast<size_t>(count), stdout);
     int writeErrno = errno;
     fflush(stdout);
     auditResult("RC_OK");

@@ -7,8 +7,22 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 #include "session/smsess.h"
+
+struct FreePageBlock {
+    void operator()(char* block) const { free(block); }
+};
+using PageBlock = std::unique_ptr<char, FreePageBlock>;
+
+// The block a page of `amount` bytes is received into: one zero byte more than the page, so the
+// page is always a terminated text. Empty when the page is beyond kMaxPageBytes or there is no
+// memory for it. A large block is mapped by the C library and its pages become resident only as
+// the page's bytes reach them: a server that announces a large page and sends little costs little.
+[[nodiscard]] PageBlock newPageBlock(uint32_t amount);
 
 // The server header markers, in the order they are looked for; case-sensitive, found anywhere.
 inline constexpr const char* kServerHeaderMarkers[] = {"Content-type", "HTTP/1.0 200",

@@ -297,15 +297,19 @@ SpecialResult doSetupRequest(const char* rawText) {
         TRACE("(%s, %i) Updating default options\n", TRACE_AT);
         int rc = psWriteDefaultFile(&state.opts);
         TRACE("(%s, %i) Options updated rc=%d\n", TRACE_AT, rc);
-        if (rc != 0) failures += "An error occured while updating the default options.\n";
-        if (rc != 0) auditResult("store-failed");
+        if (rc != 0) {
+            failures += "An error occured while updating the default options.\n";
+            auditResult("store-failed");
+        }
     }
     if (state.credentialsChanged) {
         TRACE("(%s, %i) Updating nodename and password\n", TRACE_AT);
         int rc = psUpdatePasswordFile(state.id, state.password);
         TRACE("(%s, %i) Nodename and password updated rc=%d\n", TRACE_AT, rc);
-        if (rc != 0) failures += "An error occured while updating the password file\n";
-        if (rc != 0) auditResult("store-failed");
+        if (rc != 0) {
+            failures += "An error occured while updating the password file\n";
+            auditResult("store-failed");
+        }
     }
     if (optsP != nullptr) *optsP = state.opts;
     // A failed store ends the response with its page: a start page after it would hide it.

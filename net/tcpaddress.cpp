@@ -4,21 +4,12 @@
 #include <cctype>
 #include <cstring>
 
-#include "common/byteorder.h"
 #include "net/tcpcomm.h"
 #include "net/tcpsocket.h"
 
 namespace {
 
 constexpr uint32_t kNoAddress = 0xFFFFFFFFu;
-
-uint32_t inNetworkOrder(uint32_t value) {
-    unsigned char bytes[4];
-    putU32BE(bytes, value);
-    uint32_t out;
-    memcpy(&out, bytes, sizeof out);
-    return out;
-}
 
 // One part of a dotted address: decimal, octal with a leading 0, hex with 0x. Advances `p` past
 // it. Returns false for no digits, a bad digit or a value beyond 32 bits.
@@ -72,7 +63,7 @@ uint32_t tcpParseDotted(const char* text) {
     int lastBits = 32 - 8 * (count - 1);
     if (lastBits < 32 && parts[count - 1] >= (uint64_t{1} << lastBits)) return kNoAddress;
     value |= parts[count - 1];
-    return inNetworkOrder(static_cast<uint32_t>(value));
+    return networkOrder(static_cast<uint32_t>(value));
 }
 
 int tcpResolveAddress(char* text, uint32_t* out) {

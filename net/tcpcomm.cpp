@@ -6,7 +6,6 @@
 #include <cstring>
 #include <new>
 
-#include "common/byteorder.h"
 #include "common/deadline.h"
 #include "common/trace.h"
 #include "net/tcpsocket.h"
@@ -18,20 +17,6 @@ namespace {
 constexpr uint16_t kAfInet = 2;  // AF_INET on every platform the program runs on
 constexpr uint32_t kAccessViolation = 0xC0000005u;
 constexpr size_t kFaultTextSize = 512;
-
-// A value in network byte order, as the platform's socket address holds it.
-template <typename T>
-T networkOrder(T value) {
-    T out;
-    unsigned char bytes[sizeof(T)];
-    if constexpr (sizeof(T) == 2) {
-        putU16BE(bytes, value);
-    } else {
-        putU32BE(bytes, value);
-    }
-    memcpy(&out, bytes, sizeof out);
-    return out;
-}
 
 TcpTimeouts gTimeouts;
 

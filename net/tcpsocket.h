@@ -8,8 +8,24 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
+#include "common/byteorder.h"
 #include "net/tcpcomm.h"
+
+// A value in network byte order, as the platform's socket address (TcpPeer) holds it.
+template <typename T>
+T networkOrder(T value) {
+    T out;
+    unsigned char bytes[sizeof(T)];
+    if constexpr (sizeof(T) == 2) {
+        putU16BE(bytes, value);
+    } else {
+        putU32BE(bytes, value);
+    }
+    memcpy(&out, bytes, sizeof out);
+    return out;
+}
 
 // Starts the socket library (Windows Sockets 1.1); every connection starts it again and nothing
 // shuts it down. Returns 0, or -1 when it cannot start.

@@ -1,6 +1,7 @@
 // see pswebusers.h
 #include "settings/pswebusers.h"
 
+#include <strings.h>
 #include <algorithm>
 #include <cstring>
 
@@ -19,15 +20,15 @@ namespace {
 // replacement that did not finish still holds that user's pair (readers take it); a key still being
 // written counts only for `withUnfinished` (so that a deletion clears it).
 std::string ownerOf(const std::string& name, bool withUnfinished) {
-    if (!isRegWholeTemporaryName(name.c_str())) return name;
     for (const char* suffix : {kRegWholeOldSuffix, kRegWholeNewSuffix}) {
         size_t length = strlen(suffix);
-        if (suffix == kRegWholeNewSuffix && !withUnfinished) break;
-        if (name.size() > length && name.compare(name.size() - length, length, suffix) == 0) {
-            return name.substr(0, name.size() - length);
+        if (name.size() <= length || name.compare(name.size() - length, length, suffix) != 0) {
+            continue;
         }
+        if (suffix == kRegWholeNewSuffix && !withUnfinished) return {};
+        return name.substr(0, name.size() - length);
     }
-    return {};
+    return name;
 }
 
 // Every web user with a key below "WebUserInfo", or false when they cannot be read. No key is no
@@ -57,17 +58,6 @@ bool subKeyNames(std::vector<std::string>* names, bool traceMissing, bool withUn
     TRACE("(%s, %i) WebUserInfo: enumRegSubKey(): Win32 RC = %d.\n", TRACE_AT,
           static_cast<int>(rc));
     return false;
-}
-
-bool sameWithoutCase(const std::string& a, const char* b) {
-    if (a.size() != strlen(b)) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
-        if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
-        if (x != y) return false;
-    }
-    return true;
 }
 
 void deleteKeyAt(const char* path) {
@@ -104,7 +94,7 @@ WebUserLookup psFindWebUser(const char* name) {
     WebUserLookup found = WebUserLookup::kNone;
     for (const std::string& stored : names) {
         if (stored == name) return WebUserLookup::kStored;
-        if (sameWithoutCase(stored, name)) found = WebUserLookup::kOtherSpelling;
+        if (strcasecmp(stored.c_str(), name) == 0) found = WebUserLookup::kOtherSpelling;
     }
     return found;
 }

@@ -7,11 +7,11 @@ namespace {
 
 struct Scope {
     int depth = 0;
-    bool open = false;  // a database transaction is running (a read scope on no store has none)
     RegTxMode mode = RegTxMode::kWrite;
     LONG failure = ERROR_SUCCESS;  // first failed change inside the scope
     bool broken = false;           // the database ended the transaction after an error
-    sqlite3* db = nullptr;         // the connection the open transaction runs on
+    sqlite3* db = nullptr;  // the connection the open transaction runs on; null: none runs (a
+                            // read scope on no store has none)
 };
 Scope scope;
 
@@ -23,7 +23,7 @@ void noteFailure(bool counts, LONG code) {
 
 // Ends the outermost scope's transaction (rolled back unless committed) and its share.
 void closeScope() {
-    if (scope.open) {
+    if (scope.db != nullptr) {
         if (!sqlite3_get_autocommit(scope.db)) (void)regExec(scope.db, "ROLLBACK");
         regRelease();
     }
@@ -49,14 +49,14 @@ LONG regChange(const char* function, const char* name, bool counts, RegNeed need
             return injected;
         }
     }
-    if (scope.open && scope.broken) return scope.failure;  // nothing may land outside the scope
+    if (scope.broken) return scope.failure;  // nothing may land outside the scope
     sqlite3* db = nullptr;
     LONG rc = regAcquire(need, &db);
     if (rc != ERROR_SUCCESS) {
         noteFailure(counts, rc);
         return rc;
     }
-    bool inScope = scope.open;
+    bool inScope = scope.db != nullptr;
     rc = regExec(db, inScope ? "SAVEPOINT regchange" : "BEGIN IMMEDIATE");
     if (rc == ERROR_SUCCESS) {
         rc = body(db);
@@ -84,7 +84,7 @@ LONG regBeginTransaction(RegTxMode mode) {
     sqlite3* db = nullptr;
     LONG rc = regAcquire(mode == RegTxMode::kWrite ? RegNeed::kChange : RegNeed::kRead, &db);
     if (rc == ERROR_FILE_NOT_FOUND && mode == RegTxMode::kRead) {
-        scope = Scope{1, false, mode, ERROR_SUCCESS, false, nullptr};  // each read finds 2
+        scope = Scope{1, mode, ERROR_SUCCESS, false, nullptr};  // each read finds 2
         return ERROR_SUCCESS;
     }
     if (rc != ERROR_SUCCESS) return rc;
@@ -93,7 +93,7 @@ LONG regBeginTransaction(RegTxMode mode) {
         regRelease();
         return rc;
     }
-    scope = Scope{1, true, mode, ERROR_SUCCESS, false, db};
+    scope = Scope{1, mode, ERROR_SUCCESS, false, db};
     return ERROR_SUCCESS;
 }
 
@@ -101,7 +101,7 @@ LONG regCommitTransaction() {
     if (scope.depth == 0) return ERROR_INVALID_PARAMETER;
     if (--scope.depth > 0) return scope.failure;
     LONG rc = scope.failure;
-    if (scope.open && rc == ERROR_SUCCESS) rc = regExec(scope.db, "COMMIT");
+    if (scope.db != nullptr && rc == ERROR_SUCCESS) rc = regExec(scope.db, "COMMIT");
     closeScope();
     return rc;
 }
