@@ -51,23 +51,24 @@ int checkStore(const std::string& given, std::string* address) {
                           "who must own the store.",
                       "store-unreadable");
     }
-    bool defaultSet = optsP->server[0] != '\0' && optsP->port[0] != '\0';
-    if (given.empty() && !defaultSet) {
+    const std::string defaultAddress = defaultServerAddress();
+    if (given.empty() && defaultAddress.empty()) {
         return failed(kCheckStore, step,
                       "no default server is stored in " + place +
                           ". Store one with -tcps=HOST -tcpp=PORT, or name one with "
                           "-check=HOST:PORT.",
                       "no-default-server");
     }
-    *address = given.empty() ? std::string(optsP->server) + ":" + optsP->port : given;
+    *address = given.empty() ? defaultAddress : given;
     passed(step, place);
     return kCheckPassed;
 }
 
 // The shared pair, or the pair a request of `webUser` would log on with.
-int checkCredentials(Credentials& credentials, const std::string& webUser) {
+int checkCredentials(Credentials& credentials, const std::string& webUser, LogonSource* logon) {
     const char* step = "credentials read";
-    LogonSource source = LogonSource::kShared;
+    LogonSource& source = *logon;
+    source = LogonSource::kShared;
     std::string refusal;
     int rc = webUser.empty() ? psReadPasswordFile(credentials.id, credentials.password)
                              : readLogonPair(webUser.c_str(), optsP, credentials.id,
@@ -98,8 +99,7 @@ int checkCredentials(Credentials& credentials, const std::string& webUser) {
     return kCheckPassed;
 }
 
-int checkAllowed(const char* host, const char* port) {
-    const std::string given = std::string(host) + ":" + port;
+int checkAllowed(const char* host, const char* port, const std::string& given) {
     std::string refusal;
     if (!serverAllowed(optsP, host, port, given.c_str(), &refusal)) {
         return failed(kCheckNotAllowed, "server allowed",
@@ -137,8 +137,9 @@ std::string sentence(std::string text) {
 }
 
 // A proxy session the server refused, in words.
-int proxyRefusal(int rc, const std::string& admin) {
+int proxyRefusal(int rc) {
     const char* step = "proxy session accepted";
+    const std::string& admin = auditCurrent().admin;
     std::string what;
     switch (rc) {
         case kSmPasswordExpired:
@@ -164,8 +165,7 @@ int proxyRefusal(int rc, const std::string& admin) {
 }
 
 // The failed set-up step of a session that did not open, in words.
-int sessionFailure(const SessionDesc& session, int rc, const std::string& port,
-                   const std::string& admin) {
+int sessionFailure(const SessionDesc& session, int rc, const std::string& port) {
     switch (session.setupStep) {
         case kSmStepConnect:
             return failed(kCheckConnection, "TCP connection made",
@@ -184,7 +184,7 @@ int sessionFailure(const SessionDesc& session, int rc, const std::string& port,
                               port + " is the administration port of a VELK server.",
                           "not-identified");
         case kSmStepProxy:
-            return proxyRefusal(rc, admin);
+            return proxyRefusal(rc);
         default:
             return failed(kCheckAuthenticate, "authentication accepted",
                           "the password was refused: store it again with -proxyPassword.",
@@ -238,18 +238,15 @@ int checkStartPage(SessionDesc* session) {
     return kCheckPassed;
 }
 
-int checkSession(std::string host, const std::string& port, Credentials& credentials) {
+int checkSession(std::string host, const std::string& port, Credentials& credentials,
+                 LogonSource logon) {
     Session session(smNewSession());
     if (!session) {
         return failed(kCheckConnection, "TCP connection made", "out of memory. Try again.",
                       "out-of-memory");
     }
-    std::string admin = credentials.id;
-    deadlineStart();
-    int rc = smOpenSession(session.get(), host.data(), port.c_str(), credentials.id,
-                           credentials.password);
-    if (rc != kSmOk) return sessionFailure(*session, rc, port, admin);
-    deadlineSetupDone();
+    int rc = openSessionWith(session.get(), host.data(), port.c_str(), credentials, logon);
+    if (rc != kSmOk) return sessionFailure(*session, rc, port);
     reportOpenSteps(*session, port);
     int status = checkStartPage(session.get());
     (void)closeConnection(session.get());
@@ -265,7 +262,8 @@ int runConnectionCheck(const std::string& server, const std::string& webUser) {
     int status = checkStore(server, &address);
     if (status != kCheckPassed) return status;
     Credentials credentials;
-    status = checkCredentials(credentials, webUser);
+    LogonSource logon = LogonSource::kShared;
+    status = checkCredentials(credentials, webUser, &logon);
     if (status != kCheckPassed) return status;
     char* host = nullptr;
     char* port = nullptr;
@@ -274,10 +272,11 @@ int runConnectionCheck(const std::string& server, const std::string& webUser) {
                       "the server address " + address + " names no port. Give it as HOST:PORT.",
                       "bad-address");
     }
-    auditCurrent().server = std::string(host) + ":" + port;
-    status = checkAllowed(host, port);
+    const std::string given = std::string(host) + ":" + port;
+    auditCurrent().server = given;
+    status = checkAllowed(host, port, given);
     if (status == kCheckPassed) status = checkName(host);
-    if (status == kCheckPassed) status = checkSession(host, port, credentials);
+    if (status == kCheckPassed) status = checkSession(host, port, credentials, logon);
     if (status == kCheckPassed) puts("All steps passed.");
     return status;
 }

@@ -44,10 +44,6 @@ char* copyGetText(const RequestOrigin& origin, bool* zeroByte) {
     return copy;
 }
 
-bool defaultServerSet() {
-    return optsP != nullptr && optsP->server[0] != '\0' && optsP->port[0] != '\0';
-}
-
 // An open refused by the access rules: the page's message goes where a failed connect leaves its
 // own, and the caller writes it with code 0.
 int refuseOpen(SessionDesc* session, const std::string& message) {
@@ -110,8 +106,7 @@ int openConnection(SessionDesc* session, char* address) {
     char* port = nullptr;
     if (!splitServerAddress(address, &host, &port)) return -1;
     const std::string given = std::string(host) + ":" + port;
-    AuditRecord& audit = auditCurrent();
-    audit.server = given;
+    auditCurrent().server = given;
     // Before any name lookup: a server that is not allowed is never asked for.
     if (!serverAllowed(optsP, host, port, given.c_str(), &refusal)) {
         auditRefuse("server-not-allowed");
@@ -119,10 +114,21 @@ int openConnection(SessionDesc* session, char* address) {
     }
     TRACE("(%s, %i) Opening a session with (%s):(%s)\n", TRACE_AT, traceText(host).c_str(),
           traceText(port).c_str());
-    audit.admin = credentials.id;  // before the open converts it in place
+    return openSessionWith(session, host, port, credentials, logon);
+}
+
+std::string defaultServerAddress() {
+    if (optsP == nullptr || optsP->server[0] == '\0' || optsP->port[0] == '\0') return {};
+    return std::string(optsP->server) + ":" + optsP->port;
+}
+
+int openSessionWith(SessionDesc* session, char* host, const char* port, Credentials& credentials,
+                    LogonSource logon) {
+    AuditRecord& audit = auditCurrent();
+    audit.admin = credentials.id;
     audit.logon = logon == LogonSource::kOwn ? "own" : "shared";
     deadlineStart();
-    rc = smOpenSession(session, host, port, credentials.id, credentials.password);
+    int rc = smOpenSession(session, host, port, credentials.id, credentials.password);
     if (rc == 0) deadlineSetupDone();
     return rc;
 }
@@ -230,18 +236,17 @@ int doGetRequest(const char* request) {
         printErrorPage("Out of Memory!", 0);
         return -1;
     }
-    std::string defaultAddress;
+    std::string defaultAddress = defaultServerAddress();
     char* address = nullptr;
     if (server != nullptr) {
         address = server->value;
-    } else if (!defaultServerSet()) {
+    } else if (defaultAddress.empty()) {
         printErrorPage(
             "Errors with the default values for server and port were detected.  Please correct "
             "the problem.",
             0);
         return -1;
     } else {
-        defaultAddress = std::string(optsP->server) + ":" + optsP->port;
         address = defaultAddress.data();
     }
     int rc = openConnection(session.get(), address);

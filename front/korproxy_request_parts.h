@@ -10,6 +10,7 @@
 
 #include "common/limits.h"
 #include "common/platform.h"
+#include "front/korproxy_access.h"
 #include "session/smsess.h"
 
 // The descriptor of one request, released when the request is done.
@@ -37,6 +38,13 @@ struct Credentials {
 // Returns true when refused.
 [[nodiscard]] bool refuseBrokenUrl(const char* url, bool zeroByte);
 
+// The stored default server as host:port, or empty when its server or port is not stored.
+[[nodiscard]] std::string defaultServerAddress();
+// Opens `session` with the pair `credentials` from `logon` within the request's setup deadline,
+// after noting the administrator id and the pair's source in the audit record (the open converts
+// the id in place). Returns smOpenSession's result.
+[[nodiscard]] int openSessionWith(SessionDesc* session, char* host, const char* port,
+                                  Credentials& credentials, LogonSource logon);
 // The stored CGI URL, empty without an options record.
 [[nodiscard]] const char* storedCgiUrl();
 
