@@ -135,17 +135,10 @@ void auditField(const char* name) {
     fields += name;
 }
 
-void auditEnd(const char* destination) {
-    AuditRecord& r = current.record;
-    if (r.event == AuditEvent::kNone) return;
-    r.ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 current.started)
-               .count();
-    auditResult("ok");
-    auditWrite(destination, r);
-    r = AuditRecord{};
-}
+namespace {
 
+// Writes one line to `destination` at the level of `record`. A file that cannot be opened is
+// noted; a system log that cannot be reached loses the line as the system's own logging does.
 void auditWrite(const char* destination, const AuditRecord& record) {
     AuditSink sink = auditSinkOf(destination);
     if (sink == AuditSink::kOff) return;
@@ -170,4 +163,17 @@ void auditWrite(const char* destination, const AuditRecord& record) {
     line += '\n';
     osAppendWhole(file, line.data(), line.size());
     fclose(file);
+}
+
+}  // namespace
+
+void auditEnd(const char* destination) {
+    AuditRecord& r = current.record;
+    if (r.event == AuditEvent::kNone) return;
+    r.ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 current.started)
+               .count();
+    auditResult("ok");
+    auditWrite(destination, r);
+    r = AuditRecord{};
 }

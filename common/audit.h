@@ -67,7 +67,3 @@ void auditField(const char* name);
 // and "ok" as the result of a request that recorded none, and clears it. Nothing is written for
 // a request that never began (or whose event was cleared).
 void auditEnd(const char* destination);
-
-// Writes one line to `destination` at the level of `record`. A file that cannot be opened is
-// noted; a system log that cannot be reached loses the line as the system's own logging does.
-void auditWrite(const char* destination, const AuditRecord& record);
